@@ -1,0 +1,203 @@
+// zunder: drives one rule clause through its plug-in, as a rule command does.
+//
+//   zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]      parse, check, list, save
+//   zunder [-4|-6] [-n] (-m|-j) NAME --block HEX      list and save a block
+//   zunder (-m|-j) NAME -h                            the plug-in's help
+#include "zunder_host.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Ends the command with the message on standard error.  Standard output that
+// is still buffered belongs to the failed rule and is dropped, so a failed
+// rule never leaves a partial listing behind.
+[[noreturn]] __attribute__((format(printf, 2, 3)))
+void exit_error(int status, const char *format, ...)
+{
+	std::fputs("zunder: ", stderr);
+	va_list args;
+	va_start(args, format);
+	std::vfprintf(stderr, format, args);
+	va_end(args);
+	std::fputc('\n', stderr);
+	std::fflush(stderr);
+	_exit(status);
+}
+
+[[noreturn]] void usage()
+{
+	std::fputs("usage: zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]\n"
+	           "       zunder [-4|-6] [-n] (-m|-j) NAME --block HEX\n"
+	           "       zunder (-m|-j) NAME -h\n",
+	           stderr);
+	std::exit(2);
+}
+
+bool is_directory(const std::string &path)
+{
+	struct stat st;
+	return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: lib/zunder
+// in an installed tree, lib in the build tree.
+std::string plugin_dir()
+{
+	if (const char *dir = std::getenv("ZUNDER_PLUGIN_DIR"); dir != nullptr && *dir != '\0')
+		return dir;
+	char exe[4096];
+	ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+	if (length <= 0)
+		return ".";
+	exe[length] = '\0';
+	std::string lib(exe);
+	lib.erase(lib.find_last_of('/') + 1);
+	lib += "../lib";
+	if (char *resolved = realpath(lib.c_str(), nullptr)) {
+		lib = resolved;
+		std::free(resolved);
+	}
+	return is_directory(lib + "/zunder") ? lib + "/zunder" : lib;
+}
+
+bool valid_clause_name(const char *name)
+{
+	size_t length = std::strlen(name);
+	if (length == 0 || length >= sizeof(zu_clause_entry::name))
+		return false;
+	for (const char *p = name; *p; ++p)
+		if (!(std::isalnum(static_cast<unsigned char>(*p)) || *p == '_' || *p == '-'))
+			return false;
+	return true;
+}
+
+// Loads the clause's plug-in file(s) and returns the record serving `family`.
+const zunder::plugin_record &load_clause(zunder::clause_kind kind, const char *name,
+                                         uint16_t family)
+{
+	if (!valid_clause_name(name))
+		zu_params->exit_error(2, "invalid %s name \"%s\"", zunder::kind_word(kind), name);
+	const std::string dir = plugin_dir();
+	std::vector<std::string> files{dir + "/libzu_" + name + ".so"};
+	if (family == ZU_FAMILY_IPV6)
+		files.push_back(dir + "/libqeb_" + name + ".so");
+
+	std::string tried;
+	for (const std::string &file : files) {
+		if (const auto *record = zunder::find_record(kind, name, family))
+			return *record;
+		if (access(file.c_str(), F_OK) != 0) {
+			tried += (tried.empty() ? "" : ", ") + file;
+			continue;
+		}
+		if (std::string why = zunder::load_plugin_file(file); !why.empty())
+			zu_params->exit_error(2, "cannot load %s: %s", file.c_str(), why.c_str());
+		tried += (tried.empty() ? "" : ", ") + file + " (registers none)";
+	}
+	if (const auto *record = zunder::find_record(kind, name, family))
+		return *record;
+	zu_params->exit_error(2, "no %s \"%s\" exists for %s (looked in %s)", zunder::kind_word(kind),
+	                      name, zunder::family_word(family), tried.c_str());
+}
+
+bool parse_hex(const char *text, std::vector<unsigned char> &out)
+{
+	size_t length = std::strlen(text);
+	if (length % 2 != 0)
+		return false;
+	out.clear();
+	for (size_t i = 0; i < length; i += 2) {
+		char pair[3] = {text[i], text[i + 1], '\0'};
+		char *end;
+		if (!std::isxdigit(static_cast<unsigned char>(pair[0])) ||
+		    !std::isxdigit(static_cast<unsigned char>(pair[1])))
+			return false;
+		out.push_back(static_cast<unsigned char>(std::strtoul(pair, &end, 16)));
+	}
+	return true;
+}
+
+void write_list_and_save(const zunder::plugin_record &record, uint16_t family,
+                         std::span<const unsigned char> block, bool numeric)
+{
+	std::fputs("list", stdout);
+	zunder::print_block(record, family, block, numeric);
+	std::fputs("\nsave", stdout);
+	zunder::save_block(record, family, block);
+	std::fputc('\n', stdout);
+}
+
+// One rule: the words of a single zunder call, without the program name.
+void run_rule(std::span<const char *const> words)
+{
+	uint16_t family = ZU_FAMILY_IPV4;
+	bool numeric = false;
+	size_t i = 0;
+	for (; i < words.size(); ++i) {
+		const char *word = words[i];
+		if (std::strcmp(word, "-4") == 0)
+			family = ZU_FAMILY_IPV4;
+		else if (std::strcmp(word, "-6") == 0)
+			family = ZU_FAMILY_IPV6;
+		else if (std::strcmp(word, "-n") == 0)
+			numeric = true;
+		else
+			break;
+	}
+	if (i + 2 > words.size())
+		usage();
+	zunder::clause_kind kind;
+	if (std::strcmp(words[i], "-m") == 0)
+		kind = zunder::clause_kind::match;
+	else if (std::strcmp(words[i], "-j") == 0)
+		kind = zunder::clause_kind::target;
+	else
+		usage();
+	const zunder::plugin_record &record = load_clause(kind, words[i + 1], family);
+	const auto options = words.subspan(i + 2);
+
+	if (options.size() == 1 && std::strcmp(options[0], "-h") == 0) {
+		if (record.help)
+			record.help();
+		return;
+	}
+	if (!options.empty() && std::strcmp(options[0], "--block") == 0) {
+		static std::vector<unsigned char> block;
+		if (options.size() != 2)
+			zu_params->exit_error(2, "--block takes one argument and no other option");
+		if (!parse_hex(options[1], block) || block.size() != record.size)
+			zu_params->exit_error(2, "--block for %s \"%s\" needs exactly %u bytes as %u "
+			                      "hexadecimal digits", zunder::kind_word(kind), record.name,
+			                      record.size, 2 * record.size);
+		write_list_and_save(record, family, block, numeric);
+		return;
+	}
+
+	static zunder::clause_state state;
+	zunder::parse_clause(record, family, options, state);
+	std::fputs("block ", stdout);
+	for (size_t b = 0; b < state.data.size(); ++b)
+		std::printf("%02x", state.data.data()[b]);
+	std::fputc('\n', stdout);
+	write_list_and_save(record, family, {state.data.data(), state.data.size()}, numeric);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	zunder::set_program_name("zunder");
+	zunder::set_exit_error(exit_error);
+	run_rule({argv + 1, static_cast<size_t>(argc - 1)});
+	return std::fflush(stdout) == 0 ? 0 : 1;
+}

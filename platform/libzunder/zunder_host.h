@@ -1,0 +1,100 @@
+// Host-side API of libzunder: what the rule command, the tests and the fuzzers
+// use to load plug-ins and drive clauses.  Plug-ins see only <zunder.h>.
+#pragma once
+
+#include <zunder.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zunder {
+
+enum class clause_kind { match, target };
+
+// A registered record, seen the same way whether it is a match or a target.
+struct plugin_record {
+	clause_kind kind;
+	const char *name;
+	uint8_t revision;
+	uint16_t family;
+	unsigned size;
+	unsigned userspace_size;
+	unsigned udata_size;
+	zu_help_fn help;
+	zu_print_fn print;
+	zu_save_fn save;
+	zu_parse_fn parse;
+	zu_final_check_fn final_check;
+	const zu_option_entry *options;
+	std::string loaded_from;
+};
+
+const char *kind_word(clause_kind kind);   // "match" or "target"
+const char *family_word(uint16_t family);  // "IPv4", "IPv6" or "any family"
+
+// The record for `name` that serves `family`: one registered for that family,
+// else one registered for family 0.  Null when there is none.
+const plugin_record *find_record(clause_kind kind, std::string_view name, uint16_t family);
+
+// Every record registered so far, in registration order.
+const std::vector<plugin_record> &registered_records();
+
+// Loads a plug-in file once per process (RTLD_NOW); its constructor registers
+// its records.  Returns an empty text on success, else why it failed.
+std::string load_plugin_file(const std::string &path);
+
+// Replaces the fatal-error callback (the command uses it to add context,
+// the fuzzers to escape instead of exiting).  Null restores the default.
+typedef void (*exit_error_fn)(int status, const char *format, ...)
+	__attribute__((noreturn, format(printf, 2, 3)));
+void set_exit_error(exit_error_fn handler);
+
+// The default callback's output: "<program>: <message>\n" on standard error.
+void set_program_name(const char *name);
+
+// A block with guard bytes on both sides, so that a plug-in writing outside
+// its block is caught right after the call that did it.
+class guarded_block {
+public:
+	void reset(size_t size);                    // zero-filled, fresh guards
+	unsigned char *data() { return storage_.data() + guard_size; }
+	const unsigned char *data() const { return storage_.data() + guard_size; }
+	size_t size() const { return size_; }
+	bool guards_intact() const;
+	static constexpr size_t guard_size = 16;
+private:
+	std::vector<unsigned char> storage_;
+	size_t size_ = 0;
+};
+
+// The state of one clause being parsed: its info block and scratch block.
+// Reused across clauses so that parsing allocates nothing once warm.
+struct clause_state {
+	guarded_block data;
+	guarded_block udata;
+};
+
+// Parses one clause's options exactly as a rule command does: zero-fills the
+// blocks, hands each option to the plug-in in order ("!" before an option
+// negates it), then checks mandatory, `requires` and `exclusive_with`, then
+// runs the final check.  Errors end through exit_error.
+void parse_clause(const plugin_record &record, uint16_t family,
+                  std::span<const char *const> args, clause_state &state);
+
+// Writes the listing or saved options of an info block to standard output,
+// through a kernel clause entry built around it.  The block must be exactly
+// `record.size` bytes.  A plug-in that changes the entry is a fatal error.
+void print_block(const plugin_record &record, uint16_t family,
+                 std::span<const unsigned char> block, bool numeric);
+void save_block(const plugin_record &record, uint16_t family,
+                std::span<const unsigned char> block);
+
+// Value parsers behind zunder_option_parse, exposed for tests and fuzzers.
+bool parse_u32(std::string_view text, uint32_t *out);        // decimal or 0x hex
+bool parse_address(const char *text, uint16_t family, union zu_option_value *out);
+bool parse_protocol(const char *text, uint8_t *out);
+
+} // namespace zunder

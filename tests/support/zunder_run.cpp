@@ -1,0 +1,172 @@
+#include "zunder_run.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <sstream>
+
+extern char **environ;
+
+namespace ztest {
+
+namespace {
+
+std::vector<std::string> split_list(const std::string &text)
+{
+	std::vector<std::string> items;
+	std::stringstream stream(text);
+	for (std::string item; std::getline(stream, item, ';');)
+		if (!item.empty())
+			items.push_back(item);
+	return items;
+}
+
+std::vector<std::string> make_environment(const std::vector<std::string> &changes)
+{
+	std::vector<std::string> result;
+	for (char **e = environ; *e; ++e)
+		result.emplace_back(*e);
+	for (const std::string &change : changes) {
+		const std::string name = change.substr(0, change.find('='));
+		std::erase_if(result, [&](const std::string &v) {
+			return v.compare(0, name.size() + 1, name + "=") == 0;
+		});
+		if (change.find('=') != std::string::npos)
+			result.push_back(change);
+	}
+	return result;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &strings)
+{
+	std::vector<char *> result;
+	for (std::string &s : strings)
+		result.push_back(s.data());
+	result.push_back(nullptr);
+	return result;
+}
+
+} // namespace
+
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       const std::vector<std::string> &env)
+{
+	std::vector<std::string> argv = split_list(ZUNDER_EMULATOR);
+	argv.push_back(program);
+	argv.insert(argv.end(), args.begin(), args.end());
+	std::vector<std::string> envv = make_environment(env);
+	std::vector<char *> argp = pointers(argv), envp = pointers(envv);
+
+	int out_pipe[2], err_pipe[2];
+	if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+		return {};
+	pid_t pid = fork();
+	if (pid == 0) {
+		dup2(out_pipe[1], 1);
+		dup2(err_pipe[1], 2);
+		close(out_pipe[0]);
+		close(err_pipe[0]);
+		close(out_pipe[1]);
+		close(err_pipe[1]);
+		execve(argp[0], argp.data(), envp.data());
+		_exit(127);
+	}
+	close(out_pipe[1]);
+	close(err_pipe[1]);
+
+	run_result result;
+	pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+	std::string *sinks[2] = {&result.out, &result.err};
+	const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+	int open_fds = 2;
+	while (open_fds > 0 && std::chrono::steady_clock::now() < deadline) {
+		if (poll(fds, 2, 1000) < 0 && errno != EINTR)
+			break;
+		for (int i = 0; i < 2; ++i) {
+			if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+				continue;
+			char buffer[65536];
+			ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+			if (n > 0) {
+				sinks[i]->append(buffer, static_cast<size_t>(n));
+			} else {
+				close(fds[i].fd);
+				fds[i].fd = -1;
+				--open_fds;
+			}
+		}
+	}
+	if (open_fds > 0) {
+		kill(pid, SIGKILL);
+		for (pollfd &f : fds)
+			if (f.fd >= 0)
+				close(f.fd);
+	}
+	int status = 0;
+	waitpid(pid, &status, 0);
+	result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+	return result;
+}
+
+run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
+{
+	return run_program(ZUNDER_BIN, args, env);
+}
+
+bool split_rule_output(const std::string &out, rule_lines *lines)
+{
+	std::vector<std::string> rows;
+	std::stringstream stream(out);
+	for (std::string row; std::getline(stream, row);)
+		rows.push_back(row);
+	if (rows.size() != 3 || out.back() != '\n' || rows[0].rfind("block ", 0) != 0 ||
+	    rows[1].rfind("list", 0) != 0 || rows[2].rfind("save", 0) != 0)
+		return false;
+	*lines = {rows[0].substr(6), rows[1].substr(4), rows[2].substr(4)};
+	return true;
+}
+
+std::vector<std::string> split_words(const std::string &text)
+{
+	std::vector<std::string> words;
+	std::string word;
+	bool in_word = false, quoted = false;
+	for (size_t i = 0; i < text.size(); ++i) {
+		char c = text[i];
+		if (quoted) {
+			if (c == '\\' && i + 1 < text.size())
+				word += text[++i];
+			else if (c == '"')
+				quoted = false;
+			else
+				word += c;
+		} else if (c == ' ' || c == '\t') {
+			if (in_word)
+				words.push_back(word);
+			word.clear();
+			in_word = false;
+		} else {
+			in_word = true;
+			if (c == '"')
+				quoted = true;
+			else
+				word += c;
+		}
+	}
+	if (in_word)
+		words.push_back(word);
+	return words;
+}
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)
+{
+	a.insert(a.end(), b.begin(), b.end());
+	return a;
+}
+
+} // namespace ztest

@@ -1,0 +1,39 @@
+// Test support: run the real zunder (or another program) and read what it wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ztest {
+
+struct run_result {
+	int status = -1;          // exit status, or 128 + signal
+	std::string out;
+	std::string err;
+};
+
+// Runs `program` with `args`, the environment plus `env` ("NAME=value"; a
+// bare "NAME" removes it), under the build's emulator when cross-built.
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       const std::vector<std::string> &env = {});
+
+// Runs the build-tree zunder.
+run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+
+// The three lines of a successful rule: "block HEX", "list...", "save...".
+struct rule_lines {
+	std::string block;        // hex digits only
+	std::string list;         // what print wrote
+	std::string save;         // what save wrote
+};
+bool split_rule_output(const std::string &out, rule_lines *lines);
+
+// Splits saved options into words as a shell does for the simple cases:
+// blanks separate words, double quotes group and are removed, and inside
+// them a backslash takes the next character literally.
+std::vector<std::string> split_words(const std::string &text);
+
+// Joins the pieces into one argument vector.
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b);
+
+} // namespace ztest
