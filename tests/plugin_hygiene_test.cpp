@@ -1,0 +1,201 @@
+// Every plug-in file, checked as the host will meet it: an ELF shared object
+// that needs no C++ runtime, exports only its constructor, initialises no
+// globals at load time, loads with RTLD_NOW and registers records of the
+// sizes its clause needs.
+#include "zunder_host.h"
+
+#include <dlfcn.h>
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace {
+
+struct elf_facts {
+	bool valid = false;
+	std::vector<std::string> needed;
+	std::string soname;
+	std::vector<std::string> exported;   // defined, global, default visibility
+	std::vector<std::string> undefined;
+	std::vector<std::string> static_initialisers;   // C++ dynamic initialisation
+	unsigned machine = 0;
+	unsigned elf_class = 0;
+};
+
+template <typename Ehdr, typename Shdr, typename Sym, typename Dyn>
+elf_facts read_elf(const std::string &image)
+{
+	elf_facts facts;
+	auto at = [&](size_t offset, size_t size) {
+		return offset <= image.size() && size <= image.size() - offset;
+	};
+	if (!at(0, sizeof(Ehdr)))
+		return facts;
+	const auto *eh = reinterpret_cast<const Ehdr *>(image.data());
+	if (!at(eh->e_shoff, size_t{eh->e_shnum} * sizeof(Shdr)))
+		return facts;
+	const auto *sections = reinterpret_cast<const Shdr *>(image.data() + eh->e_shoff);
+	auto strings = [&](const Shdr &s, size_t offset) -> std::string {
+		if (offset >= s.sh_size || !at(s.sh_offset, s.sh_size))
+			return {};
+		const char *base = image.data() + s.sh_offset + offset;
+		return std::string(base, strnlen(base, s.sh_size - offset));
+	};
+	facts.machine = eh->e_machine;
+	facts.elf_class = static_cast<unsigned char>(image[EI_CLASS]);
+	for (unsigned i = 0; i < eh->e_shnum; ++i) {
+		const Shdr &s = sections[i];
+		if (!at(s.sh_offset, s.sh_size))
+			continue;
+		if (s.sh_link >= eh->e_shnum)
+			continue;
+		const Shdr &names = sections[s.sh_link];
+		if (s.sh_type == SHT_DYNAMIC) {
+			const auto *d = reinterpret_cast<const Dyn *>(image.data() + s.sh_offset);
+			for (size_t k = 0; k < s.sh_size / sizeof(Dyn) && d[k].d_tag != DT_NULL; ++k)
+				if (d[k].d_tag == DT_NEEDED)
+					facts.needed.push_back(strings(names, d[k].d_un.d_val));
+				else if (d[k].d_tag == DT_SONAME)
+					facts.soname = strings(names, d[k].d_un.d_val);
+		}
+		if (s.sh_type == SHT_SYMTAB) {
+			const auto *sym = reinterpret_cast<const Sym *>(image.data() + s.sh_offset);
+			for (size_t k = 1; k < s.sh_size / sizeof(Sym); ++k)
+				if (std::string name = strings(names, sym[k].st_name);
+				    name.rfind("_GLOBAL__sub_I", 0) == 0)
+					facts.static_initialisers.push_back(name);
+		}
+		if (s.sh_type == SHT_DYNSYM) {
+			const auto *sym = reinterpret_cast<const Sym *>(image.data() + s.sh_offset);
+			for (size_t k = 1; k < s.sh_size / sizeof(Sym); ++k) {
+				const std::string name = strings(names, sym[k].st_name);
+				const unsigned bind = sym[k].st_info >> 4;
+				if (sym[k].st_shndx == SHN_UNDEF)
+					facts.undefined.push_back(name);
+				else if ((bind == STB_GLOBAL || bind == STB_WEAK) &&
+				         (sym[k].st_other & 3) == STV_DEFAULT)
+					facts.exported.push_back(name);
+			}
+		}
+	}
+	facts.valid = true;
+	return facts;
+}
+
+elf_facts read_elf_file(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	const std::string image{std::istreambuf_iterator<char>(in), {}};
+	if (image.size() < EI_NIDENT || image.compare(0, 4, ELFMAG) != 0)
+		return {};
+	if (image[EI_CLASS] == ELFCLASS32)
+		return read_elf<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym, Elf32_Dyn>(image);
+	return read_elf<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym, Elf64_Dyn>(image);
+}
+
+struct expected_plugin {
+	const char *clause;
+	zunder::clause_kind kind;
+	std::vector<uint16_t> families;   // in registration order
+	unsigned size;
+	std::set<std::string> extra_needed;
+};
+
+const std::map<std::string, expected_plugin> expected = {
+	{"libqeb_ah", {"ah", zunder::clause_kind::match, {10}, 16, {}}},
+	{"libzu_policy", {"policy", zunder::clause_kind::match, {2, 10}, 312, {}}},
+	{"libzu_RATEEST", {"RATEEST", zunder::clause_kind::target, {0}, 32, {"libm.so.6"}}},
+	{"libqeb_ipv6header", {"ipv6header", zunder::clause_kind::match, {10}, 8, {}}},
+	{"libzu_connlabel", {"connlabel", zunder::clause_kind::match, {0}, 8, {"libpavane_conntrack.so.1"}}},
+};
+
+std::vector<std::string> plugin_files()
+{
+	std::vector<std::string> files;
+	std::stringstream list(ZUNDER_PLUGIN_FILES);
+	for (std::string file; std::getline(list, file, ';');)
+		files.push_back(file);
+	return files;
+}
+
+std::string stem(const std::string &path)
+{
+	std::string name = path.substr(path.find_last_of('/') + 1);
+	return name.substr(0, name.find('.'));
+}
+
+class PluginFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PluginFile, IsAPlainSharedObjectExportingOnlyItsConstructor)
+{
+	const std::string file = stem(GetParam());
+	ASSERT_TRUE(expected.count(file)) << file << " is missing from the table of this test";
+	const elf_facts facts = read_elf_file(GetParam());
+	ASSERT_TRUE(facts.valid) << GetParam();
+	EXPECT_EQ(facts.elf_class, sizeof(void *) == 4 ? ELFCLASS32 : ELFCLASS64);
+
+	std::set<std::string> allowed = expected.at(file).extra_needed;
+	allowed.insert({"libc.so.6", "libzunder.so.10"});
+#ifdef ZUNDER_SANITIZED
+	allowed.insert({"libasan.so.8", "libubsan.so.1"});
+#endif
+	for (const std::string &lib : facts.needed)
+		EXPECT_TRUE(allowed.count(lib)) << file << " needs " << lib;
+
+	EXPECT_EQ(facts.exported, std::vector<std::string>{file + "_init"});
+	for (const std::string &name : facts.undefined)
+		// __cxa_finalize is libc's, referenced by every shared object's start files.
+		EXPECT_TRUE(name == "__cxa_finalize" ||name.rfind("_Z", 0) != 0 && name.rfind("__cxa_", 0) != 0 &&
+		            name.rfind("__gxx_", 0) != 0)
+			<< file << " needs the C++ runtime for " << name;
+	EXPECT_TRUE(facts.static_initialisers.empty()) << file << " initialises globals at load time";
+}
+
+TEST_P(PluginFile, LoadsAndRegistersItsRecords)
+{
+	const std::string file = stem(GetParam());
+	ASSERT_TRUE(expected.count(file));
+	const expected_plugin &want = expected.at(file);
+
+	const size_t before = zunder::registered_records().size();
+	// The host loads with RTLD_NOW, so an unresolved symbol fails here.
+	ASSERT_EQ(zunder::load_plugin_file(GetParam()), "");
+	const auto &records = zunder::registered_records();
+	ASSERT_EQ(records.size() - before, want.families.size());
+	for (size_t i = 0; i < want.families.size(); ++i) {
+		const zunder::plugin_record &r = records[before + i];
+		EXPECT_STREQ(r.name, want.clause);
+		EXPECT_EQ(r.kind, want.kind);
+		EXPECT_EQ(r.family, want.families[i]);
+		EXPECT_EQ(r.size, want.size);
+		EXPECT_EQ(r.loaded_from, GetParam());
+	}
+}
+
+INSTANTIATE_TEST_SUITE_P(All, PluginFile, ::testing::ValuesIn(plugin_files()),
+                         [](const auto &info) { return stem(info.param); });
+
+TEST(HostLibrary, CarriesItsSoname)
+{
+	const elf_facts facts = read_elf_file(ZUNDER_HOST_LIBRARY);
+	ASSERT_TRUE(facts.valid);
+	EXPECT_EQ(facts.soname, "libzunder.so.10");
+	EXPECT_EQ(facts.elf_class, sizeof(void *) == 4 ? ELFCLASS32 : ELFCLASS64);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	// The connection-label plug-in registers only when it can read a label file.
+	setenv("PAVANE_CONNLABEL_CONF", ZUNDER_SAMPLE_LABELS, 0);
+	::testing::InitGoogleTest(&argc, argv);
+	return RUN_ALL_TESTS();
+}
