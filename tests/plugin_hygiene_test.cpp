@@ -152,8 +152,9 @@ TEST_P(PluginFile, IsAPlainSharedObjectExportingOnlyItsConstructor)
 	EXPECT_EQ(facts.exported, std::vector<std::string>{file + "_init"});
 	for (const std::string &name : facts.undefined)
 		// __cxa_finalize is libc's, referenced by every shared object's start files.
-		EXPECT_TRUE(name == "__cxa_finalize" ||name.rfind("_Z", 0) != 0 && name.rfind("__cxa_", 0) != 0 &&
-		            name.rfind("__gxx_", 0) != 0)
+		EXPECT_TRUE(name == "__cxa_finalize" ||
+		            (name.rfind("_Z", 0) != 0 && name.rfind("__cxa_", 0) != 0 &&
+		             name.rfind("__gxx_", 0) != 0))
 			<< file << " needs the C++ runtime for " << name;
 	EXPECT_TRUE(facts.static_initialisers.empty()) << file << " initialises globals at load time";
 }
