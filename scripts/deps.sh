@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what this project needs on Debian 12 and is missing.
+#   scripts/deps.sh          build and demo: compiler, CMake, libX11, googletest, Xvfb
+#   scripts/deps.sh --test   also the armhf cross tools and emulator, and clang for fuzzing
+set -euo pipefail
+
+packages=(cmake make g++ pkg-config libx11-dev googletest xvfb)
+if [[ "${1:-}" == "--test" ]]; then
+  packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf clang libclang-rt-14-dev dpkg-dev)
+fi
+
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
+}
+
+if [[ " ${packages[*]} " == *":armhf "* ]] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  as_root dpkg --add-architecture armhf
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [[ ${#missing[@]} -gt 0 ]]; then
+  echo "installing: ${missing[*]}"
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
