@@ -120,7 +120,7 @@ std::vector<std::string> plugin_files()
 {
 	std::vector<std::string> files;
 	std::stringstream list(ZUNDER_PLUGIN_FILES);
-	for (std::string file; std::getline(list, file, ';');)
+	for (std::string file; std::getline(list, file, ':');)
 		files.push_back(file);
 	return files;
 }
