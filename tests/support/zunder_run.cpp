@@ -20,7 +20,7 @@ std::vector<std::string> split_list(const std::string &text)
 {
 	std::vector<std::string> items;
 	std::stringstream stream(text);
-	for (std::string item; std::getline(stream, item, ';');)
+	for (std::string item; std::getline(stream, item, '|');)
 		if (!item.empty())
 			items.push_back(item);
 	return items;

@@ -27,7 +27,19 @@ extern char **environ;
 namespace {
 
 const std::string kBinary = RDCONNECT_BIN;
-const std::string kEmulator = RDCONNECT_EMULATOR;
+// The emulator command and its arguments, separated by '|', or empty.
+std::vector<std::string> SplitEmulator(const std::string &text) {
+    std::vector<std::string> words;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('|', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) words.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+const std::vector<std::string> kEmulator = SplitEmulator(RDCONNECT_EMULATOR);
 // Under an emulator the program sees its own path as argv[0]; otherwise we
 // pick a distinct name to show that messages use argv[0], not a fixed name.
 const std::string kArgv0 = kEmulator.empty() ? "rdc-under-test" : kBinary;
@@ -58,12 +70,12 @@ std::vector<char *> CStrings(std::vector<std::string> &v) {
 Result RunTool(const std::vector<std::string> &args,
            const std::optional<std::string> &display) {
     std::vector<std::string> argv;
-    if (!kEmulator.empty()) argv.push_back(kEmulator);
+    argv.insert(argv.end(), kEmulator.begin(), kEmulator.end());
     argv.push_back(kArgv0);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = ChildEnv(display);
     auto argp = CStrings(argv), envp = CStrings(env);
-    const std::string &path = kEmulator.empty() ? kBinary : kEmulator;
+    const std::string &path = kEmulator.empty() ? kBinary : kEmulator.front();
 
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {

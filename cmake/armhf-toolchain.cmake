@@ -1,0 +1,21 @@
+# Cross build for 32-bit ARM Linux, hard-float EABI, glibc, with Debian's
+# cross compilers (crossbuild-essential-armhf) and its armhf libraries
+# (multiarch, e.g. libx11-dev:armhf).  Programs built here run on this
+# machine under qemu-arm, which the tests use as their emulator.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
+
+set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
+set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
+
+set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+
+# The cross runtime (libc, libstdc++) lies under /usr/arm-linux-gnueabihf;
+# multiarch libraries such as libX11 under /usr/lib/arm-linux-gnueabihf.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf
+    -E LD_LIBRARY_PATH=/usr/lib/arm-linux-gnueabihf)
