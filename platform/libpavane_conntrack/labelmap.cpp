@@ -1,0 +1,215 @@
+// libpavane_conntrack: reads a label file into a map between label names
+// and connection-label bit numbers.  The line format is in the header.
+#include "pavane_conntrack.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <new>
+#include <string>
+#include <string_view>
+
+#ifndef PAVANE_CONNLABEL_DEFAULT
+#error "PAVANE_CONNLABEL_DEFAULT must name the installed label file"
+#endif
+
+struct mokt_labelmap {
+	std::string names[MOKT_LABEL_BITS];             // empty: the bit has no name
+	std::map<std::string, unsigned, std::less<>> bits;
+};
+
+namespace {
+
+constexpr char environment_variable[] = "PAVANE_CONNLABEL_CONF";
+
+bool is_blank(char c)
+{
+	return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool is_digit(char c)
+{
+	return c >= '0' && c <= '9';
+}
+
+// Bytes a name may hold: printable, and safe inside double quotes.
+bool is_name_byte(char c)
+{
+	const auto b = static_cast<unsigned char>(c);
+	return b > 0x20 && b != 0x7f && c != '"' && c != '\\' && c != '$' && c != '`';
+}
+
+// "0" to "127" without sign or leading zeros.
+bool plain_bit_number(std::string_view text, unsigned *bit)
+{
+	if (text.empty() || text.size() > 3 || (text.size() > 1 && text[0] == '0'))
+		return false;
+	unsigned value = 0;
+	for (char c : text) {
+		if (!is_digit(c))
+			return false;
+		value = value * 10 + static_cast<unsigned>(c - '0');
+	}
+	if (value >= MOKT_LABEL_BITS)
+		return false;
+	*bit = value;
+	return true;
+}
+
+// One line of the file, without its newline.  True when it defines a label.
+bool parse_line(std::string_view line, unsigned *bit, std::string_view *name)
+{
+	size_t i = 0;
+	while (i < line.size() && is_blank(line[i]))
+		++i;
+	if (i == line.size() || line[i] == '#')
+		return false;
+
+	const size_t digits = i;
+	unsigned value = 0;
+	for (; i < line.size() && is_digit(line[i]); ++i)
+		if (value < MOKT_LABEL_BITS)   // stop growing once too large: no overflow
+			value = value * 10 + static_cast<unsigned>(line[i] - '0');
+	if (i == digits || value >= MOKT_LABEL_BITS)
+		return false;
+	if (i == line.size() || !is_blank(line[i]))
+		return false;   // no name, or junk glued to the number
+	while (i < line.size() && is_blank(line[i]))
+		++i;
+
+	const size_t start = i;
+	for (; i < line.size() && is_name_byte(line[i]); ++i)
+		;
+	if (i == start || i - start > MOKT_LABEL_NAME_MAX)
+		return false;
+	const std::string_view word = line.substr(start, i - start);
+	while (i < line.size() && is_blank(line[i]))
+		++i;
+	if (i != line.size())
+		return false;   // a second word, or a byte a name may not hold
+
+	unsigned shadowed;
+	if (plain_bit_number(word, &shadowed))
+		return false;
+	*bit = value;
+	*name = word;
+	return true;
+}
+
+void add_line(mokt_labelmap &map, std::string_view line)
+{
+	unsigned bit;
+	std::string_view name;
+	if (!parse_line(line, &bit, &name))
+		return;
+	// The first line for a bit or a name wins, so that every name stands for
+	// one bit and every bit has at most one name.
+	if (!map.names[bit].empty() || map.bits.find(name) != map.bits.end())
+		return;
+	map.names[bit] = name;
+	map.bits.emplace(name, bit);
+}
+
+// Reads the whole file into `map`; false with errno set when it cannot.
+bool read_file(std::FILE *file, mokt_labelmap &map)
+{
+	struct stat st;
+	if (fstat(fileno(file), &st) != 0)
+		return false;
+	if (S_ISDIR(st.st_mode)) {
+		errno = EISDIR;
+		return false;
+	}
+	char *buffer = nullptr;
+	size_t capacity = 0;
+	bool ok = true;
+	try {
+		for (;;) {
+			errno = 0;
+			const ssize_t length = getline(&buffer, &capacity, file);
+			if (length < 0) {
+				if (std::ferror(file) || errno == ENOMEM) {
+					if (errno == 0)
+						errno = EIO;
+					ok = false;
+				}
+				break;
+			}
+			std::string_view line(buffer, static_cast<size_t>(length));
+			if (!line.empty() && line.back() == '\n')
+				line.remove_suffix(1);
+			add_line(map, line);
+		}
+	} catch (const std::bad_alloc &) {
+		errno = ENOMEM;
+		ok = false;
+	}
+	const int saved = errno;
+	std::free(buffer);
+	errno = saved;
+	return ok;
+}
+
+} // namespace
+
+// The library is built with hidden visibility; only the C calls are exported.
+#define PAVANE_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+
+PAVANE_EXPORT struct mokt_labelmap *mokt_labelmap_new(const char *path)
+{
+	if (path == nullptr) {
+		path = std::getenv(environment_variable);
+		if (path == nullptr)
+			path = PAVANE_CONNLABEL_DEFAULT;
+	}
+	std::FILE *file = std::fopen(path, "re");
+	if (file == nullptr)
+		return nullptr;
+	mokt_labelmap *map = new (std::nothrow) mokt_labelmap;
+	if (map == nullptr) {
+		std::fclose(file);
+		errno = ENOMEM;
+		return nullptr;
+	}
+	const bool ok = read_file(file, *map);
+	const int saved = errno;
+	std::fclose(file);
+	if (!ok) {
+		delete map;
+		errno = saved;
+		return nullptr;
+	}
+	return map;
+}
+
+PAVANE_EXPORT void mokt_labelmap_free(struct mokt_labelmap *map)
+{
+	delete map;
+}
+
+PAVANE_EXPORT int mokt_labelmap_get_bit(const struct mokt_labelmap *map, const char *name)
+{
+	if (map == nullptr || name == nullptr)
+		return -1;
+	if (auto found = map->bits.find(std::string_view(name)); found != map->bits.end())
+		return static_cast<int>(found->second);
+	unsigned bit;
+	if (plain_bit_number(name, &bit))
+		return static_cast<int>(bit);
+	return -1;
+}
+
+PAVANE_EXPORT const char *mokt_labelmap_get_name(const struct mokt_labelmap *map, unsigned int bit)
+{
+	if (map == nullptr || bit >= MOKT_LABEL_BITS || map->names[bit].empty())
+		return nullptr;
+	return map->names[bit].c_str();
+}
+
+} // extern "C"
