@@ -15,7 +15,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
-# The cross runtime (libc, libstdc++) lies under /usr/arm-linux-gnueabihf;
-# multiarch libraries such as libX11 under /usr/lib/arm-linux-gnueabihf.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf
-    -E LD_LIBRARY_PATH=/usr/lib/arm-linux-gnueabihf)
+# Programs run against the armhf multiarch runtime (libc6:armhf,
+# libstdc++6:armhf, libx11-6:armhf), whose loader is /lib/ld-linux-armhf.so.3.
+# Not "qemu-arm -L /usr/arm-linux-gnueabihf": that mixes the cross loader
+# with the multiarch libc, and forked children then crash.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)

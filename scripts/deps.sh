@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake make g++ pkg-config libx11-dev googletest xvfb)
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf clang libclang-rt-14-dev dpkg-dev)
+  packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf libstdc++6:armhf clang libclang-rt-14-dev dpkg-dev)
 fi
 
 as_root() {

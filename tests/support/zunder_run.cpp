@@ -73,7 +73,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
 		close(err_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[1]);
-		execve(argp[0], argp.data(), envp.data());
+		execvpe(argp[0], argp.data(), envp.data());   // the emulator is found on PATH
 		_exit(127);
 	}
 	close(out_pipe[1]);

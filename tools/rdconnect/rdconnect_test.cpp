@@ -86,7 +86,7 @@ Result RunTool(const std::vector<std::string> &args,
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
-        execve(path.c_str(), argp.data(), envp.data());
+        execvpe(path.c_str(), argp.data(), envp.data());
         _exit(127);
     }
     close(out[1]);
