@@ -3,20 +3,28 @@
 //   zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]      parse, check, list, save
 //   zunder [-4|-6] [-n] (-m|-j) NAME --block HEX      list and save a block
 //   zunder (-m|-j) NAME -h                            the plug-in's help
+//   zunder --batch FILE|-                             one such call a line
 #include "zunder_host.h"
 
+#include <netdb.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The batch line being run, 0 outside a batch; errors name it.
+unsigned long batch_line = 0;
 
 // Ends the command with the message on standard error.  Standard output that
 // is still buffered belongs to the failed rule and is dropped, so a failed
@@ -25,6 +33,8 @@ namespace {
 void exit_error(int status, const char *format, ...)
 {
 	std::fputs("zunder: ", stderr);
+	if (batch_line != 0)
+		std::fprintf(stderr, "line %lu: ", batch_line);
 	va_list args;
 	va_start(args, format);
 	std::vfprintf(stderr, format, args);
@@ -36,9 +46,12 @@ void exit_error(int status, const char *format, ...)
 
 [[noreturn]] void usage()
 {
+	if (batch_line != 0)
+		exit_error(2, "not a rule: expected [-4|-6] [-n] (-m|-j) NAME [OPTION...]");
 	std::fputs("usage: zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]\n"
 	           "       zunder [-4|-6] [-n] (-m|-j) NAME --block HEX\n"
-	           "       zunder (-m|-j) NAME -h\n",
+	           "       zunder (-m|-j) NAME -h\n"
+	           "       zunder --batch FILE|-\n",
 	           stderr);
 	std::exit(2);
 }
@@ -51,7 +64,7 @@ bool is_directory(const std::string &path)
 
 // ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: lib/zunder
 // in an installed tree, lib in the build tree.
-std::string plugin_dir()
+std::string find_plugin_dir()
 {
 	if (const char *dir = std::getenv("ZUNDER_PLUGIN_DIR"); dir != nullptr && *dir != '\0')
 		return dir;
@@ -68,6 +81,12 @@ std::string plugin_dir()
 		std::free(resolved);
 	}
 	return is_directory(lib + "/zunder") ? lib + "/zunder" : lib;
+}
+
+const std::string &plugin_dir()
+{
+	static const std::string dir = find_plugin_dir();
+	return dir;
 }
 
 bool valid_clause_name(const char *name)
@@ -192,12 +211,89 @@ void run_rule(std::span<const char *const> words)
 	write_list_and_save(record, family, {state.data.data(), state.data.size()}, numeric);
 }
 
+// Splits a batch line into words as a shell does for the simple cases:
+// blanks separate words; double quotes group, and inside them a backslash
+// takes the next character literally; single quotes group literally; a
+// backslash outside quotes takes the next character literally.
+std::vector<std::string> split_line(const std::string &line)
+{
+	std::vector<std::string> words;
+	std::string word;
+	bool in_word = false;
+	char quote = 0;
+	for (size_t i = 0; i < line.size(); ++i) {
+		const char c = line[i];
+		if (quote != 0) {
+			if (c == quote)
+				quote = 0;
+			else if (quote == '"' && c == '\\' && i + 1 < line.size())
+				word += line[++i];
+			else
+				word += c;
+		} else if (c == ' ' || c == '\t' || c == '\r') {
+			if (in_word)
+				words.push_back(std::move(word));
+			word.clear();
+			in_word = false;
+		} else {
+			in_word = true;
+			if (c == '"' || c == '\'')
+				quote = c;
+			else if (c == '\\' && i + 1 < line.size())
+				word += line[++i];
+			else
+				word += c;
+		}
+	}
+	if (quote != 0)
+		zu_params->exit_error(2, "unterminated %s quote", quote == '"' ? "double" : "single");
+	if (in_word)
+		words.push_back(std::move(word));
+	return words;
+}
+
+// Runs one rule a line; each line's output is flushed before the next runs,
+// so an error stops the batch after everything before it was written.
+void run_batch(const char *name)
+{
+	std::ifstream file;
+	if (std::strcmp(name, "-") != 0) {
+		file.open(name);
+		if (!file)
+			exit_error(2, "cannot read %s: %s", name, std::strerror(errno));
+	}
+	std::istream &in = file.is_open() ? file : std::cin;
+	setprotoent(1);   // keep the protocol database open for the whole batch
+	std::vector<const char *> argv;
+	for (std::string line; std::getline(in, line);) {
+		++batch_line;
+		const size_t first = line.find_first_not_of(" \t\r");
+		if (first == std::string::npos || line[first] == '#')
+			continue;
+		const std::vector<std::string> words = split_line(line);
+		argv.clear();
+		for (const std::string &w : words)
+			argv.push_back(w.c_str());
+		run_rule(argv);
+		if (std::fflush(stdout) != 0)
+			exit_error(2, "cannot write the output: %s", std::strerror(errno));
+	}
+	if (in.bad())
+		exit_error(2, "cannot read %s", name);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
 	zunder::set_program_name("zunder");
 	zunder::set_exit_error(exit_error);
-	run_rule({argv + 1, static_cast<size_t>(argc - 1)});
+	if (argc >= 2 && std::strcmp(argv[1], "--batch") == 0) {
+		if (argc != 3)
+			usage();
+		run_batch(argv[2]);
+	} else {
+		run_rule({argv + 1, static_cast<size_t>(argc - 1)});
+	}
 	return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,0 +1,167 @@
+// The zunder command itself: its command line, plug-in lookup, batch mode
+// and the guards around plug-in calls, through the real binary.
+#include "rule_checks.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+using ztest::zunder;
+
+const std::string usage_text = "usage: zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]\n"
+                               "       zunder [-4|-6] [-n] (-m|-j) NAME --block HEX\n"
+                               "       zunder (-m|-j) NAME -h\n"
+                               "       zunder --batch FILE|-\n";
+
+std::string write_file(const std::string &name, const std::string &text)
+{
+	const std::string path = testing::TempDir() + "/" + std::to_string(getpid()) + "-" + name;
+	std::ofstream(path) << text;
+	return path;
+}
+
+TEST(Command, UsageErrors)
+{
+	const std::vector<std::string> cases[] = {
+		{}, {"-6"}, {"-m"}, {"-x", "ah"}, {"-n", "-6", "ah"}, {"--batch"}, {"--batch", "a", "b"},
+	};
+	for (const auto &args : cases) {
+		const auto r = zunder(args);
+		EXPECT_EQ(r.status, 2);
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err, usage_text);
+	}
+}
+
+TEST(Command, PluginLookup)
+{
+	const std::string dir = ZUNDER_PLUGIN_DIR;
+	const ztest::rejected_rule rules[] = {
+		{{"-m", "nosuch"}, "no match \"nosuch\" exists for IPv4 (looked in " + dir + "/libzu_nosuch.so)"},
+		{{"-6", "-j", "nosuch"}, "no target \"nosuch\" exists for IPv6 (looked in " + dir +
+		                         "/libzu_nosuch.so, " + dir + "/libqeb_nosuch.so)"},
+		// the ah file registers a match, not a target
+		{{"-6", "-j", "ah"}, "no target \"ah\" exists for IPv6 (looked in " + dir +
+		                     "/libzu_ah.so, " + dir + "/libqeb_ah.so (registers none))"},
+		{{"-m", "../lib/x"}, "invalid match name \"../lib/x\""},
+		{{"-m", ""}, "invalid match name \"\""},
+		{{"-m", std::string(40, 'a')}, "invalid match name \"" + std::string(40, 'a') + "\""},
+	};
+	for (const auto &rule : rules)
+		EXPECT_TRUE(ztest::rejects(rule));
+
+	EXPECT_TRUE(ztest::rejects({{"-6", "-m", "ah"}, "no match \"ah\" exists for IPv6 (looked in "
+	                                                "/nonexistent/libzu_ah.so, /nonexistent/libqeb_ah.so)"},
+	                           {"ZUNDER_PLUGIN_DIR=/nonexistent"}));
+	EXPECT_TRUE(ztest::accepts({{"-6", "-m", "ah", "--ahspi", "1"}, "", " ah spi:1", " --ahspi 1"},
+	                           {"ZUNDER_PLUGIN_DIR=" + dir}));
+}
+
+TEST(Command, BlockArgument)
+{
+	const std::string wrong_size = "--block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits";
+	const ztest::rejected_rule rules[] = {
+		{{"-6", "-m", "ah", "--block", ""}, wrong_size},
+		{{"-6", "-m", "ah", "--block", std::string(31, '0')}, wrong_size},
+		{{"-6", "-m", "ah", "--block", std::string(34, '0')}, wrong_size},
+		{{"-6", "-m", "ah", "--block", std::string(30, '0') + "0g"}, wrong_size},
+		{{"-6", "-m", "ah", "--block", std::string(30, '0') + " 0"}, wrong_size},
+		{{"-6", "-m", "ah", "--block"}, "--block takes one argument and no other option"},
+		{{"-6", "-m", "ah", "--block", std::string(32, '0'), "--ahres"},
+		 "--block takes one argument and no other option"},
+	};
+	for (const auto &rule : rules)
+		EXPECT_TRUE(ztest::rejects(rule));
+	EXPECT_TRUE(ztest::shows_block({"-6", "-m", "ah"}, "050000000500000000000000" "00AcCd00",
+	                               " ah spi:5 Unknown invflags: 0xAC", " --ahspi 5"));
+}
+
+TEST(Batch, WritesWhatSingleCallsWouldInOrder)
+{
+	const std::string file = write_file("batch", "# a comment\n"
+	                                             "\n"
+	                                             "   \t\n"
+	                                             "-6 -m ah --ahspi 500\n"
+	                                             "  -6   -m ah \"!\" --ahspi \"1:2\"\r\n"
+	                                             "   # indented comment\n"
+	                                             "-6 -m ah --block 00000000ffffffff0000000001000000\n"
+	                                             "-6 -m ah --ahlen 1\n");
+	const auto r = zunder({"--batch", file});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	const std::string expected = zunder({"-6", "-m", "ah", "--ahspi", "500"}).out +
+	                             zunder({"-6", "-m", "ah", "!", "--ahspi", "1:2"}).out +
+	                             "list ah  reserved\nsave --ahres\n" +
+	                             zunder({"-6", "-m", "ah", "--ahlen", "1"}).out;
+	EXPECT_EQ(r.out, expected);
+	std::remove(file.c_str());
+}
+
+TEST(Batch, QuotingAsAShellDoesForSimpleCases)
+{
+	// Each line is one rule whose option value must arrive as one exact word.
+	const struct { const char *line; const char *value_error; } cases[] = {
+		{R"(-6 -m ah --ahlen "a b")", "\"a b\""},
+		{R"(-6 -m ah --ahlen "a\"b")", "\"a\"b\""},
+		{R"(-6 -m ah --ahlen "a\\b")", "\"a\\b\""},
+		{R"(-6 -m ah --ahlen 'a"b')", "\"a\"b\""},
+		{R"(-6 -m ah --ahlen a\ b)", "\"a b\""},
+		{R"(-6 -m ah --ahlen x"y z"w)", "\"xy zw\""},
+		{R"(-6 -m ah --ahlen "")", "\"\""},
+	};
+	for (const auto &c : cases) {
+		const std::string file = write_file("quote", std::string(c.line) + "\n");
+		const auto r = zunder({"--batch", file});
+		EXPECT_EQ(r.status, 2) << c.line;
+		EXPECT_EQ(r.err, "zunder: line 1: ah: option \"--ahlen\": " + std::string(c.value_error) +
+		                     " is not a number from 0 to 4294967295\n") << c.line;
+		std::remove(file.c_str());
+	}
+}
+
+TEST(Batch, AnErrorStopsTheBatchAfterTheEarlierLines)
+{
+	const std::string file = write_file("stop", "-6 -m ah --ahspi 1\n"
+	                                            "\n"
+	                                            "-6 -m ah --ahspi 2 --ahspi 3\n"
+	                                            "-6 -m ah --ahspi 4\n");
+	const auto r = zunder({"--batch", file});
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.out, zunder({"-6", "-m", "ah", "--ahspi", "1"}).out);
+	EXPECT_EQ(r.err, "zunder: line 3: ah: option \"--ahspi\" may be given only once\n");
+	std::remove(file.c_str());
+
+	const ztest::rejected_rule rules[] = {
+		{{"--batch", "/nonexistent/rules"}, "cannot read /nonexistent/rules: No such file or directory"},
+		{{"--batch", write_file("unterminated", "-6 -m ah --ahlen \"1\n")}, "line 1: unterminated double quote"},
+		{{"--batch", write_file("notarule", "-6 ah\n")},
+		 "line 1: not a rule: expected [-4|-6] [-n] (-m|-j) NAME [OPTION...]"},
+	};
+	for (const auto &rule : rules)
+		EXPECT_TRUE(ztest::rejects(rule));
+}
+
+TEST(Guards, CatchAPlugInWritingOutsideItsBlocks)
+{
+	const std::vector<std::string> env = {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR};
+	const std::string file = std::string(ZUNDER_TEST_PLUGIN_DIR) + "/libzu_broken.so";
+	const struct { const char *option; const char *operation; } cases[] = {
+		{"--past-end", "parse"},
+		{"--before-start", "parse"},
+		{"--scratch-past-end", "parse"},
+		{"--spoil-listing", "print"},
+	};
+	for (const auto &c : cases)
+		EXPECT_TRUE(ztest::rejects({{"-m", "broken", c.option}, "match broken: plug-in " + file +
+		                                                            " wrote outside its block in " +
+		                                                            c.operation},
+		                           env));
+	EXPECT_TRUE(ztest::rejects({{"-m", "broken", "--block", "ee00000000000000"},
+	                            "match broken: plug-in " + file + " wrote outside its block in print"},
+	                           env));
+}
+
+} // namespace
