@@ -18,7 +18,13 @@ function(zunder_add_plugin file)
     LINKER_LANGUAGE C
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
-    LINK_DEPENDS ${map})
+    LINK_DEPENDS ${map}
+    # The libraries a plug-in needs lie beside it in the build tree (lib) and
+    # one folder up once installed (lib/zunder).  One RUNPATH serves both,
+    # so none is padded for rewriting at install time: padding leaves empty
+    # entries, which the loader reads as the current folder.
+    BUILD_WITH_INSTALL_RPATH ON
+    INSTALL_RPATH "$ORIGIN;$ORIGIN/..")
   target_compile_options(${file} PRIVATE
     -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
     -fno-threadsafe-statics)
