@@ -17,7 +17,7 @@ namespace {
 
 const char *program_name = "zunder";
 
-[[noreturn]] __attribute__((format(printf, 2, 3)))
+__attribute__((noreturn, format(printf, 2, 3)))
 void default_exit_error(int status, const char *format, ...)
 {
 	std::fflush(stdout);
