@@ -1,0 +1,1 @@
+/* Baseline for the plug-in load benchmark: a C shared object with nothing in it. */
