@@ -14,7 +14,7 @@ cmake --build --preset bench --target zunder_bench >/dev/null
 out=build-bench/bench
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "date: $(date -u +%Y-%m-%dT%H:%MZ)"
-# Medians of 5 runs; CPU time for what runs in the process, wall clock for
+# The fastest of 5 runs (3 for the batches); CPU time for what runs in the process, wall clock for
 # the batches (a child process).
 build-bench/bin/zunder_bench \
   --benchmark_min_time=0.05 \
