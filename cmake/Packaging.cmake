@@ -126,10 +126,14 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-# The label file is the administrator's: dpkg keeps local edits.
+# The label file is the administrator's: dpkg keeps local edits.  The
+# package's libraries are new to the loader's cache: refresh it.
 set(zunder_label_file ${CMAKE_INSTALL_FULL_SYSCONFDIR}/connlabel.conf)
 file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles "${zunder_label_file}\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_BINARY_DIR}/packaging/conffiles
+  ${PROJECT_BINARY_DIR}/packaging/triggers)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_OUTPUT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackConfig.cmake)
 include(CPack)

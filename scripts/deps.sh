@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what this project needs on Debian 12 and is missing.
 #   scripts/deps.sh          build and demo: compiler, CMake, libX11, googletest, Xvfb
-#   scripts/deps.sh --test   also the armhf cross tools and emulator, and clang for fuzzing
+#   scripts/deps.sh --test   also the armhf cross tools and emulator, clang for fuzzing,
+#                            and the package and man-page tools (dpkg-dev, groff-base)
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libx11-dev googletest xvfb)
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf libstdc++6:armhf clang libclang-rt-14-dev dpkg-dev)
+  packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf libstdc++6:armhf clang libclang-rt-14-dev dpkg-dev groff-base)
 fi
 
 as_root() {

@@ -37,6 +37,8 @@ done
 
 conffiles=$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles)
 [[ "$conffiles" == "$ZT_SYSCONFDIR/connlabel.conf" ]] || fail "conffiles: $conffiles"
+triggers=$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./triggers)
+[[ "$triggers" == "activate-noawait ldconfig" ]] || fail "triggers: $triggers"
 
 # --- file list ---------------------------------------------------------------
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | check_file_list "package"
