@@ -6,10 +6,13 @@
 # loads.
 #
 # Environment: ZT_BUILD, ZT_PREFIX, ZT_SYSCONFDIR, ZT_PLUGINS, ZT_CXX,
-# ZT_CMAKE, ZT_SOURCE (this folder).
+# ZT_CMAKE, ZT_SOURCE (this folder); for a cross build also ZT_TOOLCHAIN
+# (the toolchain file) and ZT_EMULATOR (runs the target's programs).
 set -euo pipefail
 source "$ZT_SOURCE/tree_checks.sh"
-ZT_EMULATOR=""
+ZT_EMULATOR=${ZT_EMULATOR:-}
+toolchain=()
+[[ -n "${ZT_TOOLCHAIN:-}" ]] && toolchain=("-DCMAKE_TOOLCHAIN_FILE=$ZT_TOOLCHAIN")
 
 work=$(mktemp -d "$ZT_BUILD/install-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -103,7 +106,7 @@ CMAKE
 
 # Through the CMake package.
 "$ZT_CMAKE" -S "$work/probe" -B "$work/probe/build" -DCMAKE_CXX_COMPILER="$ZT_CXX" \
-	-DCMAKE_PREFIX_PATH="$p" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/probe.log" 2>&1 &&
+	"${toolchain[@]}" -DCMAKE_PREFIX_PATH="$p" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/probe.log" 2>&1 &&
 	"$ZT_CMAKE" --build "$work/probe/build" >>"$work/probe.log" 2>&1 ||
 	{ cat "$work/probe.log" >&2; fail "the out-of-tree plug-in does not build with find_package(zunder)"; }
 [[ "$(cat "$work/probe/build/plugindir.txt")" == "$p/lib/zunder" ]] ||
