@@ -17,7 +17,7 @@ struct host_error : std::runtime_error {
 	using std::runtime_error::runtime_error;
 };
 
-[[noreturn]] __attribute__((format(printf, 2, 3)))
+__attribute__((noreturn, format(printf, 2, 3)))
 void throwing_exit_error(int status, const char *format, ...)
 {
 	char message[512];

@@ -29,7 +29,7 @@ unsigned long batch_line = 0;
 // Ends the command with the message on standard error.  Standard output that
 // is still buffered belongs to the failed rule and is dropped, so a failed
 // rule never leaves a partial listing behind.
-[[noreturn]] __attribute__((format(printf, 2, 3)))
+__attribute__((noreturn, format(printf, 2, 3)))
 void exit_error(int status, const char *format, ...)
 {
 	std::fputs("zunder: ", stderr);
