@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every suite: native, sanitizers, and armhf under emulation.
-# A failure in any suite fails the whole run.
+# Builds and runs every suite: native, sanitizers, armhf under emulation,
+# then every fuzz target for a bounded time.  A failure in any fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,3 +12,5 @@ for suite in "${suites[@]}"; do
   cmake --build --preset "$suite"
   ctest --preset "$suite"
 done
+
+scripts/fuzz.sh "${ZUNDER_FUZZ_SECONDS:-30}"
