@@ -687,6 +687,14 @@ public:
 				std::fprintf(out, " records/op=%.0f", r.counters.at("records"));
 			std::fputc('\n', out);
 		}
+		std::fputs(
+			"\nns/op: fastest of the repetitions, CPU time (batches: wall clock, per rule).\n"
+			"ratio: ns/op over the baseline's; target: the largest ratio allowed.\n"
+			"vs fputs: print and save over one bare fputs of the same finished text.\n"
+			"allocs, db: heap allocations and protocol look-ups per operation;\n"
+			"leak B: bytes allocated and not freed per operation.\n"
+			"db-cached: look-ups answered from memory, leaving the clause's own work.\n",
+			out);
 	}
 
 private:
