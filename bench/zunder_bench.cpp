@@ -13,8 +13,8 @@
 //
 // Standard output is /dev/null while the benchmarks run, so print and save
 // pay for stdio buffering but not for a terminal.  The progress goes to
-// standard error, the report table to the original standard output, the
-// full results to --benchmark_out when given.
+// standard error, the report table to the original standard output, every
+// run as JSON to the file named by --json=FILE when given.
 //
 // The executable also counts heap calls (malloc and friends) and protocol
 // look-ups per iteration, by defining those functions itself: being in the
@@ -30,6 +30,7 @@
 #include <malloc.h>
 #include <netdb.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -445,7 +446,7 @@ void run_load(benchmark::State &state, const char *path)
 {
 	if (void *resident = dlopen(path, RTLD_NOW | RTLD_NOLOAD)) {
 		dlclose(resident);
-		state.SkipWithError("already loaded in this process; run the load benchmarks first");
+		state.SkipWithError("already loaded in this process: run the load benchmarks on their own");
 		return;
 	}
 	const size_t records_before = zunder::registered_records().size();
@@ -547,6 +548,7 @@ void run_batch(benchmark::State &state, long rules, int only = -1)
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+	double cpu_seconds = 0;   // the child's, user and system
 	for (auto _ : state) {
 		pid_t pid;
 		if (posix_spawn(&pid, BENCH_ZUNDER, &actions, nullptr, argv, environ) != 0) {
@@ -554,7 +556,10 @@ void run_batch(benchmark::State &state, long rules, int only = -1)
 			break;
 		}
 		int status = 0;
-		waitpid(pid, &status, 0);
+		struct rusage usage {};
+		wait4(pid, &status, 0, &usage);
+		cpu_seconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+		               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 		if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
 			state.SkipWithError("zunder --batch failed");
 			break;
@@ -562,6 +567,9 @@ void run_batch(benchmark::State &state, long rules, int only = -1)
 	}
 	posix_spawn_file_actions_destroy(&actions);
 	state.counters["rules"] = static_cast<double>(rules);
+	if (state.iterations() > 0)
+		state.counters["child_cpu_ns_per_rule"] =
+			cpu_seconds * 1e9 / static_cast<double>(state.iterations()) / static_cast<double>(rules);
 }
 
 // ---------------------------------------------------------------------------
@@ -600,12 +608,28 @@ struct result {
 	std::string error;
 };
 
+// Progress on the console, every run also to a JSON reporter when there is
+// one (a single document across several RunSpecifiedBenchmarks calls), and
+// the figures the table needs.
 class table_reporter : public benchmark::ConsoleReporter {
 public:
-	table_reporter() : ConsoleReporter(OO_None) {}
+	explicit table_reporter(benchmark::JSONReporter *json) : ConsoleReporter(OO_None), json_(json) {}
+	bool ReportContext(const Context &context) override
+	{
+		if (json_ != nullptr && !json_started_)
+			json_started_ = json_->ReportContext(context);
+		return ConsoleReporter::ReportContext(context);
+	}
+	void finish_json()
+	{
+		if (json_ != nullptr && json_started_)
+			json_->Finalize();
+	}
 	void ReportRuns(const std::vector<Run> &runs) override
 	{
 		ConsoleReporter::ReportRuns(runs);
+		if (json_ != nullptr)
+			json_->ReportRuns(runs);
 		for (const Run &run : runs) {
 			const std::string name = run.run_name.function_name;
 			// The fastest repetition when repeated, else the one run.
@@ -685,6 +709,9 @@ public:
 			std::fprintf(out, " %6s", counter("leak_B", "%.0f"));
 			if (r.counters.count("records"))
 				std::fprintf(out, " records/op=%.0f", r.counters.at("records"));
+			if (r.counters.count("child_cpu_ns_per_rule"))
+				std::fprintf(out, " zunder CPU/rule=%.0f ns",
+				             r.counters.at("child_cpu_ns_per_rule"));
 			std::fputc('\n', out);
 		}
 		std::fputs(
@@ -698,6 +725,8 @@ public:
 	}
 
 private:
+	benchmark::JSONReporter *json_;
+	bool json_started_ = false;
 	std::map<std::string, result> results;
 };
 
@@ -783,6 +812,24 @@ int main(int argc, char **argv)
 	zunder::set_program_name("zunder_bench");
 	zunder::set_exit_error(bench_exit_error);
 
+	// --json=FILE: every run as one JSON document.  Taken out before the
+	// benchmark library reads the rest.
+	std::ofstream json_file;
+	bool filtered = false;
+	int kept = 1;
+	for (int i = 1; i < argc; ++i) {
+		if (std::strncmp(argv[i], "--json=", 7) == 0) {
+			json_file.open(argv[i] + 7, std::ios::trunc);
+			if (!json_file)
+				bench_exit_error(2, "cannot write %s", argv[i] + 7);
+			continue;
+		}
+		filtered = filtered || std::strncmp(argv[i], "--benchmark_filter", 18) == 0;
+		argv[kept++] = argv[i];
+	}
+	argc = kept;
+	argv[argc] = nullptr;
+
 	add_clauses();
 	register_all();
 	benchmark::Initialize(&argc, argv);
@@ -797,10 +844,21 @@ int main(int argc, char **argv)
 	if (report == nullptr || std::freopen("/dev/null", "w", stdout) == nullptr)
 		bench_exit_error(2, "cannot redirect standard output: %s", std::strerror(errno));
 
-	table_reporter reporter;
+	benchmark::JSONReporter json;
+	json.SetOutputStream(&json_file);
+	json.SetErrorStream(&std::cerr);
+	table_reporter reporter(json_file.is_open() ? &json : nullptr);
 	reporter.SetOutputStream(&std::cerr);
 	reporter.SetErrorStream(&std::cerr);
-	benchmark::RunSpecifiedBenchmarks(&reporter);
+	if (filtered) {
+		benchmark::RunSpecifiedBenchmarks(&reporter);
+	} else {
+		// Loading first and on its own, while no plug-in is resident, so that
+		// the rest may run in any order (--benchmark_enable_random_interleaving).
+		benchmark::RunSpecifiedBenchmarks(&reporter, "^load/");
+		benchmark::RunSpecifiedBenchmarks(&reporter, "^(db|parse|print|save|batch)/");
+	}
+	reporter.finish_json();
 	benchmark::Shutdown();
 	std::fflush(stdout);
 	reporter.print_table(report);
