@@ -105,14 +105,6 @@ void register_record(clause_kind kind, Record *record)
 	records().push_back(std::move(r));
 }
 
-const zu_option_entry *find_option(const zu_option_entry *rows, unsigned id)
-{
-	for (const zu_option_entry *row = rows; row && row->name; ++row)
-		if (row->id == id)
-			return row;
-	return nullptr;
-}
-
 const zu_option_entry *find_option(const zu_option_entry *rows, const char *name)
 {
 	for (const zu_option_entry *row = rows; row && row->name; ++row)
@@ -293,14 +285,12 @@ void parse_clause(const plugin_record &record, uint16_t family,
 	for (const zu_option_entry *row = record.options; row && row->name; ++row) {
 		if (!(seen & (1u << row->id)))
 			continue;
-		for (unsigned id = 0; id < 32; ++id) {
-			const zu_option_entry *other = find_option(record.options, id);
-			if (other == nullptr)
-				continue;
-			if ((row->requires_ & (1u << id)) && !(seen & (1u << id)))
+		for (const zu_option_entry *other = record.options; other->name; ++other) {
+			const uint32_t bit = 1u << other->id;
+			if ((row->requires_ & bit) && !(seen & bit))
 				zu_params->exit_error(2, "%s: option \"--%s\" requires option \"--%s\"",
 				                      clause, row->name, other->name);
-			if ((row->exclusive_with & (1u << id)) && id != row->id && (seen & (1u << id)))
+			if ((row->exclusive_with & bit) && other != row && (seen & bit))
 				zu_params->exit_error(2, "%s: option \"--%s\" cannot be used with option \"--%s\"",
 				                      clause, row->name, other->name);
 		}

@@ -204,10 +204,14 @@ void run_rule(std::span<const char *const> words)
 
 	static zunder::clause_state state;
 	zunder::parse_clause(record, family, options, state);
-	std::fputs("block ", stdout);
-	for (size_t b = 0; b < state.data.size(); ++b)
-		std::printf("%02x", state.data.data()[b]);
-	std::fputc('\n', stdout);
+	static std::string line;
+	line.assign("block ");
+	for (size_t b = 0; b < state.data.size(); ++b) {
+		line += "0123456789abcdef"[state.data.data()[b] >> 4];
+		line += "0123456789abcdef"[state.data.data()[b] & 15];
+	}
+	line += '\n';
+	std::fputs(line.c_str(), stdout);
 	write_list_and_save(record, family, {state.data.data(), state.data.size()}, numeric);
 }
 
