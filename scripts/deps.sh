@@ -3,12 +3,15 @@
 #   scripts/deps.sh          build and demo: compiler, CMake, libX11, googletest, Xvfb
 #   scripts/deps.sh --test   also the armhf cross tools and emulator, clang for fuzzing,
 #                            and the package and man-page tools (dpkg-dev, groff-base)
+#   scripts/deps.sh --bench  also Google Benchmark, for bench/run.sh
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libx11-dev googletest xvfb)
-if [[ "${1:-}" == "--test" ]]; then
-  packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf libstdc++6:armhf clang libclang-rt-14-dev dpkg-dev groff-base)
-fi
+case "${1:-}" in
+  --test) packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf libstdc++6:armhf
+                     clang libclang-rt-14-dev dpkg-dev groff-base) ;;
+  --bench) packages+=(libbenchmark-dev) ;;
+esac
 
 as_root() {
   if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
