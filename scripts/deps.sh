@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake make g++ pkg-config libx11-dev googletest xvfb)
 case "${1:-}" in
   --test) packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf libstdc++6:armhf
-                     clang libclang-rt-14-dev dpkg-dev groff-base) ;;
+                     clang libclang-rt-14-dev dpkg-dev file groff-base) ;;
   --bench) packages+=(libbenchmark-dev) ;;
 esac
 

@@ -4,13 +4,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-suites=(default asan)
-[[ -f cmake/armhf-toolchain.cmake ]] && suites+=(armhf)
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+passed=0
+suites=(default asan armhf)
 for suite in "${suites[@]}"; do
   echo "=== $suite suite"
   cmake --preset "$suite" >/dev/null
   cmake --build --preset "$suite"
-  ctest --preset "$suite"
+  ctest --preset "$suite" | tee "$log"
+  passed=$(( passed + $(grep -oE 'tests failed out of [0-9]+' "$log" | grep -oE '[0-9]+$') ))
 done
 
 scripts/fuzz.sh "${ZUNDER_FUZZ_SECONDS:-30}"
+echo "tests: $passed passed, 0 failed"
