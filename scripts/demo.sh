@@ -15,7 +15,8 @@ rules=(
   "-6 -m policy --dir out --strict --reqid 16 --proto esp --next --mode tunnel --tunnel-dst 2001:db8::/32"
   "-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog 4s"
   "-6 -m ipv6header ! --header hop,dst --soft"
-  "-m connlabel ! --label blocked --set"
+  "-m connlabel ! --label interactive --set"
+  "-n -m connlabel --label interactive"
   "-6 -m ah --ahspi 1:x"
 )
 for rule in "${rules[@]}"; do
@@ -27,7 +28,8 @@ done
 if command -v Xvfb >/dev/null && [[ -x "$build/bin/rdconnect" ]]; then
   echo "\$ rdconnect -display :N 10.0.0.5:5500   (against a private Xvfb)"
   numberfile=$(mktemp)
-  Xvfb -displayfd 3 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
+  # -noreset: the property must outlive rdconnect, the only client so far.
+  Xvfb -displayfd 3 -nolisten tcp -noreset 3>"$numberfile" >/dev/null 2>&1 &
   xvfb=$!
   for _ in $(seq 100); do [[ -s "$numberfile" ]] && break; sleep 0.1; done
   number=$(tr -dc 0-9 <"$numberfile"); rm -f "$numberfile"
