@@ -126,6 +126,13 @@ void mark_item(policy_element &e, uint8_t item, bool invert)
 	e.invert = invert ? (e.invert | item) : (e.invert & ~item);
 }
 
+// All 16 bytes of address and mask, as the host delivered them for the family.
+void store_tunnel(const zu_option_value &value, uint8_t (&addr)[16], uint8_t (&mask)[16])
+{
+	std::memcpy(addr, value.host.addr.bytes, sizeof(addr));
+	std::memcpy(mask, value.host.mask.bytes, sizeof(mask));
+}
+
 void policy_show_help()
 {
 	std::puts(policy_help_text);
@@ -188,14 +195,12 @@ void policy_parse_option(zu_option_call *call)
 	case opt_tunnel_src:
 		refuse_repeat(e, ITEM_TUNNEL_SRC, "policy match: double --tunnel-src option");
 		mark_item(e, ITEM_TUNNEL_SRC, invert);
-		std::memcpy(e.tunnel_src, call->value.host.addr.bytes, 16);
-		std::memcpy(e.tunnel_src_mask, call->value.host.mask.bytes, 16);
+		store_tunnel(call->value, e.tunnel_src, e.tunnel_src_mask);
 		break;
 	case opt_tunnel_dst:
 		refuse_repeat(e, ITEM_TUNNEL_DST, "policy match: double --tunnel-dst option");
 		mark_item(e, ITEM_TUNNEL_DST, invert);
-		std::memcpy(e.tunnel_dst, call->value.host.addr.bytes, 16);
-		std::memcpy(e.tunnel_dst_mask, call->value.host.mask.bytes, 16);
+		store_tunnel(call->value, e.tunnel_dst, e.tunnel_dst_mask);
 		break;
 	case opt_next:
 		if (++b.count == POLICY_MAX_ELEMENTS)
