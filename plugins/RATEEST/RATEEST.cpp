@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -112,13 +113,39 @@ void rateest_print_time(double us)
 		std::printf(" %uus", static_cast<unsigned>(us));
 }
 
+// A name as saved options must hold it to read back as one word: as it is,
+// or, when it is empty or holds a blank, a quote or a backslash, in double
+// quotes with '"' and '\\' escaped.  At most the 16 bytes of the field.
+void save_name(const char (&name)[16])
+{
+	const size_t length = strnlen(name, sizeof(name));
+	bool plain = length != 0;
+	for (size_t i = 0; i < length; ++i)
+		plain = plain && std::strchr(" \t\"'\\", name[i]) == nullptr;
+	if (plain) {
+		std::printf("%.16s", name);
+		return;
+	}
+	std::putchar('"');
+	for (size_t i = 0; i < length; ++i) {
+		if (name[i] == '"' || name[i] == '\\')
+			std::putchar('\\');
+		std::putchar(name[i]);
+	}
+	std::putchar('"');
+}
+
 // The interval is 2^interval s and the averaging time interval * 2^ewmalog.
 // Both are exact in double for every code a block can carry, so neither
 // wraps nor shifts by a count out of range.
-void rateest_print_fields(const zu_clause_entry *entry, const char *prefix)
+void rateest_print_fields(const zu_clause_entry *entry, const char *prefix, bool saving)
 {
 	const auto &b = info_block<rateest_block>(entry);
-	std::printf(" %sname %.16s", prefix, b.name);
+	std::printf(" %sname ", prefix);
+	if (saving)
+		save_name(b.name);
+	else
+		std::printf("%.16s", b.name);
 	const double interval_us = ldexp(1000000.0, b.interval);
 	std::printf(" %sinterval", prefix);
 	rateest_print_time(interval_us);
@@ -182,12 +209,12 @@ void rateest_final_check(zu_fcheck_call *call)
 
 void rateest_print(const void *, const zu_clause_entry *entry, int)
 {
-	rateest_print_fields(entry, "");
+	rateest_print_fields(entry, "", false);
 }
 
 void rateest_save(const void *, const zu_clause_entry *entry)
 {
-	rateest_print_fields(entry, "--rateest-");
+	rateest_print_fields(entry, "--rateest-", true);
 }
 
 constinit zunder_target rateest_record = {

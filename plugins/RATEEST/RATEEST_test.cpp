@@ -200,6 +200,32 @@ TEST(Rateest, HostChecksTheOptions)
 	                            " --rateest-name v6 --rateest-interval 1.0s --rateest-ewmalog 4.0s"}));
 }
 
+// Saved options must read back as the same rule, whatever name the host
+// accepted: names a shell would split or unquote are saved in double quotes.
+TEST(Rateest, NamesThatNeedQuotingAreSavedQuotedAndReadBack)
+{
+	const struct { std::string name, saved; } cases[] = {
+		{"a b", "\"a b\""},
+		{"", "\"\""},
+		{"a\"b", "\"a\\\"b\""},
+		{"a\\b", "\"a\\\\b\""},
+		{"it's", "\"it's\""},
+		{"tab\there", "\"tab\there\""},
+	};
+	for (const auto &c : cases) {
+		EXPECT_TRUE(ztest::accepts({rateest("1s", "4s", c.name), block_hex(c.name, 0, 2),
+		                            " name " + c.name + " interval 1.0s ewmalog 4.0s",
+		                            " --rateest-name " + c.saved +
+		                                " --rateest-interval 1.0s --rateest-ewmalog 4.0s"}));
+		EXPECT_TRUE(ztest::round_trips(rateest_head, options("1s", "4s", c.name)));
+	}
+	// a 16-byte name without its NUL is quoted within the field alone
+	EXPECT_TRUE(ztest::shows_block(rateest_head, block_hex("ABCDEFGHIJKLMNO ", 0, 2),
+	                               " name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s",
+	                               " --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s "
+	                               "--rateest-ewmalog 4.0s"));
+}
+
 // Shows a block read back; `list` is the listing without the name item,
 // the save is the same items with the option prefix.
 ::testing::AssertionResult shows(const std::string &hex, const std::string &name,
