@@ -5,8 +5,6 @@
 set -uo pipefail
 build=${1:-build}
 zunder="$build/bin/zunder"
-here=$(cd "$(dirname "$0")/.." && pwd)
-export PAVANE_CONNLABEL_CONF=${PAVANE_CONNLABEL_CONF:-$here/platform/libpavane_conntrack/connlabel.conf}
 
 rules=(
   "-6 -m ah --ahspi 500"

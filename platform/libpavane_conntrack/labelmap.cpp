@@ -2,7 +2,9 @@
 // and connection-label bit numbers.  The line format is in the header.
 #include "pavane_conntrack.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -154,6 +156,20 @@ bool read_file(std::FILE *file, mokt_labelmap &map)
 	return ok;
 }
 
+// connlabel.conf in the folder this library was loaded from.  Only the
+// build tree puts one there, so that build-tree programs use the sample.
+std::string file_beside_library()
+{
+	Dl_info info;
+	if (dladdr(reinterpret_cast<void *>(&file_beside_library), &info) == 0 ||
+	    info.dli_fname == nullptr)
+		return {};
+	std::string file = info.dli_fname;
+	const size_t slash = file.find_last_of('/');
+	file.erase(slash == std::string::npos ? 0 : slash + 1);
+	return file + "connlabel.conf";
+}
+
 } // namespace
 
 // The library is built with hidden visibility; only the C calls are exported.
@@ -163,10 +179,12 @@ extern "C" {
 
 PAVANE_EXPORT struct mokt_labelmap *mokt_labelmap_new(const char *path)
 {
-	if (path == nullptr) {
+	std::string beside;
+	if (path == nullptr)
 		path = std::getenv(environment_variable);
-		if (path == nullptr)
-			path = PAVANE_CONNLABEL_DEFAULT;
+	if (path == nullptr) {
+		beside = file_beside_library();
+		path = access(beside.c_str(), F_OK) == 0 ? beside.c_str() : PAVANE_CONNLABEL_DEFAULT;
 	}
 	std::FILE *file = std::fopen(path, "re");
 	if (file == nullptr)

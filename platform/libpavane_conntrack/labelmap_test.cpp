@@ -211,7 +211,7 @@ TEST_F(LabelFile, UnreadableFilesFailWithErrno)
 	}
 }
 
-TEST_F(LabelFile, DefaultFileComesFromTheEnvironment)
+TEST_F(LabelFile, DefaultFileComesFromTheEnvironmentElseBesideTheLibrary)
 {
 	const char *before = std::getenv("PAVANE_CONNLABEL_CONF");
 	const std::string saved = before ? before : "";
@@ -227,10 +227,20 @@ TEST_F(LabelFile, DefaultFileComesFromTheEnvironment)
 	EXPECT_EQ(mokt_labelmap_new(nullptr), nullptr);
 	EXPECT_EQ(errno, ENOENT);
 
+	// Without the variable, the build tree's library reads the sample file
+	// copied beside it.
+	unsetenv("PAVANE_CONNLABEL_CONF");
+	{
+		const map_ptr map(mokt_labelmap_new(nullptr));
+		ASSERT_NE(map, nullptr);
+		const map_ptr sample(mokt_labelmap_new(PAVANE_SAMPLE_LABELS));
+		ASSERT_NE(sample, nullptr);
+		for (unsigned bit = 0; bit < MOKT_LABEL_BITS; ++bit)
+			EXPECT_STREQ(name_of(map, bit), name_of(sample, bit)) << bit;
+	}
+
 	if (before)
 		setenv("PAVANE_CONNLABEL_CONF", saved.c_str(), 1);
-	else
-		unsetenv("PAVANE_CONNLABEL_CONF");
 }
 
 // The sample file the library ships reads without a skipped line.

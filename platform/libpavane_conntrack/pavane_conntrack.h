@@ -35,8 +35,10 @@ struct mokt_labelmap;
 
 /*
  * Reads a label file.  A null path selects the default file: the one named
- * by the environment variable PAVANE_CONNLABEL_CONF when it is set, else
- * connlabel.conf in the installation's configuration folder.  Returns null
+ * by the environment variable PAVANE_CONNLABEL_CONF when it is set, else a
+ * connlabel.conf beside this library (the build tree keeps its sample file
+ * there), else connlabel.conf in the installation's configuration folder.
+ * Returns null
  * with errno set when the file cannot be read (ENOENT, EACCES, EISDIR for a
  * folder, ENOMEM, ...).  A file without any fitting line gives an empty map.
  */
