@@ -82,7 +82,7 @@ std::optional<std::string> rejection(const std::string &token)
 				return std::nullopt;
 		return "unknown header `" + std::to_string(number) + "' specified";
 	}
-	return "unknown header `" + token + "' specified";
+	return "unknown header `" + ztest::escaped(token) + "' specified";
 }
 
 // The fixed expectations below read the built-in names with their built-in

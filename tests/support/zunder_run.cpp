@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -51,14 +52,8 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
 	return result;
 }
 
-} // namespace
-
-run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       const std::vector<std::string> &env)
+run_result run_argv(std::vector<std::string> argv, const std::vector<std::string> &env)
 {
-	std::vector<std::string> argv = split_list(ZUNDER_EMULATOR);
-	argv.push_back(program);
-	argv.insert(argv.end(), args.begin(), args.end());
 	std::vector<std::string> envv = make_environment(env);
 	std::vector<char *> argp = pointers(argv), envp = pointers(envv);
 
@@ -113,6 +108,32 @@ run_result run_program(const std::string &program, const std::vector<std::string
 	return result;
 }
 
+} // namespace
+
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       const std::vector<std::string> &env)
+{
+	std::vector<std::string> argv = split_list(ZUNDER_EMULATOR);
+	argv.push_back(program);
+	argv.insert(argv.end(), args.begin(), args.end());
+	return run_argv(std::move(argv), env);
+}
+
+run_result run_shell(const std::string &script, const std::vector<std::string> &env)
+{
+	std::string words;
+	for (const std::string &w : split_list(ZUNDER_EMULATOR))
+		words += w + " ";
+	std::vector<std::string> all_env = env;
+	all_env.push_back("ZUNDER=" + words + ZUNDER_BIN);
+	return run_argv({"/bin/sh", "-c", script}, all_env);
+}
+
+bool emulated()
+{
+	return !split_list(ZUNDER_EMULATOR).empty();
+}
+
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
 	return run_program(ZUNDER_BIN, args, env);
@@ -161,6 +182,18 @@ std::vector<std::string> split_words(const std::string &text)
 	if (in_word)
 		words.push_back(word);
 	return words;
+}
+
+std::string escaped(const std::string &text)
+{
+	std::string result;
+	for (const char c : text) {
+		const auto b = static_cast<unsigned char>(c);
+		char hex[5];
+		std::snprintf(hex, sizeof hex, "\\x%02x", b);
+		result += b < 0x20 || b == 0x7f ? std::string(hex) : std::string(1, c);
+	}
+	return result;
 }
 
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)
