@@ -124,6 +124,7 @@ set(CPACK_STRIP_FILES ON)
 # Dependencies from the binaries' own needs (dpkg-shlibdeps reads the
 # installed multiarch packages of the target architecture too).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "netbase")  # the protocol database the plug-ins read
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The label file is the administrator's: dpkg keeps local edits.  The
