@@ -38,10 +38,12 @@ if [[ ! -s $tarball || -n "${FRESH_ROOT_REFRESH:-}" ]]; then
   done
   options=()
   for f in /etc/apt/apt.conf.d/*; do
-    grep -q '^Acquire::' "$f" 2>/dev/null && options+=("--aptopt=$f")
+    # Only what reaching the mirror needs: proxies, snapshot dates.
+    grep -qiE '^Acquire::(https?::Proxy|Check-Valid-Until|Check-Date)' "$f" 2>/dev/null &&
+      options+=("--aptopt=$f")
   done
   echo "fresh-root: making a minimal Debian 12 root (once; cached in $cache)"
-  mmdebstrap --variant=apt --include=ca-certificates,git,sudo "${options[@]}" \
+  mmdebstrap --variant=apt --include=ca-certificates,git,sudo --format=tar "${options[@]}" \
     bookworm "$tarball.part" "${sources[@]}" </dev/null
   mv "$tarball.part" "$tarball"
 fi
