@@ -5,7 +5,7 @@
 // print and save write a text the benchmark hands over (the measured
 // plug-in's finished text) with one fputs.  Not a product plug-in: it is
 // built and loaded only by the benchmarks.
-#include "plugin.h"
+#include <zunder/plugin.h>
 
 #include <cstdio>
 #include <cstring>
