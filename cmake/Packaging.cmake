@@ -20,7 +20,7 @@ set(ZUNDER_INSTALL_CMAKEDIR lib/cmake/zunder)
 
 # ---------------------------------------------------------------- headers
 install(FILES ${PROJECT_SOURCE_DIR}/host-interface/zunder.h DESTINATION include)
-install(FILES ${PROJECT_SOURCE_DIR}/plugins/plugin.h DESTINATION include/zunder)
+install(FILES ${PROJECT_SOURCE_DIR}/host-interface/zunder/plugin.h DESTINATION include/zunder)
 
 # ------------------------------------------------- CMake package config
 # zunder::zunder (the host library, which brings the contract's include
