@@ -20,7 +20,7 @@ set(ZUNDER_INSTALL_CMAKEDIR lib/cmake/zunder)
 
 # ---------------------------------------------------------------- headers
 install(FILES ${PROJECT_SOURCE_DIR}/host-interface/zunder.h DESTINATION include)
-install(FILES ${PROJECT_SOURCE_DIR}/plugins/plugin.h DESTINATION include/zunder)
+install(FILES ${PROJECT_SOURCE_DIR}/host-interface/zunder/plugin.h DESTINATION include/zunder)
 
 # ------------------------------------------------- CMake package config
 # zunder::zunder (the host library, which brings the contract's include
@@ -124,6 +124,7 @@ set(CPACK_STRIP_FILES ON)
 # Dependencies from the binaries' own needs (dpkg-shlibdeps reads the
 # installed multiarch packages of the target architecture too).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "netbase")  # the protocol database the plug-ins read
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The label file is the administrator's: dpkg keeps local edits.  The

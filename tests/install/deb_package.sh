@@ -29,7 +29,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ -n "$(field Maintainer)" && -n "$(field Version)" && -n "$(field Description)" ]] ||
 	fail "Maintainer, Version or Description missing"
 depends=$(field Depends)
-for needed in 'libc6 (>= ' 'libx11-6' 'libstdc++6 (>= '; do
+for needed in 'libc6 (>= ' 'libx11-6' 'libstdc++6 (>= ' 'netbase'; do
 	[[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 # Only the target architecture's libraries: nothing of the package's own.

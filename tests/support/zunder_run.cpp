@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -108,6 +109,17 @@ run_result run_argv(std::vector<std::string> argv, const std::vector<std::string
 	return result;
 }
 
+// The preload for qemu is "QEMU_SET_ENV=LD_PRELOAD=<file>", natively
+// "LD_PRELOAD=<file>".  A preloaded library does not come first in a
+// sanitized program, which the sanitizer must be told to accept.
+std::vector<std::string> preload(const std::string &file)
+{
+	const std::string variable = ZUNDER_PRELOAD_VARIABLE;
+	const char *asan = std::getenv("ASAN_OPTIONS");
+	return {variable + (variable == "LD_PRELOAD" ? "=" : "=LD_PRELOAD=") + file,
+	        std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+}
+
 } // namespace
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
@@ -119,14 +131,16 @@ run_result run_program(const std::string &program, const std::vector<std::string
 	return run_argv(std::move(argv), env);
 }
 
+const std::vector<std::string> system_protocols = {ZUNDER_PRELOAD_VARIABLE};
+const std::vector<std::string> no_protocols = preload(ZUNDER_NO_PROTOCOLS);
+
 run_result run_shell(const std::string &script, const std::vector<std::string> &env)
 {
-	std::string words;
-	for (const std::string &w : split_list(ZUNDER_EMULATOR))
-		words += w + " ";
-	std::vector<std::string> all_env = env;
-	all_env.push_back("ZUNDER=" + words + ZUNDER_BIN);
-	return run_argv({"/bin/sh", "-c", script}, all_env);
+	// The preload goes to zunder alone, through env(1), not to the shell.
+	std::string words = "env";
+	for (const std::string &w : concat(preload(ZUNDER_FIXED_PROTOCOLS), split_list(ZUNDER_EMULATOR)))
+		words += " " + w;
+	return run_argv({"/bin/sh", "-c", script}, concat(env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
 }
 
 bool emulated()
@@ -136,7 +150,7 @@ bool emulated()
 
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
-	return run_program(ZUNDER_BIN, args, env);
+	return run_program(ZUNDER_BIN, args, concat(preload(ZUNDER_FIXED_PROTOCOLS), env));
 }
 
 bool split_rule_output(const std::string &out, rule_lines *lines)

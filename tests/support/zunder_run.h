@@ -18,15 +18,21 @@ run_result run_program(const std::string &program, const std::vector<std::string
                        const std::vector<std::string> &env = {});
 
 // Runs `script` with /bin/sh (never under the emulator), the environment
-// plus `env` and ZUNDER: the words that run the build-tree zunder, to be
-// used unquoted ($ZUNDER -6 -m ah ...).
+// plus `env` and ZUNDER: the words that run the build-tree zunder as
+// zunder() does, to be used unquoted ($ZUNDER -6 -m ah ...).
 run_result run_shell(const std::string &script, const std::vector<std::string> &env = {});
 
 // True when zunder runs under an emulator (the cross build).
 bool emulated();
 
-// Runs the build-tree zunder.
+// Runs the build-tree zunder.  Its protocol look-ups answer from the tests'
+// fixed table (protocol_table.h) unless `env` holds one of the changes below.
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+
+// Environment changes for zunder: the machine's own protocol database, or
+// one with no entries.
+extern const std::vector<std::string> system_protocols;
+extern const std::vector<std::string> no_protocols;
 
 // The three lines of a successful rule: "block HEX", "list...", "save...".
 struct rule_lines {
