@@ -115,10 +115,17 @@ struct zu_clause_entry {
 } __attribute__((aligned(8)));
 
 #ifdef __cplusplus
-static_assert(sizeof(struct zu_clause_entry) == 32, "clause entry header is 32 bytes");
+#define ZU_STATIC_ASSERT static_assert
 #else
-_Static_assert(sizeof(struct zu_clause_entry) == 32, "clause entry header is 32 bytes");
+#define ZU_STATIC_ASSERT _Static_assert
 #endif
+ZU_STATIC_ASSERT(sizeof(struct zu_clause_entry) == 32, "clause entry header is 32 bytes");
+ZU_STATIC_ASSERT(offsetof(struct zu_clause_entry, entry_size) == 0, "entry_size at 0");
+ZU_STATIC_ASSERT(offsetof(struct zu_clause_entry, revision) == 2, "revision at 2");
+ZU_STATIC_ASSERT(offsetof(struct zu_clause_entry, family) == 3, "family at 3");
+ZU_STATIC_ASSERT(offsetof(struct zu_clause_entry, name) == 4, "name at 4");
+ZU_STATIC_ASSERT(offsetof(struct zu_clause_entry, data) == 32, "info block at 32");
+#undef ZU_STATIC_ASSERT
 
 typedef void (*zu_help_fn)(void);
 typedef void (*zu_parse_fn)(struct zu_option_call *call);

@@ -203,6 +203,32 @@ TEST(HostLibrary, CarriesItsSoname)
 	EXPECT_EQ(facts.elf_class, sizeof(void *) == 4 ? ELFCLASS32 : ELFCLASS64);
 }
 
+// The host exports the C contract plug-ins link against and its own C++
+// interface (namespace zunder), nothing of the C++ library it is built with.
+TEST(HostLibrary, ExportsTheContractAndItsOwnInterfaceOnly)
+{
+	const elf_facts facts = read_elf_file(ZUNDER_HOST_LIBRARY);
+	ASSERT_TRUE(facts.valid);
+	const std::set<std::string> contract = {
+		"zu_params", "zunder_register_match", "zunder_register_matches",
+		"zunder_register_target", "zunder_register_targets", "zunder_option_parse",
+		"zunder_ipaddr_to_numeric", "zunder_ipmask_to_numeric", "zunder_ip6addr_to_numeric",
+		"zunder_ip6mask_to_numeric",
+	};
+	const std::set<std::string> version_nodes = {"ZUNDER_10", "ZUNDER_PRIVATE"};
+	std::set<std::string> exported_contract;
+	for (const std::string &name : facts.exported) {
+		if (contract.count(name) != 0) {
+			exported_contract.insert(name);
+			continue;
+		}
+		// _ZN6zunder... and _ZNK6zunder... are members of namespace zunder
+		const bool own = name.rfind("_ZN6zunder", 0) == 0 || name.rfind("_ZNK6zunder", 0) == 0;
+		EXPECT_TRUE(own || version_nodes.count(name) != 0) << "libzunder exports " << name;
+	}
+	EXPECT_EQ(exported_contract, contract);
+}
+
 } // namespace
 
 int main(int argc, char **argv)

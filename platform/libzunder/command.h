@@ -20,6 +20,19 @@ extern unsigned long batch_line;
 extern std::jmp_buf *recover_point;
 extern std::string recovered_message;
 
+// The words of one rule: the family, -n, the clause and its options.
+struct rule {
+	uint16_t family = ZU_FAMILY_IPV4;
+	bool numeric = false;
+	zunder::clause_kind kind = zunder::clause_kind::match;
+	const char *name = nullptr;
+	std::span<const char *const> options;
+};
+
+// Loads the clause's plug-in file(s) until one registers the clause; for
+// help (`any_family`) a record of either family will do.
+const zunder::plugin_record &load_clause(const rule &r, bool any_family);
+
 // Runs one rule, the words of a single zunder call without the program name,
 // and writes its block, listing and saved options.
 void run_rule(std::span<const char *const> words);

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
-#include <sys/stat.h>
 
 namespace command {
 
@@ -16,13 +14,6 @@ std::string recovered_message;
 
 namespace {
 
-struct rule {
-	uint16_t family = ZU_FAMILY_IPV4;
-	bool numeric = false;
-	zunder::clause_kind kind = zunder::clause_kind::match;
-	const char *name = nullptr;
-	std::span<const char *const> options;
-};
 
 rule read_words(std::span<const char *const> words)
 {
@@ -51,92 +42,6 @@ rule read_words(std::span<const char *const> words)
 	r.name = words[i + 1];
 	r.options = words.subspan(i + 2);
 	return r;
-}
-
-bool is_directory(const std::string &path)
-{
-	struct stat st;
-	return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: lib/zunder
-// in an installed tree, lib in the build tree.
-std::string find_plugin_dir()
-{
-	if (const char *dir = std::getenv("ZUNDER_PLUGIN_DIR"); dir != nullptr && *dir != '\0')
-		return dir;
-	char exe[4096];
-	ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-	if (length <= 0)
-		return ".";
-	exe[length] = '\0';
-	std::string lib(exe);
-	lib.erase(lib.find_last_of('/') + 1);
-	lib += "../lib";
-	if (char *resolved = realpath(lib.c_str(), nullptr)) {
-		lib = resolved;
-		std::free(resolved);
-	}
-	return is_directory(lib + "/zunder") ? lib + "/zunder" : lib;
-}
-
-const std::string &plugin_dir()
-{
-	static const std::string dir = find_plugin_dir();
-	return dir;
-}
-
-bool valid_clause_name(const char *name)
-{
-	size_t length = std::strlen(name);
-	if (length == 0 || length >= sizeof(zu_clause_entry::name))
-		return false;
-	for (const char *p = name; *p; ++p)
-		if (!(std::isalnum(static_cast<unsigned char>(*p)) || *p == '_' || *p == '-'))
-			return false;
-	return true;
-}
-
-// The record serving the clause for the rule's family; for help (`any`), a
-// record of either family, so that an IPv6-only clause shows its help too.
-const zunder::plugin_record *find(const rule &r, bool any)
-{
-	if (const auto *record = zunder::find_record(r.kind, r.name, r.family))
-		return record;
-	if (!any)
-		return nullptr;
-	const uint16_t other = r.family == ZU_FAMILY_IPV6 ? ZU_FAMILY_IPV4 : ZU_FAMILY_IPV6;
-	return zunder::find_record(r.kind, r.name, other);
-}
-
-// Loads the clause's plug-in file(s) until one registers the clause.
-const zunder::plugin_record &load_clause(const rule &r, bool any_family)
-{
-	const char *kind = zunder::kind_word(r.kind);
-	if (!valid_clause_name(r.name))
-		zu_params->exit_error(2, "invalid %s name \"%s\"", kind, r.name);
-	const std::string dir = plugin_dir();
-	std::vector<std::string> files{dir + "/libzu_" + r.name + ".so"};
-	if (r.family == ZU_FAMILY_IPV6 || any_family)
-		files.push_back(dir + "/libqeb_" + r.name + ".so");
-
-	std::string tried;
-	for (const std::string &file : files) {
-		if (const auto *record = find(r, any_family))
-			return *record;
-		tried += (tried.empty() ? "" : ", ") + file;
-		if (access(file.c_str(), F_OK) != 0)
-			continue;
-		if (std::string why = zunder::load_plugin_file(file); !why.empty())
-			zu_params->exit_error(2, "cannot load %s: %s", file.c_str(), why.c_str());
-		tried += " (registers none)";
-	}
-	if (const auto *record = find(r, any_family))
-		return *record;
-	if (any_family)
-		zu_params->exit_error(2, "no %s \"%s\" exists (looked in %s)", kind, r.name, tried.c_str());
-	zu_params->exit_error(2, "no %s \"%s\" exists for %s (looked in %s)", kind, r.name,
-	                      zunder::family_word(r.family), tried.c_str());
 }
 
 bool parse_hex(const char *text, std::vector<unsigned char> &out)

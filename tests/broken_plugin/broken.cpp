@@ -3,6 +3,8 @@
 // catch it.  Not installed.
 #include <zunder/plugin.h>
 
+#include <cstdio>
+
 namespace {
 
 enum : unsigned { opt_past_end, opt_before_start, opt_scratch_past_end, opt_spoil_listing };
@@ -37,13 +39,20 @@ void broken_print(const void *, const zu_clause_entry *entry, int)
 		const_cast<zu_clause_entry *>(entry)->data[1] = 1;
 }
 
-void broken_save(const void *, const zu_clause_entry *) {}
+// Names the file the host says the record came from, which must outlive
+// the text the caller named it with.
+void broken_save(const void *, const zu_clause_entry *);
 
 constinit zunder_match broken_record = {
 	.version = ZUNDER_VERSION, .name = "broken", .family = ZU_FAMILY_ANY, .size = block_size,
 	.userspace_size = block_size, .print = broken_print, .save = broken_save,
 	.parse = broken_parse, .options = broken_options, .udata_size = scratch_size,
 };
+
+void broken_save(const void *, const zu_clause_entry *)
+{
+	std::printf(" from %s", broken_record.loaded_from);
+}
 
 } // namespace
 
