@@ -20,7 +20,7 @@ function(zunder_add_plugin file)
     VISIBILITY_INLINES_HIDDEN ON
     LINK_DEPENDS ${map}
     # The libraries a plug-in needs lie beside it in the build tree (lib) and
-    # one folder up once installed (lib/zunder).  One RUNPATH serves both,
+    # one folder up once installed (<libdir>/zunder).  One RUNPATH serves both,
     # so none is padded for rewriting at install time: padding leaves empty
     # entries, which the loader reads as the current folder.
     BUILD_WITH_INSTALL_RPATH ON
@@ -32,7 +32,7 @@ function(zunder_add_plugin file)
     -Wl,--version-script=${map} -Wl,-z,defs -Wl,--as-needed -static-libgcc)
   target_include_directories(${file} PRIVATE ${PROJECT_SOURCE_DIR}/plugins)
   target_link_libraries(${file} PRIVATE zunder_contract zunder_warnings zunder ${PLUGIN_LIBRARIES})
-  install(TARGETS ${file} LIBRARY DESTINATION lib/zunder)
+  install(TARGETS ${file} LIBRARY DESTINATION ${ZUNDER_INSTALL_PLUGINDIR} COMPONENT plugins)
   set_property(GLOBAL APPEND PROPERTY ZUNDER_PLUGINS ${file})
 endfunction()
 
