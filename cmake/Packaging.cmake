@@ -22,7 +22,7 @@ set(ZUNDER_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/zunder)
 # ---------------------------------------------------------------- headers
 install(FILES ${PROJECT_SOURCE_DIR}/host-interface/zunder.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
-install(FILES ${PROJECT_SOURCE_DIR}/plugins/plugin.h
+install(FILES ${PROJECT_SOURCE_DIR}/host-interface/zunder/plugin.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zunder COMPONENT dev)
 
 # ------------------------------------------------- CMake package config

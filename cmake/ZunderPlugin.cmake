@@ -1,14 +1,25 @@
-# zunder_add_plugin(<file> SOURCES <src>... [LIBRARIES <lib>...])
+# zunder_add_plugin(<file> SOURCES <src>... [LIBRARIES <lib>...]
+#                   [UNLISTED OUTPUT_DIRECTORY <dir> EXPORTS <symbol>...])
 #
 # Builds a rule-extension plug-in <file>.so the one way all plug-ins are
 # built: C++ without exceptions, RTTI, unwind tables or the C++ runtime,
 # hidden visibility, and a version script that exports only <file>_init.
 # Linked by the C driver so that no libstdc++ or libgcc_s is needed.
+#
+# A plug-in joins the build's list (ZUNDER_PLUGINS: installed, checked by
+# the generic tests, fuzzed, benchmarked) in the order the top-level list
+# names its folder.  UNLISTED builds one that stays out of that list and the
+# install (the benchmarks' baseline), in OUTPUT_DIRECTORY, with EXPORTS as
+# further symbols the program that loads it calls.
 set(ZUNDER_PLUGIN_MAP_IN ${CMAKE_CURRENT_LIST_DIR}/plugin.map.in)
 
 function(zunder_add_plugin file)
-  cmake_parse_arguments(PARSE_ARGV 1 PLUGIN "" "" "SOURCES;LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 PLUGIN "UNLISTED" "OUTPUT_DIRECTORY" "SOURCES;LIBRARIES;EXPORTS")
   set(PLUGIN_FILE ${file})
+  set(PLUGIN_EXTRA_EXPORTS "")
+  foreach(symbol ${PLUGIN_EXPORTS})
+    string(APPEND PLUGIN_EXTRA_EXPORTS " ${symbol};")
+  endforeach()
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${file}.map)
   configure_file(${ZUNDER_PLUGIN_MAP_IN} ${map} @ONLY)
 
@@ -30,10 +41,44 @@ function(zunder_add_plugin file)
     -fno-threadsafe-statics)
   target_link_options(${file} PRIVATE
     -Wl,--version-script=${map} -Wl,-z,defs -Wl,--as-needed -static-libgcc)
-  target_include_directories(${file} PRIVATE ${PROJECT_SOURCE_DIR}/plugins)
   target_link_libraries(${file} PRIVATE zunder_contract zunder_warnings zunder ${PLUGIN_LIBRARIES})
+  if(PLUGIN_UNLISTED)
+    set_target_properties(${file} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PLUGIN_OUTPUT_DIRECTORY})
+    return()
+  endif()
   install(TARGETS ${file} LIBRARY DESTINATION ${ZUNDER_INSTALL_PLUGINDIR} COMPONENT plugins)
+  # What the generic tests allow the file to need beyond the C library and
+  # the host: the soname of each library target, "lib<name>.so" (any
+  # version) for each system library.
+  set(needs "")
+  foreach(library ${PLUGIN_LIBRARIES})
+    if(TARGET ${library})
+      list(APPEND needs "$<TARGET_SONAME_FILE_NAME:${library}>")
+    else()
+      list(APPEND needs "lib${library}.so")
+    endif()
+  endforeach()
+  set_target_properties(${file} PROPERTIES
+    ZUNDER_PLUGIN_NEEDS "${needs}"
+    ZUNDER_PLUGIN_FOLDER ${CMAKE_CURRENT_SOURCE_DIR})
   set_property(GLOBAL APPEND PROPERTY ZUNDER_PLUGINS ${file})
+endfunction()
+
+# zunder_add_plugin_folders(<folder>...): the plug-ins of the build, each in
+# plugins/<folder>/, in the order given.  A listed folder that is missing, or
+# that builds no plug-in, stops the configuration.
+function(zunder_add_plugin_folders)
+  foreach(folder ${ARGN})
+    if(NOT EXISTS ${PROJECT_SOURCE_DIR}/plugins/${folder}/CMakeLists.txt)
+      message(FATAL_ERROR "plug-in folder plugins/${folder} is listed but has no CMakeLists.txt")
+    endif()
+    get_property(before GLOBAL PROPERTY ZUNDER_PLUGINS)
+    add_subdirectory(${PROJECT_SOURCE_DIR}/plugins/${folder} ${PROJECT_BINARY_DIR}/plugins/${folder})
+    get_property(after GLOBAL PROPERTY ZUNDER_PLUGINS)
+    if("${before}" STREQUAL "${after}")
+      message(FATAL_ERROR "plugins/${folder}/CMakeLists.txt builds no plug-in (zunder_add_plugin)")
+    endif()
+  endforeach()
 endfunction()
 
 # zunder_add_plugin_test(<source>...): a GoogleTest program beside a plug-in,

@@ -32,8 +32,8 @@ void show(const zunder::plugin_record &record, uint16_t family, size_t size)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
 	fuzz::load_plugins();
-	for (const zunder::plugin_record *record : fuzz::records)
-		if (record->size > max_block)
+	for (size_t i = 0; i < fuzz::clause_count; ++i)
+		if (fuzz::clauses[i].record->size > max_block)
 			fuzz::finding("a clause's block is larger than the fuzzer's buffer");
 	return 0;
 }
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	for (size_t i = 0; i < fuzz::clause_count; ++i) {
-		const zunder::plugin_record &record = *fuzz::records[i];
+		const zunder::plugin_record &record = *fuzz::clauses[i].record;
 		const size_t taken = std::min<size_t>(size, record.size);
 		std::fill(block, block + record.size, 0);
 		if (taken != 0)

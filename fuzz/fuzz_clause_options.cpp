@@ -2,9 +2,11 @@
 // the listing (numeric and not) and the saved options of each block that
 // parsed.
 //
-// Input: byte 0 picks the clause (fuzz::clauses); the rest is words
-// separated by NUL bytes.  A word may be a short code instead of text, so
-// that the fuzzer reaches deep paths without guessing names:
+// Input: byte 0 picks the family (6: IPv6, anything else IPv4), then the
+// clause's name and a NUL; an input naming no clause of the build for that
+// family is ignored.  The rest is words separated by NUL bytes.  A word may
+// be a short code instead of text, so that the fuzzer reaches deep paths
+// without guessing names:
 //   \x01 i   the clause's option i, as "--name"
 //   \x02     "!"
 //   \x03 i   plausible value i
@@ -86,12 +88,19 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	if (size < 1 || size > max_input)
+	if (size < 2 || size > max_input)
 		return 0;
-	const size_t which = data[0] % fuzz::clause_count;
-	const zunder::plugin_record &record = *fuzz::records[which];
-	const uint16_t family = fuzz::clauses[which].family;
-	const size_t count = make_words(record, data + 1, size - 1);
+	const uint16_t family = data[0] == 6 ? ZU_FAMILY_IPV6 : ZU_FAMILY_IPV4;
+	const void *name_end = std::memchr(data + 1, '\0', size - 1);
+	if (name_end == nullptr)
+		return 0;
+	const fuzz::clause_choice *clause =
+		fuzz::find_clause(reinterpret_cast<const char *>(data + 1), family);
+	if (clause == nullptr)
+		return 0;
+	const zunder::plugin_record &record = *clause->record;
+	const size_t words_at = static_cast<size_t>(static_cast<const uint8_t *>(name_end) - data) + 1;
+	const size_t count = make_words(record, data + words_at, size - words_at);
 
 	bool parsed;
 	FUZZ_GUARDED(parsed, zunder::parse_clause(record, family, {words, count}, state));

@@ -2,7 +2,8 @@
 //
 // Input: byte 0 picks what is fuzzed, the rest is the text (cut at its
 // first NUL) or, for the mask helpers, the mask bytes.
-//   0      parse_u32, checked against a plain reference reading
+//   0      parse_u32, checked against a reference reading written another
+//          way, and parsed back from its decimal and hexadecimal digits
 //   1, 2   parse_address for IPv4 / IPv6; the text of what it parsed must
 //          parse back to the same address and mask
 //   3      parse_protocol; a number it gives must parse back from its digits
@@ -14,8 +15,10 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -23,35 +26,32 @@ namespace {
 constexpr size_t max_text = 4096;
 char text[max_text + 1];
 
-// Decimal, or hexadecimal after "0x"/"0X"; nothing else; at most 2^32 - 1.
+// The accepted forms, checked a different way from the parser: the shape by
+// character classes, the limit by comparing digit strings (no arithmetic
+// that could overflow), the value by the C library's strtoul.  Decimal
+// digits, or hexadecimal digits after "0x"/"0X"; at most 2^32 - 1.
 bool reference_u32(std::string_view t, uint32_t *out)
 {
-	unsigned base = 10;
-	if (t.size() >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-		base = 16;
-		t.remove_prefix(2);
-	}
-	if (t.empty())
+	const bool hex = t.size() >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X');
+	std::string digits(hex ? t.substr(2) : t);
+	const char *allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+	if (digits.empty() || std::strspn(digits.c_str(), allowed) != digits.size())
+		return false;   // also a NUL inside: strspn stops there
+	const size_t first = digits.find_first_not_of('0');
+	const std::string significant = first == std::string::npos ? "" : digits.substr(first);
+	const std::string largest = hex ? "ffffffff" : "4294967295";
+	std::string folded = significant;
+	for (char &c : folded)
+		c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+	if (folded.size() > largest.size() || (folded.size() == largest.size() && folded > largest))
 		return false;
-	uint64_t value = 0;
-	for (char c : t) {
-		int digit = -1;
-		if (c >= '0' && c <= '9')
-			digit = c - '0';
-		else if (base == 16 && c >= 'a' && c <= 'f')
-			digit = c - 'a' + 10;
-		else if (base == 16 && c >= 'A' && c <= 'F')
-			digit = c - 'A' + 10;
-		if (digit < 0)
-			return false;
-		value = value * base + static_cast<unsigned>(digit);
-		if (value > UINT32_MAX)
-			return false;
-	}
-	*out = static_cast<uint32_t>(value);
+	*out = static_cast<uint32_t>(std::strtoul(significant.empty() ? "0" : significant.c_str(),
+	                                          nullptr, hex ? 16 : 10));
 	return true;
 }
 
+// The reference reading, and round trips: a value the parser gives must
+// parse back from its decimal and its hexadecimal digits.
 void check_u32(std::string_view t)
 {
 	uint32_t got = 0xdeadbeef, want = 0;
@@ -59,6 +59,15 @@ void check_u32(std::string_view t)
 	const bool want_ok = reference_u32(t, &want);
 	if (ok != want_ok || (ok && got != want))
 		fuzz::finding("parse_u32 disagrees with the reference reading");
+	if (!ok)
+		return;
+	char written[16];
+	for (const char *format : {"%u", "0x%x", "0X%X"}) {
+		std::snprintf(written, sizeof(written), format, got);
+		uint32_t back = 0;
+		if (!zunder::parse_u32(written, &back) || back != got)
+			fuzz::finding("a number does not parse back from its own digits");
+	}
 }
 
 // The text the listings write for an address and mask.

@@ -51,30 +51,37 @@ inline void escape(int status, const char *format, ...)
 	std::longjmp(escape_point, 1);
 }
 
-// The clauses the fuzzers drive, by a fixed index so that corpus files keep
-// their meaning whatever order the plug-ins register in.
+// The clauses the fuzzers drive: every record of the build's plug-ins,
+// once per family it serves (a record for any family twice, IPv4 then
+// IPv6), in the order the build lists the plug-ins.
 struct clause_choice {
-	zunder::clause_kind kind;
-	const char *name;
+	const zunder::plugin_record *record;
 	uint16_t family;
 };
-inline constexpr clause_choice clauses[] = {
-	{zunder::clause_kind::match, "ah", ZU_FAMILY_IPV6},
-	{zunder::clause_kind::match, "policy", ZU_FAMILY_IPV4},
-	{zunder::clause_kind::match, "policy", ZU_FAMILY_IPV6},
-	{zunder::clause_kind::target, "RATEEST", ZU_FAMILY_IPV4},
-	{zunder::clause_kind::target, "RATEEST", ZU_FAMILY_IPV6},
-	{zunder::clause_kind::match, "ipv6header", ZU_FAMILY_IPV6},
-	{zunder::clause_kind::match, "connlabel", ZU_FAMILY_IPV4},
-	{zunder::clause_kind::match, "connlabel", ZU_FAMILY_IPV6},
-};
-inline constexpr size_t clause_count = sizeof(clauses) / sizeof(clauses[0]);
-inline const zunder::plugin_record *records[clause_count];
+inline constexpr size_t max_clauses = 64;
+inline clause_choice clauses[max_clauses];
+inline size_t clause_count = 0;
+
+inline void add_clause(const zunder::plugin_record &record, uint16_t family)
+{
+	if (clause_count == max_clauses)
+		finding("more clauses than the fuzzers have room for");
+	clauses[clause_count++] = {&record, family};
+}
+
+// The clause `name` serves for `family`, or null.
+inline const clause_choice *find_clause(const char *name, uint16_t family)
+{
+	for (size_t i = 0; i < clause_count; ++i)
+		if (clauses[i].family == family && std::strcmp(clauses[i].record->name, name) == 0)
+			return &clauses[i];
+	return nullptr;
+}
 
 // Loads every plug-in of the build (the label map reads the sample file),
 // installs the escape and sends standard output to /dev/null.  A plug-in
-// that fails to load or a clause that is missing stops the fuzzer at once,
-// since running without it would fuzz nothing.
+// that fails to load stops the fuzzer at once, since running without it
+// would fuzz nothing.
 inline void load_plugins()
 {
 	setenv("PAVANE_CONNLABEL_CONF", ZUNDER_FUZZ_SAMPLE_LABELS, 1);
@@ -86,13 +93,17 @@ inline void load_plugins()
 			std::exit(1);
 		}
 	}
-	for (size_t i = 0; i < clause_count; ++i) {
-		records[i] = zunder::find_record(clauses[i].kind, clauses[i].name, clauses[i].family);
-		if (records[i] == nullptr) {
-			std::fprintf(stderr, "==fuzz== no %s \"%s\" for %s\n", zunder::kind_word(clauses[i].kind),
-			             clauses[i].name, zunder::family_word(clauses[i].family));
-			std::exit(1);
+	for (const zunder::plugin_record &record : zunder::registered_records()) {
+		if (record.family == ZU_FAMILY_ANY) {
+			add_clause(record, ZU_FAMILY_IPV4);
+			add_clause(record, ZU_FAMILY_IPV6);
+		} else {
+			add_clause(record, record.family);
 		}
+	}
+	if (clause_count == 0) {
+		std::fprintf(stderr, "==fuzz== the plug-ins register no clause\n");
+		std::exit(1);
 	}
 	zunder::set_exit_error(escape);
 	if (std::freopen("/dev/null", "w", stdout) == nullptr) {

@@ -12,12 +12,19 @@ import struct
 here = pathlib.Path(__file__).resolve().parent
 corpus = here / "corpus"
 
-# Clause indexes of fuzz_support.h.
-AH6, POLICY4, POLICY6, RATEEST4, RATEEST6, IPV6HEADER6, CONNLABEL4, CONNLABEL6 = range(8)
+# Clauses as fuzz_clause_options picks them: family byte, name, NUL.
+AH6, POLICY4, POLICY6 = (6, "ah"), (4, "policy"), (6, "policy")
+RATEEST4, RATEEST6, IPV6HEADER6 = (4, "RATEEST"), (6, "RATEEST"), (6, "ipv6header")
+CONNLABEL4, CONNLABEL6 = (4, "connlabel"), (6, "connlabel")
 
 
-def clause(index, words):
-    return bytes([index]) + b"".join(w.encode("latin-1") + b"\0" for w in words)
+def pick(choice):
+    family, name = choice
+    return bytes([family]) + name.encode() + b"\0"
+
+
+def clause(choice, words):
+    return pick(choice) + b"".join(w.encode("latin-1") + b"\0" for w in words)
 
 
 def rateest(interval, ewma, name="est1"):
@@ -67,8 +74,8 @@ clause_seeds = [
     clause(CONNLABEL6, ["--label", "128"]),
     clause(CONNLABEL6, ["--set", "--label", ""]),
     # Short codes: option 0, "!", option 1, value 1.
-    bytes([AH6]) + b"\x01\x00\0\x02\0\x01\x01\0\x03\x01\0",
-    bytes([POLICY4]) + b"\x01\x00\0\x03\x13\0\x01\x02\0\x01\x09\0",
+    pick(AH6) + b"\x01\x00\0\x02\0\x01\x01\0\x03\x01\0",
+    pick(POLICY4) + b"\x01\x00\0\x03\x13\0\x01\x02\0\x01\x09\0",
 ]
 
 

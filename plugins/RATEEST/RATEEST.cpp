@@ -2,7 +2,7 @@
 // writes the measurement interval and the averaging time as times with
 // units; parsing keeps them in microseconds in the scratch block, and the
 // final check turns them into the two power-of-two codes the kernel takes.
-#include "plugin.h"
+#include <zunder/plugin.h>
 
 #include <math.h>
 #include <stdlib.h>

@@ -1,6 +1,6 @@
 // "ah": IPv6 match on the Authentication Header's SPI range, length and
 // reserved field.
-#include "plugin.h"
+#include <zunder/plugin.h>
 
 #include <cstddef>
 #include <cstdint>

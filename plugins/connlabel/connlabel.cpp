@@ -1,6 +1,6 @@
 // "connlabel": match on a connection-tracking label, named through the
 // label map; --set asks the kernel to set the label instead.
-#include "plugin.h"
+#include <zunder/plugin.h>
 
 #include <pavane_conntrack.h>
 

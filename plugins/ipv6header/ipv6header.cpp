@@ -1,7 +1,7 @@
 // "ipv6header": IPv6 match on the extension headers a packet carries.  The
 // --header list becomes a one-byte mask with one bit per known header kind;
 // listing and saving turn the mask back into names.
-#include "plugin.h"
+#include <zunder/plugin.h>
 
 #include <netdb.h>
 

@@ -1,7 +1,7 @@
 // "policy": match on the IPsec policy applied to a packet on decapsulation
 // (direction in) or to be applied on encapsulation (direction out), with up
 // to four policy elements.  Registered once for IPv4 and once for IPv6.
-#include "plugin.h"
+#include <zunder/plugin.h>
 
 #include <netdb.h>
 

@@ -1,7 +1,7 @@
 // A deliberately faulty plug-in, built only for the tests: each option makes
 // one operation write outside what it may write, so the host's guards must
 // catch it.  Not installed.
-#include "plugin.h"
+#include <zunder/plugin.h>
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -113,9 +114,27 @@ run_result run_program(const std::string &program, const std::vector<std::string
 	return result;
 }
 
+namespace {
+
+// The preload for qemu is "QEMU_SET_ENV=LD_PRELOAD=<file>", natively
+// "LD_PRELOAD=<file>".  A preloaded library does not come first in a
+// sanitized program, which the sanitizer must be told to accept.
+std::vector<std::string> preload(const std::string &file)
+{
+	const std::string variable = ZUNDER_PRELOAD_VARIABLE;
+	const char *asan = std::getenv("ASAN_OPTIONS");
+	return {variable + (variable == "LD_PRELOAD" ? "=" : "=LD_PRELOAD=") + file,
+	        std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+}
+
+} // namespace
+
+const std::vector<std::string> system_protocols = {ZUNDER_PRELOAD_VARIABLE};
+const std::vector<std::string> no_protocols = preload(ZUNDER_NO_PROTOCOLS);
+
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
-	return run_program(ZUNDER_BIN, args, env);
+	return run_program(ZUNDER_BIN, args, concat(preload(ZUNDER_FIXED_PROTOCOLS), env));
 }
 
 bool split_rule_output(const std::string &out, rule_lines *lines)

@@ -17,8 +17,14 @@ struct run_result {
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &env = {});
 
-// Runs the build-tree zunder.
+// Runs the build-tree zunder.  Its protocol look-ups answer from the tests'
+// fixed table (protocol_table.h) unless `env` holds one of the changes below.
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+
+// Environment changes for zunder: the machine's own protocol database, or
+// one with no entries.
+extern const std::vector<std::string> system_protocols;
+extern const std::vector<std::string> no_protocols;
 
 // The three lines of a successful rule: "block HEX", "list...", "save...".
 struct rule_lines {

@@ -1,0 +1,61 @@
+/* Test aid, preloaded into zunder (or linked into a test program): the C
+ * library's protocol look-ups answer from the fixed table of
+ * protocol_table.c instead of the machine's database. */
+#include "protocol_table.h"
+
+#include <errno.h>
+#include <string.h>
+
+struct protoent *getprotobyname(const char *name)
+{
+	return fixed_protocol_by_name(name);
+}
+
+struct protoent *getprotobynumber(int proto)
+{
+	return fixed_protocol_by_number(proto);
+}
+
+/* Copies the entry into the caller's buffer as the reentrant forms do. */
+static int copy_entry(const struct protoent *entry, struct protoent *out, char *buffer,
+                      size_t length, struct protoent **result)
+{
+	*result = 0;
+	if (!entry)
+		return 0;
+	size_t aliases = 0;
+	while (entry->p_aliases[aliases])
+		++aliases;
+	size_t need = (aliases + 1) * sizeof(char *) + strlen(entry->p_name) + 1;
+	for (size_t i = 0; i < aliases; ++i)
+		need += strlen(entry->p_aliases[i]) + 1;
+	/* The pointer array goes first, aligned for pointers. */
+	const size_t skip = (sizeof(char *) - (size_t)buffer % sizeof(char *)) % sizeof(char *);
+	if (length < skip || length - skip < need)
+		return ERANGE;
+	char **list = (char **)(void *)(buffer + skip);
+	char *text = (char *)(list + aliases + 1);
+	out->p_name = strcpy(text, entry->p_name);
+	text += strlen(text) + 1;
+	for (size_t i = 0; i < aliases; ++i) {
+		list[i] = strcpy(text, entry->p_aliases[i]);
+		text += strlen(text) + 1;
+	}
+	list[aliases] = 0;
+	out->p_aliases = list;
+	out->p_proto = entry->p_proto;
+	*result = out;
+	return 0;
+}
+
+int getprotobyname_r(const char *name, struct protoent *out, char *buffer, size_t length,
+                     struct protoent **result)
+{
+	return copy_entry(fixed_protocol_by_name(name), out, buffer, length, result);
+}
+
+int getprotobynumber_r(int proto, struct protoent *out, char *buffer, size_t length,
+                       struct protoent **result)
+{
+	return copy_entry(fixed_protocol_by_number(proto), out, buffer, length, result);
+}

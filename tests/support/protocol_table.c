@@ -1,0 +1,44 @@
+/* The fixed protocol table; see protocol_table.h. */
+#include "protocol_table.h"
+
+#include <string.h>
+
+#define ENTRY(name, number, ...)                                        \
+	{ (char *)name, (char *[]){ __VA_ARGS__, 0 }, number }
+
+static struct protoent table[] = {
+	ENTRY("ip", 0, (char *)"IP"),
+	ENTRY("hopopt", 0, (char *)"HOPOPT"),
+	ENTRY("icmp", 1, (char *)"ICMP"),
+	ENTRY("tcp", 6, (char *)"TCP"),
+	ENTRY("udp", 17, (char *)"UDP"),
+	ENTRY("ipv6", 41, (char *)"IPv6"),
+	ENTRY("ipv6-route", 43, (char *)"IPv6-Route"),
+	ENTRY("ipv6-frag", 44, (char *)"IPv6-Frag"),
+	ENTRY("esp", 50, (char *)"IPSEC-ESP"),
+	ENTRY("ah", 51, (char *)"IPSEC-AH"),
+	ENTRY("ipv6-icmp", 58, (char *)"IPv6-ICMP"),
+	ENTRY("ipv6-nonxt", 59, (char *)"IPv6-NoNxt"),
+	ENTRY("ipv6-opts", 60, (char *)"IPv6-Opts"),
+	ENTRY("ipcomp", 108, (char *)"IPCOMP"),
+};
+
+struct protoent *fixed_protocol_by_name(const char *name)
+{
+	for (size_t i = 0; i < sizeof(table) / sizeof(table[0]); ++i) {
+		if (strcmp(table[i].p_name, name) == 0)
+			return &table[i];
+		for (char **alias = table[i].p_aliases; *alias; ++alias)
+			if (strcmp(*alias, name) == 0)
+				return &table[i];
+	}
+	return 0;
+}
+
+struct protoent *fixed_protocol_by_number(int number)
+{
+	for (size_t i = 0; i < sizeof(table) / sizeof(table[0]); ++i)
+		if (table[i].p_proto == number)
+			return &table[i];
+	return 0;
+}
