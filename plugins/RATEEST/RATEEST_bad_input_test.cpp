@@ -35,7 +35,7 @@ TEST(RateestBadInput, TimesThatDoNotParse)
 		{with(long_unit, "4s"), "RATEEST: bad interval value \"" + long_unit + "\""},
 		{with("1s", long_unit), "RATEEST: bad ewmalog value \"" + long_unit + "\""},
 		{with("1s", "4 s"), "RATEEST: bad ewmalog value \"4 s\""},
-		{with("1s", "4sec\n"), "RATEEST: bad ewmalog value \"4sec\n\""},
+		{with("1s", "4sec\n"), "RATEEST: bad ewmalog value \"4sec\\x0a\""},
 		{with("1s", "4hz"), "RATEEST: bad ewmalog value \"4hz\""},
 	});
 }

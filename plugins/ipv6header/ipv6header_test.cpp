@@ -98,7 +98,7 @@ std::optional<std::string> rejection(const std::string &token,
 				return std::nullopt;
 		return "unknown header `" + std::to_string(number) + "' specified";
 	}
-	return "unknown header `" + token + "' specified";
+	return "unknown header `" + ztest::escaped(token) + "' specified";
 }
 
 const std::string cannot_parse = "qeb_ipv6header: cannot parse header names";

@@ -49,7 +49,7 @@ TEST(PolicyBadInput, ValuesOutOfRangeOrMalformed)
 		{{"--dir", "in", "--proto", "256"}, "policy: option \"--proto\": unknown protocol \"256\""},
 		// Texts are compared exactly: no case folding, no trimming, bytes as given.
 		{{"--dir", "\xc3\xafn"}, "policy_match: invalid dir \"\xc3\xafn\""},
-		{{"--dir", "in\n"}, "policy_match: invalid dir \"in\n\""},
+		{{"--dir", "in\n"}, "policy_match: invalid dir \"in\\x0a\""},
 		{{"--dir", long_word}, "policy_match: invalid dir \"" + long_word + "\""},
 		{{"--dir", "in", "--pol", ""}, "policy match: invalid policy \"\""},
 		{{"--dir", "in", "--pol", "\xff"}, "policy match: invalid policy \"\xff\""},

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -52,14 +53,8 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
 	return result;
 }
 
-} // namespace
-
-run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       const std::vector<std::string> &env)
+run_result run_argv(std::vector<std::string> argv, const std::vector<std::string> &env)
 {
-	std::vector<std::string> argv = split_list(ZUNDER_EMULATOR);
-	argv.push_back(program);
-	argv.insert(argv.end(), args.begin(), args.end());
 	std::vector<std::string> envv = make_environment(env);
 	std::vector<char *> argp = pointers(argv), envp = pointers(envv);
 
@@ -114,8 +109,6 @@ run_result run_program(const std::string &program, const std::vector<std::string
 	return result;
 }
 
-namespace {
-
 // The preload for qemu is "QEMU_SET_ENV=LD_PRELOAD=<file>", natively
 // "LD_PRELOAD=<file>".  A preloaded library does not come first in a
 // sanitized program, which the sanitizer must be told to accept.
@@ -129,8 +122,31 @@ std::vector<std::string> preload(const std::string &file)
 
 } // namespace
 
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       const std::vector<std::string> &env)
+{
+	std::vector<std::string> argv = split_list(ZUNDER_EMULATOR);
+	argv.push_back(program);
+	argv.insert(argv.end(), args.begin(), args.end());
+	return run_argv(std::move(argv), env);
+}
+
 const std::vector<std::string> system_protocols = {ZUNDER_PRELOAD_VARIABLE};
 const std::vector<std::string> no_protocols = preload(ZUNDER_NO_PROTOCOLS);
+
+run_result run_shell(const std::string &script, const std::vector<std::string> &env)
+{
+	// The preload goes to zunder alone, through env(1), not to the shell.
+	std::string words = "env";
+	for (const std::string &w : concat(preload(ZUNDER_FIXED_PROTOCOLS), split_list(ZUNDER_EMULATOR)))
+		words += " " + w;
+	return run_argv({"/bin/sh", "-c", script}, concat(env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
+}
+
+bool emulated()
+{
+	return !split_list(ZUNDER_EMULATOR).empty();
+}
 
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
@@ -180,6 +196,18 @@ std::vector<std::string> split_words(const std::string &text)
 	if (in_word)
 		words.push_back(word);
 	return words;
+}
+
+std::string escaped(const std::string &text)
+{
+	std::string result;
+	for (const char c : text) {
+		const auto b = static_cast<unsigned char>(c);
+		char hex[5];
+		std::snprintf(hex, sizeof hex, "\\x%02x", b);
+		result += b < 0x20 || b == 0x7f ? std::string(hex) : std::string(1, c);
+	}
+	return result;
 }
 
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)

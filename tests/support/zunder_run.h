@@ -17,6 +17,14 @@ struct run_result {
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &env = {});
 
+// Runs `script` with /bin/sh (never under the emulator), the environment
+// plus `env` and ZUNDER: the words that run the build-tree zunder as
+// zunder() does, to be used unquoted ($ZUNDER -6 -m ah ...).
+run_result run_shell(const std::string &script, const std::vector<std::string> &env = {});
+
+// True when zunder runs under an emulator (the cross build).
+bool emulated();
+
 // Runs the build-tree zunder.  Its protocol look-ups answer from the tests'
 // fixed table (protocol_table.h) unless `env` holds one of the changes below.
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
@@ -38,6 +46,9 @@ bool split_rule_output(const std::string &out, rule_lines *lines);
 // blanks separate words, double quotes group and are removed, and inside
 // them a backslash takes the next character literally.
 std::vector<std::string> split_words(const std::string &text);
+
+// The text as zunder's messages echo it: bytes below 0x20 and DEL as \xHH.
+std::string escaped(const std::string &text);
 
 // Joins the pieces into one argument vector.
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b);
