@@ -54,13 +54,28 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
 
 } // namespace
 
+const std::vector<std::string> &emulator()
+{
+	static const std::vector<std::string> words = split_list(ZUNDER_EMULATOR);
+	return words;
+}
+
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &env)
 {
-	std::vector<std::string> argv = split_list(ZUNDER_EMULATOR);
-	argv.push_back(program);
-	argv.insert(argv.end(), args.begin(), args.end());
-	std::vector<std::string> envv = make_environment(env);
+	return run({program, args, env});
+}
+
+run_result run(const run_request &request)
+{
+	std::vector<std::string> argv = emulator();
+	const std::string path = argv.empty() ? request.program : argv.front();
+	const bool native = argv.empty();
+	argv.push_back(native && !request.argv0.empty() ? request.argv0 : request.program);
+	argv.insert(argv.end(), request.args.begin(), request.args.end());
+	if (native && request.no_argv)
+		argv.clear();
+	std::vector<std::string> envv = make_environment(request.env);
 	std::vector<char *> argp = pointers(argv), envp = pointers(envv);
 
 	int out_pipe[2], err_pipe[2];
@@ -74,7 +89,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
 		close(err_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[1]);
-		execvpe(argp[0], argp.data(), envp.data());   // the emulator is found on PATH
+		execvpe(path.c_str(), argp.data(), envp.data());   // the emulator is found on PATH
 		_exit(127);
 	}
 	close(out_pipe[1]);

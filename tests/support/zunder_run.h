@@ -12,10 +12,26 @@ struct run_result {
 	std::string err;
 };
 
-// Runs `program` with `args`, the environment plus `env` ("NAME=value"; a
-// bare "NAME" removes it), under the build's emulator when cross-built.
+// A program to run: its arguments, and changes to this process's
+// environment ("NAME=value"; a bare "NAME" removes it).
+struct run_request {
+	std::string program;
+	std::vector<std::string> args;
+	std::vector<std::string> env;
+	std::string argv0;            // the program's argv[0] if not its path (not under an emulator)
+	bool no_argv = false;         // start it with an empty argument vector (not under an emulator)
+};
+
+// Runs it under the build's emulator when cross-built, and reads what it
+// writes; a run that takes over a minute is killed.
+run_result run(const run_request &request);
+
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &env = {});
+
+// The emulator the build's programs run under, with its arguments; empty
+// for a native build.
+const std::vector<std::string> &emulator();
 
 // Runs the build-tree zunder.  Its protocol look-ups answer from the tests'
 // fixed table (protocol_table.h) unless `env` holds one of the changes below.
