@@ -31,7 +31,7 @@ function(zunder_add_plugin file)
     VISIBILITY_INLINES_HIDDEN ON
     LINK_DEPENDS ${map}
     # The libraries a plug-in needs lie beside it in the build tree (lib) and
-    # one folder up once installed (lib/zunder).  One RUNPATH serves both,
+    # one folder up once installed (<libdir>/zunder).  One RUNPATH serves both,
     # so none is padded for rewriting at install time: padding leaves empty
     # entries, which the loader reads as the current folder.
     BUILD_WITH_INSTALL_RPATH ON
@@ -46,7 +46,7 @@ function(zunder_add_plugin file)
     set_target_properties(${file} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PLUGIN_OUTPUT_DIRECTORY})
     return()
   endif()
-  install(TARGETS ${file} LIBRARY DESTINATION lib/zunder)
+  install(TARGETS ${file} LIBRARY DESTINATION ${ZUNDER_INSTALL_PLUGINDIR} COMPONENT plugins)
   # What the generic tests allow the file to need beyond the C library and
   # the host: the soname of each library target, "lib<name>.so" (any
   # version) for each system library.

@@ -2,8 +2,10 @@
 # The newcomer's check: in a minimal Debian 12 root (as container images and
 # minimal installs are), a clone of the committed tree (HEAD of this
 # repository) and the two set-up commands of README.md run there, the demo
-# first and then the tests.  Prints one summary line; exits 0 only if both
-# pass.  Needs root, network through this machine's apt sources, and time.
+# first and then the tests; after the tests, scripts/install-check.sh
+# installs the armhf packages there with apt and runs the installed zunder.
+# Prints one summary line; exits 0 only if all pass.  Needs root, network
+# through this machine's apt sources, and time.
 #
 #   scripts/fresh-root.sh            uses the cached root if there is one
 #   FRESH_ROOT_CACHE=<dir>           where the root's tarball is kept
@@ -76,7 +78,7 @@ in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 TERM=dumb /bin/bash -c "$1"
 }
-in_root "git clone -q /root/zunder.bundle /root/zunder"
+in_root "git -c advice.detachedHead=false clone -q /root/zunder.bundle /root/zunder"
 
 start=$(date +%s)
 log=$repo/build/fresh-root.log
@@ -94,6 +96,16 @@ if run_step 1; then
 else
   tests="failed ($(grep -E 'tests passed, [0-9]+ tests failed|FAILED|Error' "$log" | tail -1))"
 fi
+# The packages, installed for real (needs the armhf build the tests made).
+install=skipped
+if [[ $tests == ok* ]]; then
+  echo "fresh-root: \$ scripts/install-check.sh" | tee -a "$log"
+  if in_root "cd /root/zunder && scripts/install-check.sh" >>"$log" 2>&1; then
+    install=ok
+  else
+    install=failed
+  fi
+fi
 minutes=$(( ($(date +%s) - start + 30) / 60 ))
-echo "fresh-root: demo $demo, tests $tests in $minutes min (log: $log)"
-[[ $demo == ok && $tests == ok* ]]
+echo "fresh-root: demo $demo, tests $tests, install $install in $minutes min (log: $log)"
+[[ $demo == ok && $tests == ok* && $install == ok ]]

@@ -83,8 +83,7 @@ TEST_F(Connlabel, AcceptedClauses)
 		{connlabel({"--label", "5"}), "0500000000000000", " connlabel 'blocked'",
 		 " --label \"blocked\""},
 	};
-	for (const auto &rule : rules)
-		EXPECT_TRUE(ztest::accepts(rule, env()));
+	EXPECT_TRUE(ztest::accepts_all({std::begin(rules), std::end(rules)}, env()));
 }
 
 TEST_F(Connlabel, RejectedClauses)

@@ -5,7 +5,7 @@
 # development files (CMake package and pkg-config) that the installed zunder
 # loads.
 #
-# Environment: ZT_BUILD, ZT_PREFIX, ZT_SYSCONFDIR, ZT_PLUGINS, ZT_CXX,
+# Environment: ZT_BUILD, ZT_PREFIX, ZT_LIBDIR, ZT_SYSCONFDIR, ZT_PLUGINS, ZT_CXX,
 # ZT_CMAKE, ZT_SOURCE (this folder); for a cross build also ZT_TOOLCHAIN
 # (the toolchain file) and ZT_EMULATOR (runs the target's programs).
 set -euo pipefail
@@ -18,20 +18,25 @@ work=$(mktemp -d "$ZT_BUILD/install-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 root=$work/root
 p=$root$ZT_PREFIX
+l=$p/$ZT_LIBDIR
 
 DESTDIR=$root "$ZT_CMAKE" --install "$ZT_BUILD" >"$work/install.log" ||
 	{ cat "$work/install.log" >&2; fail "cmake --install failed"; }
 
-(cd "$root" && find . -type f -o -type l) | check_file_list "installed tree"
-[[ "$(readlink "$p/lib/libzunder.so")" == libzunder.so.10 ]] ||
-	fail "lib/libzunder.so does not point to libzunder.so.10"
+(cd "$root" && find . -type f -o -type l) | check_file_list "installed tree" "$(expected_files)"
+[[ "$(readlink "$l/libzunder.so")" == libzunder.so.10 ]] ||
+	fail "$ZT_LIBDIR/libzunder.so does not point to libzunder.so.10"
+# Man pages are installed compressed and read back whole.
+for page in "$p"/share/man/man*/*.gz; do
+	gzip -t "$page" || fail "${page#"$root"} is not a whole gzip file"
+done
 check_runpaths
 check_label_default
 check_installed_programs
 
 # Nothing installed may point back into the source or build tree.
 if grep -rlF -e "$ZT_BUILD" -e "$(dirname "$(dirname "$ZT_SOURCE")")/" \
-	"$p/lib/cmake" "$p/lib/pkgconfig"; then
+	"$l/cmake" "$l/pkgconfig"; then
 	fail "installed development files name the build or source tree"
 fi
 
@@ -109,16 +114,16 @@ CMAKE
 	"${toolchain[@]}" -DCMAKE_PREFIX_PATH="$p" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/probe.log" 2>&1 &&
 	"$ZT_CMAKE" --build "$work/probe/build" >>"$work/probe.log" 2>&1 ||
 	{ cat "$work/probe.log" >&2; fail "the out-of-tree plug-in does not build with find_package(zunder)"; }
-[[ "$(cat "$work/probe/build/plugindir.txt")" == "$p/lib/zunder" ]] ||
-	fail "zunder_PLUGIN_DIR is $(cat "$work/probe/build/plugindir.txt"), not $p/lib/zunder"
+[[ "$(cat "$work/probe/build/plugindir.txt")" == "$l/zunder" ]] ||
+	fail "zunder_PLUGIN_DIR is $(cat "$work/probe/build/plugindir.txt"), not $l/zunder"
 
 # Through pkg-config: the flags name the installed tree, the plug-in folder
 # is the installed one.
-export PKG_CONFIG_LIBDIR=$p/lib/pkgconfig PKG_CONFIG_PATH=
+export PKG_CONFIG_LIBDIR=$l/pkgconfig PKG_CONFIG_PATH=
 flags=$(PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs zunder) ||
 	fail "pkg-config does not resolve zunder"
-[[ "$(echo $flags)" == "-I$p/include -L$p/lib -lzunder" ]] || fail "pkg-config gives: $flags"
-[[ "$(pkg-config --variable=plugindir zunder)" == "$ZT_PREFIX/lib/zunder" ]] ||
+[[ "$(echo $flags)" == "-I$p/include -L$l -lzunder" ]] || fail "pkg-config gives: $flags"
+[[ "$(pkg-config --variable=plugindir zunder)" == "$ZT_PREFIX/$ZT_LIBDIR/zunder" ]] ||
 	fail "pkg-config plugindir is $(pkg-config --variable=plugindir zunder)"
 [[ "$(pkg-config --modversion zunder)" == 1.* ]] || fail "pkg-config version"
 mkdir -p "$work/probe/pc"
@@ -133,7 +138,7 @@ for dir in "$work/probe/build" "$work/probe/pc"; do
 	expect_zunder "$probe_out" -m probe --probe-value 7
 done
 # ... and from the installed plug-in folder without it.
-cp "$work/probe/build/libzu_probe.so" "$p/lib/zunder/"
+cp "$work/probe/build/libzu_probe.so" "$l/zunder/"
 extra_env=()
 expect_zunder "$probe_out" -6 -m probe --probe-value 7
 echo "install tree: all checks passed"

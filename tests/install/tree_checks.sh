@@ -1,6 +1,7 @@
 # Checks shared by the install and package tests; sourced, not run.
 #
-# Needs: ZT_PREFIX (install prefix), ZT_SYSCONFDIR (the label file's folder,
+# Needs: ZT_PREFIX (install prefix), ZT_LIBDIR (library folder under the
+# prefix: lib, or lib/<multiarch>), ZT_SYSCONFDIR (the label file's folder,
 # absolute), ZT_PLUGINS (plug-in file names, ":"-separated), and `root`, the
 # folder the tree was installed or unpacked into.
 
@@ -9,51 +10,89 @@ fail() {
 	exit 1
 }
 
-# The files (and symbolic links) a complete install holds, relative to the
-# file system root, sorted.  The exported targets' per-configuration file is
+# Install components and the Debian packages made of them.
+components=(plugins rdconnect dev standin_host standin_labelmap standin_command)
+declare -A package_of=(
+	[plugins]=zunder-plugins
+	[rdconnect]=rdconnect
+	[dev]=zunder-dev
+	[standin_host]=libzunder10
+	[standin_labelmap]=libpavane-conntrack1
+	[standin_command]=zunder
+)
+
+# The files (and symbolic links) a component installs, relative to the file
+# system root, sorted.  The exported targets' per-configuration file is
 # written as zunderTargets-CONFIG.cmake.
-expected_files() {
-	local p=${ZT_PREFIX#/} plugin
+component_files() {
+	local p=${ZT_PREFIX#/} l=${ZT_PREFIX#/}/$ZT_LIBDIR plugin
 	{
-		echo "$p/bin/rdconnect"
-		echo "$p/bin/zunder"
-		echo "${ZT_SYSCONFDIR#/}/connlabel.conf"
-		echo "$p/include/pavane_conntrack.h"
-		echo "$p/include/zunder.h"
-		echo "$p/include/zunder/plugin.h"
-		echo "$p/lib/cmake/zunder/zunderConfig.cmake"
-		echo "$p/lib/cmake/zunder/zunderConfigVersion.cmake"
-		echo "$p/lib/cmake/zunder/zunderTargets-CONFIG.cmake"
-		echo "$p/lib/cmake/zunder/zunderTargets.cmake"
-		echo "$p/lib/libpavane_conntrack.so"
-		echo "$p/lib/libpavane_conntrack.so.1"
-		echo "$p/lib/libpavane_conntrack.so.1.0.0"
-		echo "$p/lib/libzunder.so"
-		echo "$p/lib/libzunder.so.10"
-		echo "$p/lib/libzunder.so.10.0.0"
-		echo "$p/lib/pkgconfig/zunder.pc"
-		for plugin in ${ZT_PLUGINS//:/ }; do
-			echo "$p/lib/zunder/$plugin"
-		done
-		echo "$p/share/man/man1/rdconnect.1"
-		echo "$p/share/man/man7/zunder-clauses.7"
-		echo "$p/share/man/man8/zunder.8"
+		echo "$p/share/doc/${package_of[$1]}/changelog.gz"
+		echo "$p/share/doc/${package_of[$1]}/copyright"
+		case $1 in
+		plugins)
+			for plugin in ${ZT_PLUGINS//:/ }; do
+				echo "$l/zunder/$plugin"
+			done
+			echo "$p/share/man/man7/zunder-clauses.7.gz"
+			;;
+		rdconnect)
+			echo "$p/bin/rdconnect"
+			echo "$p/share/man/man1/rdconnect.1.gz"
+			;;
+		dev)
+			echo "$p/include/pavane_conntrack.h"
+			echo "$p/include/zunder.h"
+			echo "$p/include/zunder/plugin.h"
+			echo "$l/cmake/zunder/zunderConfig.cmake"
+			echo "$l/cmake/zunder/zunderConfigVersion.cmake"
+			echo "$l/cmake/zunder/zunderTargets-CONFIG.cmake"
+			echo "$l/cmake/zunder/zunderTargets.cmake"
+			echo "$l/libpavane_conntrack.so"
+			echo "$l/libzunder.so"
+			echo "$l/pkgconfig/zunder.pc"
+			;;
+		standin_host)
+			echo "$l/libzunder.so.10"
+			echo "$l/libzunder.so.10.0.0"
+			;;
+		standin_labelmap)
+			echo "$l/libpavane_conntrack.so.1"
+			echo "$l/libpavane_conntrack.so.1.0.0"
+			;;
+		standin_command)
+			echo "$p/bin/zunder"
+			echo "${ZT_SYSCONFDIR#/}/connlabel.conf"
+			echo "$p/share/man/man8/zunder.8.gz"
+			# The stand-in zunder's way to a multiarch plug-in folder.
+			[[ "$ZT_LIBDIR" == lib ]] || echo "$p/lib/zunder"
+			;;
+		esac
 	} | LC_ALL=C sort
 }
 
-# Compares a list of paths (stdin, relative, any order) with expected_files.
+# Every component's files: a complete install.
+expected_files() {
+	local component
+	for component in "${components[@]}"; do
+		component_files "$component"
+	done | LC_ALL=C sort
+}
+
+# Compares a list of paths (stdin, relative, any order) with the expected
+# one given as the second argument.
 check_file_list() {
-	local what=$1 actual
+	local what=$1 expected=$2 actual
 	actual=$(sed -e 's|^\./||' -e 's|zunderTargets-[a-z]*\.cmake$|zunderTargets-CONFIG.cmake|' |
 	         LC_ALL=C sort)
-	if [[ "$actual" != "$(expected_files)" ]]; then
-		diff <(expected_files) <(echo "$actual") >&2 || true
+	if [[ "$actual" != "$expected" ]]; then
+		diff <(echo "$expected") <(echo "$actual") >&2 || true
 		fail "$what: file list differs from the expected one (< expected, > found)"
 	fi
 }
 
 # Every ELF file's RUNPATH entries are relative to the file ($ORIGIN), so the
-# tree works wherever it is put, and every library of this package that the
+# tree works wherever it is put, and every library of this project that the
 # file needs is found through them.
 check_runpaths() {
 	local file dir needed runpath entry found
@@ -66,7 +105,7 @@ check_runpaths() {
 				fail "${file#"$root"}: RUNPATH entry $entry is not relative to \$ORIGIN"
 		done
 		for needed in $(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-			[[ -e "$root$ZT_PREFIX/lib/$needed" ]] || continue   # a system library
+			[[ -e "$root$ZT_PREFIX/$ZT_LIBDIR/$needed" ]] || continue   # a system library
 			found=no
 			for entry in ${runpath//:/ }; do
 				[[ -e "${entry/\$ORIGIN/$dir}/$needed" ]] && found=yes
@@ -79,7 +118,7 @@ check_runpaths() {
 
 # The label-map library's built-in default is the installed label file.
 check_label_default() {
-	local library=$root$ZT_PREFIX/lib/libpavane_conntrack.so.1
+	local library=$root$ZT_PREFIX/$ZT_LIBDIR/libpavane_conntrack.so.1
 	[[ -f "$root$ZT_SYSCONFDIR/connlabel.conf" ]] || fail "no $ZT_SYSCONFDIR/connlabel.conf"
 	grep -qaF "$ZT_SYSCONFDIR/connlabel.conf" "$library" ||
 		fail "libpavane_conntrack does not default to $ZT_SYSCONFDIR/connlabel.conf"

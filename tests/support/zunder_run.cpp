@@ -53,7 +53,9 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
 	return result;
 }
 
-run_result run_argv(std::vector<std::string> argv, const std::vector<std::string> &env)
+// Runs `path` with `argv` (which may be empty) and the environment changes.
+run_result run_argv(const std::string &path, std::vector<std::string> argv,
+                    const std::vector<std::string> &env)
 {
 	std::vector<std::string> envv = make_environment(env);
 	std::vector<char *> argp = pointers(argv), envp = pointers(envv);
@@ -69,7 +71,7 @@ run_result run_argv(std::vector<std::string> argv, const std::vector<std::string
 		close(err_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[1]);
-		execvpe(argp[0], argp.data(), envp.data());   // the emulator is found on PATH
+		execvpe(path.c_str(), argp.data(), envp.data());   // the emulator is found on PATH
 		_exit(127);
 	}
 	close(out_pipe[1]);
@@ -122,13 +124,33 @@ std::vector<std::string> preload(const std::string &file)
 
 } // namespace
 
+const std::vector<std::string> &emulator()
+{
+	static const std::vector<std::string> words = split_list(ZUNDER_EMULATOR);
+	return words;
+}
+
+bool emulated()
+{
+	return !emulator().empty();
+}
+
+run_result run(const run_request &request)
+{
+	std::vector<std::string> argv = emulator();
+	const std::string path = argv.empty() ? request.program : argv.front();
+	const bool native = argv.empty();
+	argv.push_back(native && !request.argv0.empty() ? request.argv0 : request.program);
+	argv.insert(argv.end(), request.args.begin(), request.args.end());
+	if (native && request.no_argv)
+		argv.clear();
+	return run_argv(path, std::move(argv), request.env);
+}
+
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &env)
 {
-	std::vector<std::string> argv = split_list(ZUNDER_EMULATOR);
-	argv.push_back(program);
-	argv.insert(argv.end(), args.begin(), args.end());
-	return run_argv(std::move(argv), env);
+	return run({program, args, env});
 }
 
 const std::vector<std::string> system_protocols = {ZUNDER_PRELOAD_VARIABLE};
@@ -138,14 +160,10 @@ run_result run_shell(const std::string &script, const std::vector<std::string> &
 {
 	// The preload goes to zunder alone, through env(1), not to the shell.
 	std::string words = "env";
-	for (const std::string &w : concat(preload(ZUNDER_FIXED_PROTOCOLS), split_list(ZUNDER_EMULATOR)))
+	for (const std::string &w : concat(preload(ZUNDER_FIXED_PROTOCOLS), emulator()))
 		words += " " + w;
-	return run_argv({"/bin/sh", "-c", script}, concat(env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
-}
-
-bool emulated()
-{
-	return !split_list(ZUNDER_EMULATOR).empty();
+	return run_argv("/bin/sh", {"/bin/sh", "-c", script},
+	                concat(env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
 }
 
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)

@@ -1,0 +1,32 @@
+# Read by cpack before it builds packages: the Depends of the stand-in
+# library packages, from dpkg-shlibdeps run on the built libraries.  Their
+# packages skip CPack's own dpkg-shlibdeps step, which would also give them
+# a postinst and postrm calling ldconfig; they refresh the loader's cache by
+# trigger instead.
+cmake_policy(SET CMP0057 NEW)
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+  return()
+endif()
+include(${CPACK_ZUNDER_LIBRARY_FILES})
+foreach(component STANDIN_HOST STANDIN_LABELMAP)
+  string(TOLOWER ${component} name)
+  if(NOT name IN_LIST CPACK_COMPONENTS_ALL)
+    continue()
+  endif()
+  # dpkg-shlibdeps wants a debian/control in its working folder.
+  file(REMOVE_RECURSE ${CPACK_ZUNDER_WORK_DIR})
+  file(WRITE ${CPACK_ZUNDER_WORK_DIR}/debian/control "")
+  execute_process(
+    COMMAND dpkg-shlibdeps -O -l${CPACK_ZUNDER_SHLIBS_DIR} ${zunder_library_${component}}
+    WORKING_DIRECTORY ${CPACK_ZUNDER_WORK_DIR}
+    OUTPUT_VARIABLE depends
+    ERROR_VARIABLE errors
+    RESULT_VARIABLE status
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT status EQUAL 0 OR NOT depends MATCHES "^shlibs:Depends=")
+    message(FATAL_ERROR "dpkg-shlibdeps ${zunder_library_${component}}: ${errors}")
+  endif()
+  string(REGEX REPLACE "^shlibs:Depends=" "" depends "${depends}")
+  set(CPACK_DEBIAN_${component}_PACKAGE_DEPENDS "${depends}")
+endforeach()
+file(REMOVE_RECURSE ${CPACK_ZUNDER_WORK_DIR})
