@@ -78,7 +78,7 @@ in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 TERM=dumb /bin/bash -c "$1"
 }
-in_root "git clone -q /root/zunder.bundle /root/zunder"
+in_root "git -c advice.detachedHead=false clone -q /root/zunder.bundle /root/zunder"
 
 start=$(date +%s)
 log=$repo/build/fresh-root.log

@@ -11,11 +11,6 @@ namespace {
 
 using ztest::zunder;
 
-const std::string usage_text = "usage: zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]\n"
-                               "       zunder [-4|-6] [-n] (-m|-j) NAME --block HEX\n"
-                               "       zunder (-m|-j) NAME -h\n"
-                               "       zunder --batch FILE|-\n";
-
 std::string write_file(const std::string &name, const std::string &text)
 {
 	const std::string path = testing::TempDir() + "/" + std::to_string(getpid()) + "-" + name;
@@ -23,16 +18,35 @@ std::string write_file(const std::string &name, const std::string &text)
 	return path;
 }
 
-TEST(Command, UsageErrors)
+TEST(Command, UsageErrorsSayWhatIsWrongInOneLine)
 {
-	const std::vector<std::string> cases[] = {
-		{}, {"-6"}, {"-m"}, {"-x", "ah"}, {"-n", "-6", "ah"}, {"--batch"}, {"--batch", "a", "b"},
+	const ztest::rejected_rule rules[] = {
+		{{}, "missing -m NAME or -j NAME"},
+		{{"-6"}, "missing -m NAME or -j NAME"},
+		{{"-6", "-6"}, "missing -m NAME or -j NAME"},
+		{{"-m"}, "-m needs a NAME"},
+		{{"-6", "-j"}, "-j needs a NAME"},
+		{{"-x"}, "expected -4, -6, -n, -m or -j, not \"-x\""},
+		{{"-x", "ah"}, "expected -4, -6, -n, -m or -j, not \"-x\""},
+		{{"-n", "-6", "ah"}, "expected -4, -6, -n, -m or -j, not \"ah\""},
+		{{"--batch"}, "--batch takes one argument, FILE or -"},
+		{{"--batch", "a", "b"}, "--batch takes one argument, FILE or -"},
+		{{"--check"}, "--check takes one argument, FILE or -"},
+		{{"--help", "x"}, "--help takes no argument"},
+		{{"-h", "-m", "ah"}, "-h takes no argument"},
 	};
-	for (const auto &args : cases) {
-		const auto r = zunder(args);
-		EXPECT_EQ(r.status, 2);
-		EXPECT_EQ(r.out, "");
-		EXPECT_EQ(r.err, usage_text);
+	for (const auto &rule : rules)
+		EXPECT_TRUE(ztest::rejects(rule));
+}
+
+TEST(Command, HelpGoesToStandardOutput)
+{
+	for (const char *flag : {"-h", "--help"}) {
+		const auto r = zunder({flag});
+		EXPECT_EQ(r.status, 0) << flag;
+		EXPECT_EQ(r.err, "") << flag;
+		EXPECT_EQ(r.out.rfind("usage: zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]", 0), 0u) << r.out;
+		EXPECT_NE(r.out.find("zunder --check FILE|-"), std::string::npos) << r.out;
 	}
 }
 
@@ -138,7 +152,7 @@ TEST(Batch, AnErrorStopsTheBatchAfterTheEarlierLines)
 		{{"--batch", "/nonexistent/rules"}, "cannot read /nonexistent/rules: No such file or directory"},
 		{{"--batch", write_file("unterminated", "-6 -m ah --ahlen \"1\n")}, "line 1: unterminated double quote"},
 		{{"--batch", write_file("notarule", "-6 ah\n")},
-		 "line 1: not a rule: expected [-4|-6] [-n] (-m|-j) NAME [OPTION...]"},
+		 "line 1: expected -4, -6, -n, -m or -j, not \"ah\""},
 	};
 	for (const auto &rule : rules)
 		EXPECT_TRUE(ztest::rejects(rule));

@@ -3,6 +3,7 @@
 #include "pavane_conntrack.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,13 +120,6 @@ void add_line(mokt_labelmap &map, std::string_view line)
 // Reads the whole file into `map`; false with errno set when it cannot.
 bool read_file(std::FILE *file, mokt_labelmap &map)
 {
-	struct stat st;
-	if (fstat(fileno(file), &st) != 0)
-		return false;
-	if (S_ISDIR(st.st_mode)) {
-		errno = EISDIR;
-		return false;
-	}
 	char *buffer = nullptr;
 	size_t capacity = 0;
 	bool ok = true;
@@ -154,6 +148,32 @@ bool read_file(std::FILE *file, mokt_labelmap &map)
 	std::free(buffer);
 	errno = saved;
 	return ok;
+}
+
+// Opens without waiting (a FIFO would block the open for ever) and refuses
+// anything but a regular file before a byte is read.
+std::FILE *open_regular_file(const char *path)
+{
+	const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+	if (fd < 0)
+		return nullptr;
+	struct stat st;
+	int why = 0;
+	if (fstat(fd, &st) != 0)
+		why = errno;
+	else if (S_ISDIR(st.st_mode))
+		why = EISDIR;
+	else if (!S_ISREG(st.st_mode))
+		why = EINVAL;
+	else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+		why = errno;
+	std::FILE *file = why == 0 ? fdopen(fd, "r") : nullptr;
+	if (file == nullptr) {
+		why = why != 0 ? why : errno;
+		close(fd);
+		errno = why;
+	}
+	return file;
 }
 
 // connlabel.conf in the folder this library was loaded from.  Only the
@@ -186,7 +206,7 @@ PAVANE_EXPORT struct mokt_labelmap *mokt_labelmap_new(const char *path)
 		beside = file_beside_library();
 		path = access(beside.c_str(), F_OK) == 0 ? beside.c_str() : PAVANE_CONNLABEL_DEFAULT;
 	}
-	std::FILE *file = std::fopen(path, "re");
+	std::FILE *file = open_regular_file(path);
 	if (file == nullptr)
 		return nullptr;
 	mokt_labelmap *map = new (std::nothrow) mokt_labelmap;

@@ -202,6 +202,15 @@ TEST_F(LabelFile, UnreadableFilesFailWithErrno)
 	errno = 0;
 	EXPECT_EQ(mokt_labelmap_new((write("5 x\n") + "/below-a-file").c_str()), nullptr);
 	EXPECT_EQ(errno, ENOTDIR);
+	// a FIFO is refused at once instead of waiting for a writer
+	const std::string fifo = dir_ + "/fifo";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	errno = 0;
+	EXPECT_EQ(mokt_labelmap_new(fifo.c_str()), nullptr);
+	EXPECT_EQ(errno, EINVAL);
+	errno = 0;
+	EXPECT_EQ(mokt_labelmap_new("/dev/null"), nullptr);
+	EXPECT_EQ(errno, EINVAL);
 	if (geteuid() != 0) {
 		const std::string path = write("5 x\n");
 		ASSERT_EQ(chmod(path.c_str(), 0), 0);

@@ -40,7 +40,8 @@ struct mokt_labelmap;
  * there), else connlabel.conf in the installation's configuration folder.
  * Returns null
  * with errno set when the file cannot be read (ENOENT, EACCES, EISDIR for a
- * folder, ENOMEM, ...).  A file without any fitting line gives an empty map.
+ * folder, EINVAL for any other file that is not a regular file such as a
+ * FIFO or a device, ENOMEM, ...); it never waits on a FIFO.  A file without any fitting line gives an empty map.
  */
 struct mokt_labelmap *mokt_labelmap_new(const char *path);
 

@@ -3,13 +3,15 @@
 #include "zunder_host.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
+#include <map>
 
 namespace zunder {
 
@@ -21,12 +23,11 @@ __attribute__((noreturn, format(printf, 2, 3)))
 void default_exit_error(int status, const char *format, ...)
 {
 	std::fflush(stdout);
-	std::fprintf(stderr, "%s: ", program_name);
 	va_list args;
 	va_start(args, format);
-	std::vfprintf(stderr, format, args);
+	const std::string line = std::string(program_name) + ": " + one_line_message(format, args) + "\n";
 	va_end(args);
-	std::fputc('\n', stderr);
+	std::fputs(line.c_str(), stderr);
 	std::exit(status);
 }
 
@@ -84,6 +85,16 @@ const char *record_fault(const plugin_record &r)
 	return nullptr;
 }
 
+__attribute__((format(printf, 1, 2)))
+std::string message(const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	std::string text = one_line_message(format, args);
+	va_end(args);
+	return text;
+}
+
 template <typename Record>
 void register_record(clause_kind kind, Record *record)
 {
@@ -96,9 +107,11 @@ void register_record(clause_kind kind, Record *record)
 	                        ? "it was built for another host version"
 	                        : record_fault(r);
 	if (fault != nullptr) {
-		std::fprintf(stderr, "%s: %s: %s \"%s\" not registered: %s\n", program_name,
-		             loading_file, kind_word(kind), record->name ? record->name : "",
-		             fault);
+		const std::string line = std::string(program_name) + ": " +
+		                         message("%s: %s \"%s\" not registered: %s", loading_file,
+		                                 kind_word(kind), record->name ? record->name : "", fault) +
+		                         "\n";
+		std::fputs(line.c_str(), stderr);
 		return;
 	}
 	record->loaded_from = loading_file;
@@ -188,19 +201,52 @@ const std::vector<plugin_record> &registered_records()
 	return records();
 }
 
+std::string one_line_message(const char *format, va_list args)
+{
+	va_list again;
+	va_copy(again, args);
+	const int length = std::vsnprintf(nullptr, 0, format, again);
+	va_end(again);
+	std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+	std::vsnprintf(text.data(), text.size() + 1, format, args);
+	std::string line;
+	for (const char c : text) {
+		const auto b = static_cast<unsigned char>(c);
+		if (b >= 0x20 && b != 0x7f) {
+			line += c;
+			continue;
+		}
+		line += "\\x";
+		line += "0123456789abcdef"[b >> 4];
+		line += "0123456789abcdef"[b & 15];
+	}
+	return line;
+}
+
 std::string load_plugin_file(const std::string &path)
 {
-	static std::set<std::string> tried;
-	if (!tried.insert(path).second)
-		return {};
-	loading_file = path.c_str();
+	// The outcome of each path, so that a file that failed fails again.
+	static std::map<std::string, std::string> outcomes;
+	const auto [slot, fresh] = outcomes.try_emplace(path);
+	std::string &why = slot->second;
+	if (!fresh)
+		return why;
+	// dlopen would wait for ever on a FIFO and read a device.
+	struct stat st;
+	if (stat(path.c_str(), &st) != 0)
+		why = std::strerror(errno);
+	else if (!S_ISREG(st.st_mode))
+		why = "not a regular file";
+	if (!why.empty())
+		return why;
+	loading_file = slot->first.c_str();   // lives as long as the process
 	void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 	loading_file = "";
 	if (handle == nullptr) {
-		const char *why = dlerror();
-		return why ? why : "cannot load";
+		const char *error = dlerror();
+		why = error ? error : "cannot load";
 	}
-	return {};
+	return why;
 }
 
 void set_exit_error(exit_error_fn handler)

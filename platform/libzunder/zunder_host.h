@@ -4,6 +4,7 @@
 
 #include <zunder.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -43,7 +44,8 @@ const plugin_record *find_record(clause_kind kind, std::string_view name, uint16
 const std::vector<plugin_record> &registered_records();
 
 // Loads a plug-in file once per process (RTLD_NOW); its constructor registers
-// its records.  Returns an empty text on success, else why it failed.
+// its records.  Returns an empty text on success, else why it failed (also
+// for a path that is not a regular file); a later call gives the same answer.
 std::string load_plugin_file(const std::string &path);
 
 // Replaces the fatal-error callback (the command uses it to add context,
@@ -51,6 +53,11 @@ std::string load_plugin_file(const std::string &path);
 typedef void (*exit_error_fn)(int status, const char *format, ...)
 	__attribute__((noreturn, format(printf, 2, 3)));
 void set_exit_error(exit_error_fn handler);
+
+// The formatted message as one line: bytes below 0x20 and DEL are written
+// as \xHH, so that an echoed input never splits an error over lines.
+std::string one_line_message(const char *format, va_list args)
+	__attribute__((format(printf, 1, 0)));
 
 // The default callback's output: "<program>: <message>\n" on standard error.
 void set_program_name(const char *name);

@@ -113,22 +113,66 @@ void rateest_print_time(double us)
 		std::printf(" %uus", static_cast<unsigned>(us));
 }
 
-// A name as saved options must hold it to read back as one word: as it is,
-// or, when it is empty or holds a blank, a quote or a backslash, in double
-// quotes with '"' and '\\' escaped.  At most the 16 bytes of the field.
+// Bytes a name may not hold: control bytes, which no one-line text carries
+// through both a shell and a line reader, and the four that stay live inside
+// double quotes; the connection-label map refuses the same.
+bool refused_name_byte(char c)
+{
+	const auto b = static_cast<unsigned char>(c);
+	return b < 0x20 || b == 0x7f || c == '"' || c == '\\' || c == '$' || c == '`';
+}
+
+// Bytes a shell or the batch reader would act on in a bare word.
+bool needs_quotes(char c)
+{
+	return refused_name_byte(c) || std::strchr(" '|&;<>()*?[]#~{}!^", c) != nullptr;
+}
+
+// A control byte or DEL as \xHH, so that a listing stays on one line.
+void put_hex_escape(char c)
+{
+	std::printf("\\x%02x", static_cast<unsigned char>(c));
+}
+
+// The name for people: as it is, with the bytes of a block read back that
+// parse would refuse written as \xHH (control bytes) or \\ (backslash).
+void list_name(const char (&name)[16])
+{
+	const size_t length = strnlen(name, sizeof(name));
+	for (size_t i = 0; i < length; ++i) {
+		const auto b = static_cast<unsigned char>(name[i]);
+		if (b < 0x20 || b == 0x7f)
+			put_hex_escape(name[i]);
+		else if (name[i] == '\\')
+			std::fputs("\\\\", stdout);
+		else
+			std::putchar(name[i]);
+	}
+}
+
+// The name as saved options hold it: bare when no byte needs quoting, else
+// in double quotes.  Only a block read back can hold a refused byte: '"',
+// '\\', '$' and '`' get a backslash, a control byte is written \xHH; both
+// readers keep that backslash, so such a rule is refused when read back
+// rather than run, split or read as another name.  At most 16 bytes.
 void save_name(const char (&name)[16])
 {
 	const size_t length = strnlen(name, sizeof(name));
 	bool plain = length != 0;
 	for (size_t i = 0; i < length; ++i)
-		plain = plain && std::strchr(" \t\"'\\", name[i]) == nullptr;
+		plain = plain && !needs_quotes(name[i]);
 	if (plain) {
 		std::printf("%.16s", name);
 		return;
 	}
 	std::putchar('"');
 	for (size_t i = 0; i < length; ++i) {
-		if (name[i] == '"' || name[i] == '\\')
+		const auto b = static_cast<unsigned char>(name[i]);
+		if (b < 0x20 || b == 0x7f) {
+			put_hex_escape(name[i]);
+			continue;
+		}
+		if (refused_name_byte(name[i]))
 			std::putchar('\\');
 		std::putchar(name[i]);
 	}
@@ -145,7 +189,7 @@ void rateest_print_fields(const zu_clause_entry *entry, const char *prefix, bool
 	if (saving)
 		save_name(b.name);
 	else
-		std::printf("%.16s", b.name);
+		list_name(b.name);
 	const double interval_us = ldexp(1000000.0, b.interval);
 	std::printf(" %sinterval", prefix);
 	rateest_print_time(interval_us);
@@ -163,6 +207,12 @@ void rateest_parse(zu_option_call *call)
 	zunder_option_parse(call);
 	auto &s = *static_cast<rateest_scratch *>(call->udata);
 	switch (call->entry->id) {
+	case opt_name:
+		for (const char *p = call->arg; *p != '\0'; ++p)
+			if (refused_name_byte(*p))
+				zu_params->exit_error(2, "RATEEST: invalid name \"%s\": a name holds no control "
+				                      "characters and none of \" \\ $ `", call->arg);
+		break;
 	case opt_interval:
 		if (rateest_parse_time(call->arg, &s.interval_us) != 0)
 			zu_params->exit_error(2, "RATEEST: bad interval value \"%s\"", call->arg);

@@ -4,16 +4,9 @@
 
 namespace {
 
-struct bad_input {
-	std::vector<std::string> options;
-	std::string message;
-};
+using ztest::expect_rejected;
 
-void expect_rejected(const std::vector<bad_input> &rows)
-{
-	for (const auto &row : rows)
-		EXPECT_TRUE(ztest::rejects({ztest::concat({"-6", "-m", "ah"}, row.options), row.message}));
-}
+const std::vector<std::string> ah6 = {"-6", "-m", "ah"};
 
 std::string range_message(const std::string &arg)
 {
@@ -29,7 +22,7 @@ std::string length_message(const std::string &arg)
 TEST(AhBadInput, NumbersOutOfRangeOrMalformed)
 {
 	const std::string long_digits(5000, '9');
-	expect_rejected({
+	expect_rejected(ah6, {
 		{{"--ahlen", "4294967296"}, length_message("4294967296")},
 		{{"--ahlen", "0x100000000"}, length_message("0x100000000")},
 		{{"--ahlen", "0x"}, length_message("0x")},
@@ -50,7 +43,7 @@ TEST(AhBadInput, NumbersOutOfRangeOrMalformed)
 
 TEST(AhBadInput, WordsThatAreNoOption)
 {
-	expect_rejected({
+	expect_rejected(ah6, {
 		{{"ahspi", "1"}, "ah: unknown option \"ahspi\""},
 		{{"-ahspi", "1"}, "ah: unknown option \"-ahspi\""},
 		{{"--"}, "ah: unknown option \"--\""},
@@ -68,7 +61,7 @@ TEST(AhBadInput, WordsThatAreNoOption)
 
 TEST(AhBadInput, RepeatsAndMissingArguments)
 {
-	expect_rejected({
+	expect_rejected(ah6, {
 		{{"--ahlen", "1", "--ahlen", "1"}, "ah: option \"--ahlen\" may be given only once"},
 		{{"--ahres", "--ahres"}, "ah: option \"--ahres\" may be given only once"},
 		// A negated repeat is still a repeat.

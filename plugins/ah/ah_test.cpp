@@ -33,8 +33,7 @@ TEST(Ah, AcceptedClauses)
 		// An explicit SPI 0 stays a restriction to SPI 0.
 		{ah({"--ahspi", "0"}), "00000000000000000000000000000000", " ah spi:0", " --ahspi 0"},
 	};
-	for (const auto &rule : rules)
-		EXPECT_TRUE(ztest::accepts(rule));
+	EXPECT_TRUE(ztest::accepts_all({std::begin(rules), std::end(rules)}));
 }
 
 TEST(Ah, HostRejectsBadValues)

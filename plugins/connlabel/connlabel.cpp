@@ -123,8 +123,10 @@ ZU_PLUGIN_CONSTRUCTOR(libzu_connlabel)
 {
 	label_map = mokt_labelmap_new(nullptr);
 	if (label_map == nullptr) {
+		// The map gives EINVAL for a FIFO, a device or a socket.
 		std::fprintf(stderr, "cannot open connlabel.conf, not registering '%s' match: %s\n",
-		             connlabel_record.name, std::strerror(errno));
+		             connlabel_record.name,
+		             errno == EINVAL ? "not a regular file" : std::strerror(errno));
 		return;
 	}
 	zunder_register_match(&connlabel_record);

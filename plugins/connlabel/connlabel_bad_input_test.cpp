@@ -10,11 +10,6 @@
 
 namespace {
 
-struct bad_input {
-	std::vector<std::string> options;
-	std::string message;
-};
-
 // A label file of its own, so that the rows do not hang on the sample file.
 class ConnlabelBadInput : public ::testing::Test {
 protected:
@@ -34,12 +29,9 @@ protected:
 		delete dir_;
 		delete env_;
 	}
-	static void expect_rejected(const std::vector<bad_input> &rows)
+	static void expect_rejected(const std::vector<ztest::bad_input> &rows)
 	{
-		for (const auto &row : rows)
-			EXPECT_TRUE(ztest::rejects({ztest::concat({"-4", "-m", "connlabel"}, row.options),
-			                            row.message},
-			                           *env_));
+		ztest::expect_rejected({"-4", "-m", "connlabel"}, rows, *env_);
 	}
 
 private:

@@ -4,21 +4,13 @@
 
 namespace {
 
-struct bad_input {
-	std::vector<std::string> options;
-	std::string message;
-};
+using ztest::expect_rejected;
 
-void expect_rejected(const std::vector<bad_input> &rows)
-{
-	for (const auto &row : rows)
-		EXPECT_TRUE(ztest::rejects({ztest::concat({"-6", "-m", "ipv6header"}, row.options),
-		                            row.message}));
-}
+const std::vector<std::string> ipv6header6 = {"-6", "-m", "ipv6header"};
 
 TEST(Ipv6headerBadInput, WordsThatAreNoOption)
 {
-	expect_rejected({
+	expect_rejected(ipv6header6, {
 		{{"--headers", "hop"}, "ipv6header: unknown option \"--headers\""},
 		{{"--header", "hop", "dst"}, "ipv6header: unknown option \"dst\""},
 		{{"--soft", "--header", "hop", "--soft=1"}, "ipv6header: unknown option \"--soft=1\""},
@@ -30,7 +22,7 @@ TEST(Ipv6headerBadInput, WordsThatAreNoOption)
 
 TEST(Ipv6headerBadInput, RepeatsAndArguments)
 {
-	expect_rejected({
+	expect_rejected(ipv6header6, {
 		// Repeated even when both lists are the same, or the second negated.
 		{{"--header", "hop", "--header", "hop"}, "ipv6header: option \"--header\" may be given only once"},
 		{{"--header", "hop", "!", "--header", "dst"},

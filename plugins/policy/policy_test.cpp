@@ -143,8 +143,10 @@ const family_free_rule family_free_rules[] = {
 TEST(PolicyParse, ClausesGiveTheirBlockListingAndOptions)
 {
 	for (const auto &head : families) {
+		std::vector<accepted_rule> rules;
 		for (const auto &r : family_free_rules)
-			EXPECT_TRUE(ztest::accepts({with(head, r.options), r.block, r.list, r.save}));
+			rules.push_back({with(head, r.options), r.block, r.list, r.save});
+		EXPECT_TRUE(ztest::accepts_all(rules));
 		// Policy none keeps an element's items in the block but shows none of
 		// them, so this clause alone does not come back from its saved form.
 		EXPECT_TRUE(ztest::accepts({with(head, {"--dir", "in", "--pol", "none", "--reqid", "5"}),
@@ -186,8 +188,7 @@ const accepted_rule tunnel_rules[] = {
 
 TEST(PolicyParse, TunnelAddressesOfBothFamilies)
 {
-	for (const auto &rule : tunnel_rules)
-		EXPECT_TRUE(ztest::accepts(rule));
+	EXPECT_TRUE(ztest::accepts_all({std::begin(tunnel_rules), std::end(tunnel_rules)}));
 }
 
 TEST(PolicyParse, SavedOptionsParseBackIntoTheSameBlock)

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -52,14 +53,10 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
 	return result;
 }
 
-} // namespace
-
-run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       const std::vector<std::string> &env)
+// Runs `path` with `argv` (which may be empty) and the environment changes.
+run_result run_argv(const std::string &path, std::vector<std::string> argv,
+                    const std::vector<std::string> &env)
 {
-	std::vector<std::string> argv = split_list(ZUNDER_EMULATOR);
-	argv.push_back(program);
-	argv.insert(argv.end(), args.begin(), args.end());
 	std::vector<std::string> envv = make_environment(env);
 	std::vector<char *> argp = pointers(argv), envp = pointers(envv);
 
@@ -74,7 +71,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
 		close(err_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[1]);
-		execvpe(argp[0], argp.data(), envp.data());   // the emulator is found on PATH
+		execvpe(path.c_str(), argp.data(), envp.data());   // the emulator is found on PATH
 		_exit(127);
 	}
 	close(out_pipe[1]);
@@ -114,8 +111,6 @@ run_result run_program(const std::string &program, const std::vector<std::string
 	return result;
 }
 
-namespace {
-
 // The preload for qemu is "QEMU_SET_ENV=LD_PRELOAD=<file>", natively
 // "LD_PRELOAD=<file>".  A preloaded library does not come first in a
 // sanitized program, which the sanitizer must be told to accept.
@@ -129,8 +124,47 @@ std::vector<std::string> preload(const std::string &file)
 
 } // namespace
 
+const std::vector<std::string> &emulator()
+{
+	static const std::vector<std::string> words = split_list(ZUNDER_EMULATOR);
+	return words;
+}
+
+bool emulated()
+{
+	return !emulator().empty();
+}
+
+run_result run(const run_request &request)
+{
+	std::vector<std::string> argv = emulator();
+	const std::string path = argv.empty() ? request.program : argv.front();
+	const bool native = argv.empty();
+	argv.push_back(native && !request.argv0.empty() ? request.argv0 : request.program);
+	argv.insert(argv.end(), request.args.begin(), request.args.end());
+	if (native && request.no_argv)
+		argv.clear();
+	return run_argv(path, std::move(argv), request.env);
+}
+
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       const std::vector<std::string> &env)
+{
+	return run({program, args, env});
+}
+
 const std::vector<std::string> system_protocols = {ZUNDER_PRELOAD_VARIABLE};
 const std::vector<std::string> no_protocols = preload(ZUNDER_NO_PROTOCOLS);
+
+run_result run_shell(const std::string &script, const std::vector<std::string> &env)
+{
+	// The preload goes to zunder alone, through env(1), not to the shell.
+	std::string words = "env";
+	for (const std::string &w : concat(preload(ZUNDER_FIXED_PROTOCOLS), emulator()))
+		words += " " + w;
+	return run_argv("/bin/sh", {"/bin/sh", "-c", script},
+	                concat(env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
+}
 
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
@@ -180,6 +214,18 @@ std::vector<std::string> split_words(const std::string &text)
 	if (in_word)
 		words.push_back(word);
 	return words;
+}
+
+std::string escaped(const std::string &text)
+{
+	std::string result;
+	for (const char c : text) {
+		const auto b = static_cast<unsigned char>(c);
+		char hex[5];
+		std::snprintf(hex, sizeof hex, "\\x%02x", b);
+		result += b < 0x20 || b == 0x7f ? std::string(hex) : std::string(1, c);
+	}
+	return result;
 }
 
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)

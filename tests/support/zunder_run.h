@@ -12,10 +12,34 @@ struct run_result {
 	std::string err;
 };
 
-// Runs `program` with `args`, the environment plus `env` ("NAME=value"; a
-// bare "NAME" removes it), under the build's emulator when cross-built.
+// A program to run: its arguments, and changes to this process's
+// environment ("NAME=value"; a bare "NAME" removes it).
+struct run_request {
+	std::string program;
+	std::vector<std::string> args;
+	std::vector<std::string> env;
+	std::string argv0;            // the program's argv[0] if not its path (not under an emulator)
+	bool no_argv = false;         // start it with an empty argument vector (not under an emulator)
+};
+
+// Runs it under the build's emulator when cross-built, and reads what it
+// writes; a run that takes over a minute is killed.
+run_result run(const run_request &request);
+
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &env = {});
+
+// The emulator the build's programs run under, with its arguments; empty
+// for a native build.
+const std::vector<std::string> &emulator();
+
+// True when the build's programs run under an emulator (the cross build).
+bool emulated();
+
+// Runs `script` with /bin/sh (never under the emulator), the environment
+// plus `env` and ZUNDER: the words that run the build-tree zunder as
+// zunder() does, to be used unquoted ($ZUNDER -6 -m ah ...).
+run_result run_shell(const std::string &script, const std::vector<std::string> &env = {});
 
 // Runs the build-tree zunder.  Its protocol look-ups answer from the tests'
 // fixed table (protocol_table.h) unless `env` holds one of the changes below.
@@ -38,6 +62,9 @@ bool split_rule_output(const std::string &out, rule_lines *lines);
 // blanks separate words, double quotes group and are removed, and inside
 // them a backslash takes the next character literally.
 std::vector<std::string> split_words(const std::string &text);
+
+// The text as zunder's messages echo it: bytes below 0x20 and DEL as \xHH.
+std::string escaped(const std::string &text);
 
 // Joins the pieces into one argument vector.
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b);

@@ -47,19 +47,19 @@ int main(int argc, char **argv) {
     if (argc - i != 1) usage();
     const char *target = argv[i];
 
-    Display *dpy = XOpenDisplay(display_name);
-    if (dpy == nullptr) {
+    Display *connection = XOpenDisplay(display_name);
+    if (connection == nullptr) {
         std::fprintf(stderr, "%s: unable to open display \"%s\"\n", program,
                      XDisplayName(display_name));
         return 1;
     }
 
-    Atom request = XInternAtom(dpy, "TARVIK_CONNECT", False);
-    XChangeProperty(dpy, DefaultRootWindow(dpy), request, XA_STRING, 8,
+    Atom request = XInternAtom(connection, "TARVIK_CONNECT", False);
+    XChangeProperty(connection, DefaultRootWindow(connection), request, XA_STRING, 8,
                     PropModeReplace,
                     reinterpret_cast<const unsigned char *>(target),
                     static_cast<int>(std::strlen(target)));
     // Closing flushes the request to the server.
-    XCloseDisplay(dpy);
+    XCloseDisplay(connection);
     return 0;
 }

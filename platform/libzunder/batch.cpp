@@ -1,0 +1,86 @@
+// zunder's batch reader: rule lines from a file or standard input, split
+// into words.
+#include "command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace command {
+
+unsigned long batch_line = 0;
+
+// Blanks separate words.  Single quotes group literally.  Double quotes
+// group, and inside them a backslash escapes only '"', '\', '$' and '`' and
+// is kept before any other byte, as in a shell.  Outside quotes a backslash
+// takes the next byte literally.
+std::vector<std::string> split_line(std::string_view line)
+{
+	std::vector<std::string> words;
+	std::string word;
+	bool in_word = false;
+	char quote = 0;
+	for (size_t i = 0; i < line.size(); ++i) {
+		const char c = line[i];
+		if (quote != 0) {
+			if (c == quote)
+				quote = 0;
+			else if (quote == '"' && c == '\\' && i + 1 < line.size() &&
+			         std::strchr("\"\\$`", line[i + 1]) != nullptr)
+				word += line[++i];
+			else
+				word += c;
+		} else if (c == ' ' || c == '\t' || c == '\r') {
+			if (in_word)
+				words.push_back(std::move(word));
+			word.clear();
+			in_word = false;
+		} else {
+			in_word = true;
+			if (c == '"' || c == '\'')
+				quote = c;
+			else if (c == '\\' && i + 1 < line.size())
+				word += line[++i];
+			else
+				word += c;
+		}
+	}
+	if (quote != 0)
+		zu_params->exit_error(2, "unterminated %s quote", quote == '"' ? "double" : "single");
+	if (in_word)
+		words.push_back(std::move(word));
+	return words;
+}
+
+bool next_line(const char *name, std::string &line)
+{
+	static std::FILE *file = nullptr;
+	static char *buffer = nullptr;
+	static size_t capacity = 0;
+	const bool from_stdin = std::strcmp(name, "-") == 0;
+	if (file == nullptr) {
+		// A FIFO is fine here: that is how --batch <(generate) works.
+		file = from_stdin ? stdin : std::fopen(name, "re");
+		if (file == nullptr)
+			zu_params->exit_error(2, "cannot read %s: %s", name, std::strerror(errno));
+	}
+	errno = 0;
+	const ssize_t length = getline(&buffer, &capacity, file);
+	if (length < 0) {
+		if (std::ferror(file))
+			zu_params->exit_error(2, "cannot read %s: %s", from_stdin ? "standard input" : name,
+			                      std::strerror(errno != 0 ? errno : EIO));
+		return false;
+	}
+	++batch_line;
+	line.assign(buffer, static_cast<size_t>(length));
+	if (!line.empty() && line.back() == '\n')
+		line.pop_back();
+	// A C string would end at the NUL and run the rest of the line cut short.
+	if (line.find('\0') != std::string::npos)
+		zu_params->exit_error(2, "the line holds a NUL byte");
+	return true;
+}
+
+} // namespace command

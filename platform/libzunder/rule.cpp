@@ -1,0 +1,288 @@
+// zunder's rules: the words of one call, the plug-in that serves the clause,
+// and what is written for it (run) or compared (check).
+#include "command.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <sys/stat.h>
+
+namespace command {
+
+std::jmp_buf *recover_point = nullptr;
+std::string recovered_message;
+
+namespace {
+
+struct rule {
+	uint16_t family = ZU_FAMILY_IPV4;
+	bool numeric = false;
+	zunder::clause_kind kind = zunder::clause_kind::match;
+	const char *name = nullptr;
+	std::span<const char *const> options;
+};
+
+rule read_words(std::span<const char *const> words)
+{
+	rule r;
+	size_t i = 0;
+	for (; i < words.size(); ++i) {
+		if (std::strcmp(words[i], "-4") == 0)
+			r.family = ZU_FAMILY_IPV4;
+		else if (std::strcmp(words[i], "-6") == 0)
+			r.family = ZU_FAMILY_IPV6;
+		else if (std::strcmp(words[i], "-n") == 0)
+			r.numeric = true;
+		else
+			break;
+	}
+	if (i == words.size())
+		zu_params->exit_error(2, "missing -m NAME or -j NAME");
+	if (std::strcmp(words[i], "-m") == 0)
+		r.kind = zunder::clause_kind::match;
+	else if (std::strcmp(words[i], "-j") == 0)
+		r.kind = zunder::clause_kind::target;
+	else
+		zu_params->exit_error(2, "expected -4, -6, -n, -m or -j, not \"%s\"", words[i]);
+	if (i + 1 == words.size())
+		zu_params->exit_error(2, "%s needs a NAME", words[i]);
+	r.name = words[i + 1];
+	r.options = words.subspan(i + 2);
+	return r;
+}
+
+bool is_directory(const std::string &path)
+{
+	struct stat st;
+	return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: lib/zunder
+// in an installed tree, lib in the build tree.
+std::string find_plugin_dir()
+{
+	if (const char *dir = std::getenv("ZUNDER_PLUGIN_DIR"); dir != nullptr && *dir != '\0')
+		return dir;
+	char exe[4096];
+	ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+	if (length <= 0)
+		return ".";
+	exe[length] = '\0';
+	std::string lib(exe);
+	lib.erase(lib.find_last_of('/') + 1);
+	lib += "../lib";
+	if (char *resolved = realpath(lib.c_str(), nullptr)) {
+		lib = resolved;
+		std::free(resolved);
+	}
+	return is_directory(lib + "/zunder") ? lib + "/zunder" : lib;
+}
+
+const std::string &plugin_dir()
+{
+	static const std::string dir = find_plugin_dir();
+	return dir;
+}
+
+bool valid_clause_name(const char *name)
+{
+	size_t length = std::strlen(name);
+	if (length == 0 || length >= sizeof(zu_clause_entry::name))
+		return false;
+	for (const char *p = name; *p; ++p)
+		if (!(std::isalnum(static_cast<unsigned char>(*p)) || *p == '_' || *p == '-'))
+			return false;
+	return true;
+}
+
+// The record serving the clause for the rule's family; for help (`any`), a
+// record of either family, so that an IPv6-only clause shows its help too.
+const zunder::plugin_record *find(const rule &r, bool any)
+{
+	if (const auto *record = zunder::find_record(r.kind, r.name, r.family))
+		return record;
+	if (!any)
+		return nullptr;
+	const uint16_t other = r.family == ZU_FAMILY_IPV6 ? ZU_FAMILY_IPV4 : ZU_FAMILY_IPV6;
+	return zunder::find_record(r.kind, r.name, other);
+}
+
+// Loads the clause's plug-in file(s) until one registers the clause.
+const zunder::plugin_record &load_clause(const rule &r, bool any_family)
+{
+	const char *kind = zunder::kind_word(r.kind);
+	if (!valid_clause_name(r.name))
+		zu_params->exit_error(2, "invalid %s name \"%s\"", kind, r.name);
+	const std::string dir = plugin_dir();
+	std::vector<std::string> files{dir + "/libzu_" + r.name + ".so"};
+	if (r.family == ZU_FAMILY_IPV6 || any_family)
+		files.push_back(dir + "/libqeb_" + r.name + ".so");
+
+	std::string tried;
+	for (const std::string &file : files) {
+		if (const auto *record = find(r, any_family))
+			return *record;
+		tried += (tried.empty() ? "" : ", ") + file;
+		if (access(file.c_str(), F_OK) != 0)
+			continue;
+		if (std::string why = zunder::load_plugin_file(file); !why.empty())
+			zu_params->exit_error(2, "cannot load %s: %s", file.c_str(), why.c_str());
+		tried += " (registers none)";
+	}
+	if (const auto *record = find(r, any_family))
+		return *record;
+	if (any_family)
+		zu_params->exit_error(2, "no %s \"%s\" exists (looked in %s)", kind, r.name, tried.c_str());
+	zu_params->exit_error(2, "no %s \"%s\" exists for %s (looked in %s)", kind, r.name,
+	                      zunder::family_word(r.family), tried.c_str());
+}
+
+bool parse_hex(const char *text, std::vector<unsigned char> &out)
+{
+	const size_t length = std::strlen(text);
+	if (length % 2 != 0)
+		return false;
+	out.clear();
+	for (size_t i = 0; i < length; i += 2) {
+		const char *digits = "0123456789abcdef";
+		const char *high = std::strchr(digits, std::tolower(static_cast<unsigned char>(text[i])));
+		const char *low = std::strchr(digits, std::tolower(static_cast<unsigned char>(text[i + 1])));
+		if (text[i] == '\0' || text[i + 1] == '\0' || high == nullptr || low == nullptr)
+			return false;
+		out.push_back(static_cast<unsigned char>((high - digits) << 4 | (low - digits)));
+	}
+	return true;
+}
+
+std::string hex_text(std::span<const unsigned char> bytes)
+{
+	std::string text;
+	for (const unsigned char b : bytes) {
+		text += "0123456789abcdef"[b >> 4];
+		text += "0123456789abcdef"[b & 15];
+	}
+	return text;
+}
+
+bool is_block_rule(const rule &r)
+{
+	return !r.options.empty() && std::strcmp(r.options[0], "--block") == 0;
+}
+
+// The block a --block rule gives.
+std::span<const unsigned char> given_block(const rule &r, const zunder::plugin_record &record)
+{
+	static std::vector<unsigned char> block;
+	if (r.options.size() != 2)
+		zu_params->exit_error(2, "--block takes one argument and no other option");
+	if (!parse_hex(r.options[1], block) || block.size() != record.size)
+		zu_params->exit_error(2, "--block for %s \"%s\" needs exactly %u bytes as %u "
+		                      "hexadecimal digits", zunder::kind_word(r.kind), record.name,
+		                      record.size, 2 * record.size);
+	return block;
+}
+
+void write_list_and_save(const zunder::plugin_record &record, uint16_t family,
+                         std::span<const unsigned char> block, bool numeric)
+{
+	std::fputs("list", stdout);
+	zunder::print_block(record, family, block, numeric);
+	std::fputs("\nsave", stdout);
+	zunder::save_block(record, family, block);
+	std::fputc('\n', stdout);
+}
+
+// What save writes for the block, caught in memory instead of standard
+// output (glibc lets a program point stdout elsewhere for a while).
+std::string saved_text(const zunder::plugin_record &record, uint16_t family,
+                       std::span<const unsigned char> block)
+{
+	char *text = nullptr;
+	size_t length = 0;
+	std::FILE *memory = open_memstream(&text, &length);
+	if (memory == nullptr)
+		zu_params->exit_error(2, "cannot hold the saved options in memory");
+	std::FILE *const real_stdout = stdout;
+	stdout = memory;
+	zunder::save_block(record, family, block);
+	stdout = real_stdout;
+	std::fclose(memory);
+	std::string saved(text, length);
+	std::free(text);
+	return saved;
+}
+
+} // namespace
+
+void run_rule(std::span<const char *const> words)
+{
+	const rule r = read_words(words);
+	if (r.options.size() == 1 && std::strcmp(r.options[0], "-h") == 0) {
+		if (const auto &record = load_clause(r, true); record.help)
+			record.help();
+		return;
+	}
+	const zunder::plugin_record &record = load_clause(r, false);
+	if (is_block_rule(r)) {
+		write_list_and_save(record, r.family, given_block(r, record), r.numeric);
+		return;
+	}
+	static zunder::clause_state state;
+	zunder::parse_clause(record, r.family, r.options, state);
+	const std::string line = "block " + hex_text({state.data.data(), state.data.size()}) + "\n";
+	std::fputs(line.c_str(), stdout);
+	write_list_and_save(record, r.family, {state.data.data(), state.data.size()}, r.numeric);
+}
+
+bool check_rule(std::span<const char *const> words)
+{
+	const rule r = read_words(words);
+	if (r.options.size() == 1 && std::strcmp(r.options[0], "-h") == 0)
+		zu_params->exit_error(2, "-h shows help and saves no rule");
+	const zunder::plugin_record &record = load_clause(r, false);
+	static zunder::clause_state state;
+	static std::vector<unsigned char> block;
+	if (is_block_rule(r)) {
+		const auto given = given_block(r, record);
+		block.assign(given.begin(), given.end());
+	} else {
+		zunder::parse_clause(record, r.family, r.options, state);
+		block.assign(state.data.data(), state.data.data() + state.data.size());
+	}
+	const std::string saved = saved_text(record, r.family, block);
+
+	// The saved text after the words that name the clause, parsed again.
+	static std::vector<std::string> saved_words;
+	static std::vector<const char *> saved_args;
+	saved_words = split_line(saved);
+	saved_args.clear();
+	for (const std::string &w : saved_words)
+		saved_args.push_back(w.c_str());
+	std::jmp_buf recover;
+	recover_point = &recover;
+	if (setjmp(recover) != 0) {
+		recover_point = nullptr;
+		const std::string line = "line " + std::to_string(batch_line) + ": block " +
+		                         hex_text(block) + ", read back refused (" + recovered_message +
+		                         "), save" + saved + "\n";
+		std::fputs(line.c_str(), stdout);
+		return false;
+	}
+	zunder::parse_clause(record, r.family, saved_args, state);
+	recover_point = nullptr;
+
+	// A block read back may carry bytes that belong to the kernel.
+	const size_t compared = is_block_rule(r) && record.userspace_size != 0 ? record.userspace_size
+	                                                                      : record.size;
+	if (std::equal(block.begin(), block.begin() + compared, state.data.data()))
+		return true;
+	const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
+	                         ", read back " + hex_text({state.data.data(), state.data.size()}) +
+	                         ", save" + saved + "\n";
+	std::fputs(line.c_str(), stdout);
+	return false;
+}
+
+} // namespace command
