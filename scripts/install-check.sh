@@ -38,7 +38,8 @@ done
 debs=("$out"/*.deb)
 [[ ${#debs[@]} -eq 6 ]] || fail "cpack made ${#debs[@]} packages, not 6: ${debs[*]##*/}"
 chmod 644 "${debs[@]}"
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${debs[@]}" >"$out/apt.log" 2>&1 ||
+# --reinstall: a second run in the same root installs (and triggers) again.
+DEBIAN_FRONTEND=noninteractive apt-get install --reinstall -y -qq "${debs[@]}" >"$out/apt.log" 2>&1 ||
   { cat "$out/apt.log" >&2; fail "apt-get install"; }
 for package in zunder-plugins rdconnect zunder-dev libzunder10 libpavane-conntrack1 zunder; do
   dpkg-query -W -f='${Status}' "$package:armhf" 2>/dev/null | grep -q "install ok installed" ||
