@@ -29,23 +29,21 @@ using bench::db_calls;
 
 namespace {
 
-unsigned long heap_calls = 0;      // allocations (malloc, calloc, realloc, aligned)
-long live_bytes = 0;               // usable bytes allocated and not yet freed
+unsigned long heap_calls = 0; // allocations (malloc, calloc, realloc, aligned)
+long live_bytes = 0;          // usable bytes allocated and not yet freed
 
 inline void count_allocation(void *p)
 {
 	if (p != nullptr) {
 		__atomic_add_fetch(&heap_calls, 1, __ATOMIC_RELAXED);
-		__atomic_add_fetch(&live_bytes, static_cast<long>(malloc_usable_size(p)),
-		                   __ATOMIC_RELAXED);
+		__atomic_add_fetch(&live_bytes, static_cast<long>(malloc_usable_size(p)), __ATOMIC_RELAXED);
 	}
 }
 
 inline void count_release(void *p)
 {
 	if (p != nullptr)
-		__atomic_sub_fetch(&live_bytes, static_cast<long>(malloc_usable_size(p)),
-		                   __ATOMIC_RELAXED);
+		__atomic_sub_fetch(&live_bytes, static_cast<long>(malloc_usable_size(p)), __ATOMIC_RELAXED);
 }
 
 } // namespace
@@ -71,7 +69,7 @@ void *realloc(void *old, size_t size)
 	count_release(old);
 	void *p = __libc_realloc(old, size);
 	if (p == nullptr && old != nullptr && size != 0)
-		count_allocation(old);   // failed: the old block is still there
+		count_allocation(old); // failed: the old block is still there
 	else
 		count_allocation(p);
 	return p;
@@ -122,7 +120,7 @@ bynumber_fn real_getprotobynumber = nullptr;
 // in a short list, by number in a table.  Fixed storage, so that answering
 // allocates nothing and costs a few string compares at most.
 struct remembered {
-	bool known;          // asked once already
+	bool known; // asked once already
 	bool found;
 	char name[32];
 	protoent entry;

@@ -10,8 +10,8 @@
 
 namespace bench {
 
-extern unsigned long db_calls;   // getprotobyname / getprotobynumber so far
-extern bool db_cached;           // answer look-ups from memory
+extern unsigned long db_calls; // getprotobyname / getprotobynumber so far
+extern bool db_cached;         // answer look-ups from memory
 
 // Finds the C library's look-ups behind ours; false when it cannot.
 bool find_real_protocol_lookups();
@@ -23,6 +23,7 @@ public:
 	explicit counting(benchmark::State &state) : state_(state) {}
 	void start();
 	void stop();
+
 private:
 	benchmark::State &state_;
 	unsigned long heap_ = 0, db_ = 0;

@@ -55,9 +55,8 @@ const std::vector<zunder::plugin_record> &load_records(const std::string &path)
 	return loaded[path] = {all.begin() + static_cast<long>(before), all.end()};
 }
 
-const zunder::plugin_record &pick(const std::vector<zunder::plugin_record> &records,
-                                  zunder::clause_kind kind, const std::string &name,
-                                  uint16_t family)
+const zunder::plugin_record &pick(const std::vector<zunder::plugin_record> &records, zunder::clause_kind kind,
+				  const std::string &name, uint16_t family)
 {
 	const zunder::plugin_record *any = nullptr;
 	for (const auto &r : records) {
@@ -161,14 +160,13 @@ void prepare(clause &c)
 	if (c.ready)
 		return;
 	c.record = pick(load_records(c.path), c.kind, c.label, c.family);
-	const zunder::plugin_record &null_ops =
-		pick(load_records(BENCH_NULL_PLUGIN), zunder::clause_kind::match, "bench_null",
-		     ZU_FAMILY_ANY);
+	const zunder::plugin_record &null_ops = pick(load_records(BENCH_NULL_PLUGIN),
+						     zunder::clause_kind::match, "bench_null", ZU_FAMILY_ANY);
 	if (null_set_texts == nullptr) {
 		void *handle = dlopen(BENCH_NULL_PLUGIN, RTLD_NOW | RTLD_NOLOAD);
-		null_set_texts = handle ? reinterpret_cast<set_texts_fn>(
-		                              dlsym(handle, "bench_null_set_texts"))
-		                        : nullptr;
+		null_set_texts =
+			handle ? reinterpret_cast<set_texts_fn>(dlsym(handle, "bench_null_set_texts"))
+			       : nullptr;
 		if (null_set_texts == nullptr)
 			exit_error(2, "the null plug-in has no bench_null_set_texts");
 	}

@@ -9,12 +9,11 @@
 
 namespace bench {
 
-[[noreturn]] __attribute__((format(printf, 2, 3)))
-void exit_error(int status, const char *format, ...);
+[[noreturn]] __attribute__((format(printf, 2, 3))) void exit_error(int status, const char *format, ...);
 
 // A plug-in of the build and the rules (batch lines) the benchmarks run on it.
 struct plugin_rules {
-	std::string file;    // name without .so
+	std::string file; // name without .so
 	std::string path;
 	std::vector<std::string> lines;
 };
@@ -24,8 +23,8 @@ const std::vector<plugin_rules> &plugins();
 
 // One clause as its plug-in's first rule gives it.
 struct clause {
-	std::string label;   // benchmark name part: the record's name
-	std::string path;    // plug-in file
+	std::string label; // benchmark name part: the record's name
+	std::string path;  // plug-in file
 	zunder::clause_kind kind;
 	uint16_t family;
 	std::vector<std::string> words;
@@ -36,8 +35,8 @@ struct clause {
 	zunder::plugin_record record{}, null_record{};
 	std::vector<unsigned char> block;
 	std::string print_text, save_text;
-	bool uses_db = false;       // parse, print or save consults the protocol database
-	bool cached_same = false;   // answers from memory give the same texts
+	bool uses_db = false;     // parse, print or save consults the protocol database
+	bool cached_same = false; // answers from memory give the same texts
 };
 
 clause clause_from_rule(const plugin_rules &plugin);

@@ -21,7 +21,8 @@ void null_parse(zu_option_call *call)
 	zunder_option_parse(call);
 }
 
-void null_final_check(zu_fcheck_call *) {}
+void null_final_check(zu_fcheck_call *)
+{}
 
 void null_print(const void *, const zu_clause_entry *, int)
 {
@@ -51,8 +52,8 @@ constinit zunder_match null_record = {
 } // namespace
 
 // Sets the texts print and save write from now on.
-extern "C" __attribute__((visibility("default")))
-void bench_null_set_texts(const char *print, const char *save)
+extern "C" __attribute__((visibility("default"))) void bench_null_set_texts(const char *print,
+									    const char *save)
 {
 	print_text = print;
 	save_text = save;

@@ -8,10 +8,10 @@ namespace bench {
 namespace {
 
 struct row_info {
-	std::string baseline;   // benchmark name, or empty
-	std::string bare;       // print and save: the bare fputs of the same text
-	double target;          // largest ratio allowed, 0: none
-	bool per_rule;          // batch: compare time per rule
+	std::string baseline; // benchmark name, or empty
+	std::string bare;     // print and save: the bare fputs of the same text
+	double target;        // largest ratio allowed, 0: none
+	bool per_rule;        // batch: compare time per rule
 };
 std::map<std::string, row_info> rows;
 std::vector<std::string> row_order;
@@ -19,7 +19,7 @@ std::vector<std::string> row_order;
 } // namespace
 
 void add(const std::string &name, const std::string &baseline, double target,
-         std::function<void(benchmark::State &)> body, bool per_rule)
+	 std::function<void(benchmark::State &)> body, bool per_rule)
 {
 	rows[name] = {baseline, "", target, per_rule};
 	row_order.push_back(name);
@@ -64,10 +64,17 @@ void table_reporter::ReportRuns(const std::vector<Run> &runs)
 		const bool wall = rows.count(name) && rows[name].per_rule;
 		double t = wall ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
 		switch (run.time_unit) {
-		case benchmark::kSecond: t *= 1e9; break;
-		case benchmark::kMillisecond: t *= 1e6; break;
-		case benchmark::kMicrosecond: t *= 1e3; break;
-		default: break;
+		case benchmark::kSecond:
+			t *= 1e9;
+			break;
+		case benchmark::kMillisecond:
+			t *= 1e6;
+			break;
+		case benchmark::kMicrosecond:
+			t *= 1e3;
+			break;
+		default:
+			break;
 		}
 		r.ns = t;
 		for (const auto &[key, counter] : run.counters)
@@ -86,9 +93,8 @@ void table_reporter::finish_json()
 
 void table_reporter::print_table(FILE *out)
 {
-	std::fprintf(out, "%-40s %10s  %-30s %10s %6s %6s %-4s %8s %6s %4s %6s\n", "benchmark",
-	             "ns/op", "baseline", "base ns/op", "ratio", "target", "", "vs fputs", "allocs",
-	             "db", "leak B");
+	std::fprintf(out, "%-40s %10s  %-30s %10s %6s %6s %-4s %8s %6s %4s %6s\n", "benchmark", "ns/op",
+		     "baseline", "base ns/op", "ratio", "target", "", "vs fputs", "allocs", "db", "leak B");
 	for (const std::string &name : row_order) {
 		auto found = results.find(name);
 		if (found == results.end())
@@ -117,7 +123,7 @@ void table_reporter::print_table(FILE *out)
 			if (info.target > 0) {
 				std::snprintf(target, sizeof(target), "%.1f", info.target);
 				std::snprintf(verdict, sizeof(verdict), "%s",
-				              ns / bns <= info.target ? "ok" : "OVER");
+					      ns / bns <= info.target ? "ok" : "OVER");
 			}
 		}
 		auto counter = [&](const char *key, const char *format) {
@@ -132,15 +138,14 @@ void table_reporter::print_table(FILE *out)
 		if (auto b = results.find(info.bare); b != results.end() && b->second.error.empty())
 			std::snprintf(bare, sizeof(bare), "%.1f", ns / b->second.ns);
 		std::fprintf(out, "%-40s %10.1f  %-30s %10s %6s %6s %-4s %8s", shown.c_str(), ns,
-		             base.c_str(), base_ns, ratio, target, verdict, bare);
+			     base.c_str(), base_ns, ratio, target, verdict, bare);
 		std::fprintf(out, " %6s", counter("allocs", "%.1f"));
 		std::fprintf(out, " %4s", counter("db", "%.0f"));
 		std::fprintf(out, " %6s", counter("leak_B", "%.0f"));
 		if (r.counters.count("records"))
 			std::fprintf(out, " records/op=%.0f", r.counters.at("records"));
 		if (r.counters.count("child_cpu_ns_per_rule"))
-			std::fprintf(out, " zunder CPU/rule=%.0f ns",
-			             r.counters.at("child_cpu_ns_per_rule"));
+			std::fprintf(out, " zunder CPU/rule=%.0f ns", r.counters.at("child_cpu_ns_per_rule"));
 		std::fputc('\n', out);
 	}
 	std::fputs(

@@ -15,7 +15,7 @@ namespace bench {
 // the benchmark it is compared with (or empty), `target` the largest ratio
 // allowed (0: none), `per_rule` for the batches (wall clock, per rule).
 void add(const std::string &name, const std::string &baseline, double target,
-         std::function<void(benchmark::State &)> body, bool per_rule = false);
+	 std::function<void(benchmark::State &)> body, bool per_rule = false);
 
 // Print and save rows: the bare fputs of the same text, compared as well.
 void set_bare(const std::string &name, const std::string &bare);

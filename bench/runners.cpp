@@ -34,7 +34,7 @@ void run_clause(benchmark::State &state, clause &c, operation op, bool null, boo
 	db_cached = cached;
 	switch (op) {
 	case operation::parse:
-		zunder::parse_clause(r, c.family, c.args, parse_state);   // warm the blocks
+		zunder::parse_clause(r, c.family, c.args, parse_state); // warm the blocks
 		count.start();
 		for (auto _ : state) {
 			zunder::parse_clause(r, c.family, c.args, parse_state);
@@ -91,9 +91,9 @@ void run_load(benchmark::State &state, const char *path)
 		dlclose(handle);
 	}
 	count.stop();
-	state.counters["records"] = static_cast<double>(zunder::registered_records().size() -
-	                                                records_before) /
-	                            static_cast<double>(state.iterations());
+	state.counters["records"] =
+		static_cast<double>(zunder::registered_records().size() - records_before) /
+		static_cast<double>(state.iterations());
 	if (void *resident = dlopen(path, RTLD_NOW | RTLD_NOLOAD)) {
 		dlclose(resident);
 		state.SkipWithError("dlclose did not unload the file: the constructor ran once only");
@@ -160,7 +160,7 @@ void run_batch(benchmark::State &state, long rules, int only)
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-	double cpu_seconds = 0;   // the child's, user and system
+	double cpu_seconds = 0; // the child's, user and system
 	for (auto _ : state) {
 		pid_t pid;
 		if (posix_spawn(&pid, BENCH_ZUNDER, &actions, nullptr, argv, environ) != 0) {
@@ -171,7 +171,7 @@ void run_batch(benchmark::State &state, long rules, int only)
 		struct rusage usage {};
 		wait4(pid, &status, 0, &usage);
 		cpu_seconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-		               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+			       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 		if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
 			state.SkipWithError("zunder --batch failed");
 			break;
@@ -180,8 +180,9 @@ void run_batch(benchmark::State &state, long rules, int only)
 	posix_spawn_file_actions_destroy(&actions);
 	state.counters["rules"] = static_cast<double>(rules);
 	if (state.iterations() > 0)
-		state.counters["child_cpu_ns_per_rule"] =
-			cpu_seconds * 1e9 / static_cast<double>(state.iterations()) / static_cast<double>(rules);
+		state.counters["child_cpu_ns_per_rule"] = cpu_seconds * 1e9 /
+							  static_cast<double>(state.iterations()) /
+							  static_cast<double>(rules);
 }
 
 } // namespace bench

@@ -102,13 +102,16 @@ void register_the_rest()
 		}
 	}
 
-	add("batch/10000", "", 0, [](auto &s) { bench::run_batch(s, 10000); }, true);
-	add("batch/100000", "batch/10000", 0, [](auto &s) { bench::run_batch(s, 100000); }, true);
+	add(
+		"batch/10000", "", 0, [](auto &s) { bench::run_batch(s, 10000); }, true);
+	add(
+		"batch/100000", "batch/10000", 0, [](auto &s) { bench::run_batch(s, 100000); }, true);
 	// Where a mixed batch's time goes: 10,000 rules of one clause each.
 	for (size_t i = 0; i < clauses.size(); ++i) {
 		const int only = static_cast<int>(i);
-		add("batch/10000/" + clauses[i].label + "-only", "batch/10000", 0,
-		    [only](auto &s) { bench::run_batch(s, 10000, only); }, true);
+		add(
+			"batch/10000/" + clauses[i].label + "-only", "batch/10000", 0,
+			[only](auto &s) { bench::run_batch(s, 10000, only); }, true);
 	}
 }
 

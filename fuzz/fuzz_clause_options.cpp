@@ -22,20 +22,79 @@ constexpr size_t max_input = 1 << 16;
 constexpr size_t max_words = 64;
 
 constexpr const char *values[] = {
-	"", "0", "1", "7", "24", "255", "256", "65535", "4294967295", "4294967296", "0x10", "0X20",
-	"-1", " 5", "1:2", "200:100", "0:4294967295", "1:", ":1",
+	"",
+	"0",
+	"1",
+	"7",
+	"24",
+	"255",
+	"256",
+	"65535",
+	"4294967295",
+	"4294967296",
+	"0x10",
+	"0X20",
+	"-1",
+	" 5",
+	"1:2",
+	"200:100",
+	"0:4294967295",
+	"1:",
+	":1",
 	// policy
-	"in", "out", "none", "ipsec", "transport", "tunnel", "esp", "ah", "ipcomp", "tcp", "50", "108",
-	"1.2.3.4", "10.0.0.0/8", "10.0.0.1/255.0.255.0", "0.0.0.0/0", "::1", "fe80::/64",
-	"2001:db8::1/ffff::ffff", "::/0", "1.2.3.4/33",
+	"in",
+	"out",
+	"none",
+	"ipsec",
+	"transport",
+	"tunnel",
+	"esp",
+	"ah",
+	"ipcomp",
+	"tcp",
+	"50",
+	"108",
+	"1.2.3.4",
+	"10.0.0.0/8",
+	"10.0.0.1/255.0.255.0",
+	"0.0.0.0/0",
+	"::1",
+	"fe80::/64",
+	"2001:db8::1/ffff::ffff",
+	"::/0",
+	"1.2.3.4/33",
 	// ipv6header
-	"hop,dst", "none,esp,auth,frag,route,dst,hop,prot", ",,", "hop-by-hop", "ipv6-opts", "58",
-	"protocol", "0,60,43,44,51,50,59,255",
+	"hop,dst",
+	"none,esp,auth,frag,route,dst,hop,prot",
+	",,",
+	"hop-by-hop",
+	"ipv6-opts",
+	"58",
+	"protocol",
+	"0,60,43,44,51,50,59,255",
 	// RATEEST
-	"1s", "4s", "250ms", "250000", "8s", "9s", "1e-9s", "nan", "inf", "-1s", "1.5SEC", "100us",
-	"64s", "est1", "abcdefghijklmnop",
+	"1s",
+	"4s",
+	"250ms",
+	"250000",
+	"8s",
+	"9s",
+	"1e-9s",
+	"nan",
+	"inf",
+	"-1s",
+	"1.5SEC",
+	"100us",
+	"64s",
+	"est1",
+	"abcdefghijklmnop",
 	// connlabel (sample label file)
-	"eth0-in", "interactive", "5", "127", "128", "007",
+	"eth0-in",
+	"interactive",
+	"5",
+	"127",
+	"128",
+	"007",
 };
 constexpr size_t value_count = sizeof(values) / sizeof(values[0]);
 
@@ -67,7 +126,7 @@ size_t make_words(const zunder::plugin_record &record, const uint8_t *data, size
 			word = "!";
 		} else if (length == 2 && word[0] == '\x01' && rows != 0) {
 			std::snprintf(option_words[count], sizeof(option_words[count]), "--%s",
-			              record.options[static_cast<uint8_t>(word[1]) % rows].name);
+				      record.options[static_cast<uint8_t>(word[1]) % rows].name);
 			word = option_words[count];
 		} else if (length == 2 && word[0] == '\x03') {
 			word = values[static_cast<uint8_t>(word[1]) % value_count];

@@ -36,7 +36,7 @@ bool reference_u32(std::string_view t, uint32_t *out)
 	std::string digits(hex ? t.substr(2) : t);
 	const char *allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
 	if (digits.empty() || std::strspn(digits.c_str(), allowed) != digits.size())
-		return false;   // also a NUL inside: strspn stops there
+		return false; // also a NUL inside: strspn stops there
 	const size_t first = digits.find_first_not_of('0');
 	const std::string significant = first == std::string::npos ? "" : digits.substr(first);
 	const std::string largest = hex ? "ffffffff" : "4294967295";
@@ -45,8 +45,8 @@ bool reference_u32(std::string_view t, uint32_t *out)
 		c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 	if (folded.size() > largest.size() || (folded.size() == largest.size() && folded > largest))
 		return false;
-	*out = static_cast<uint32_t>(std::strtoul(significant.empty() ? "0" : significant.c_str(),
-	                                          nullptr, hex ? 16 : 10));
+	*out = static_cast<uint32_t>(
+		std::strtoul(significant.empty() ? "0" : significant.c_str(), nullptr, hex ? 16 : 10));
 	return true;
 }
 
@@ -126,23 +126,59 @@ void check_protocol(const char *t)
 // One row of each type, with and without limits and storing.
 constexpr zu_option_entry rows[] = {
 	{.name = "flag", .type = ZU_TYPE_NONE, .id = 0},
-	{.name = "count", .type = ZU_TYPE_UINT32, .id = 1, .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
-	 .store_offset = 0, .store_size = 4},
-	{.name = "small", .type = ZU_TYPE_UINT32, .id = 2, .flags = ZU_FLAG_STORE,
-	 .store_offset = 4, .store_size = 4, .max = 65535},
-	{.name = "span", .type = ZU_TYPE_UINT32_RANGE, .id = 3, .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
-	 .store_offset = 8, .store_size = 8},
-	{.name = "port", .type = ZU_TYPE_UINT32_RANGE, .id = 4, .flags = ZU_FLAG_STORE,
-	 .store_offset = 16, .store_size = 8, .max = 1000},
+	{.name = "count",
+	 .type = ZU_TYPE_UINT32,
+	 .id = 1,
+	 .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
+	 .store_offset = 0,
+	 .store_size = 4},
+	{.name = "small",
+	 .type = ZU_TYPE_UINT32,
+	 .id = 2,
+	 .flags = ZU_FLAG_STORE,
+	 .store_offset = 4,
+	 .store_size = 4,
+	 .max = 65535},
+	{.name = "span",
+	 .type = ZU_TYPE_UINT32_RANGE,
+	 .id = 3,
+	 .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
+	 .store_offset = 8,
+	 .store_size = 8},
+	{.name = "port",
+	 .type = ZU_TYPE_UINT32_RANGE,
+	 .id = 4,
+	 .flags = ZU_FLAG_STORE,
+	 .store_offset = 16,
+	 .store_size = 8,
+	 .max = 1000},
 	{.name = "word", .type = ZU_TYPE_STRING, .id = 5, .min = 2, .max = 10},
-	{.name = "label", .type = ZU_TYPE_STRING, .id = 6, .flags = ZU_FLAG_STORE,
-	 .store_offset = 24, .store_size = 8},
-	{.name = "label-max", .type = ZU_TYPE_STRING, .id = 7, .flags = ZU_FLAG_STORE,
-	 .store_offset = 32, .store_size = 16, .min = 1, .max = 4},
-	{.name = "host", .type = ZU_TYPE_HOSTMASK, .id = 8, .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
-	 .store_offset = 48, .store_size = 32},
-	{.name = "proto", .type = ZU_TYPE_PROTOCOL, .id = 9, .flags = ZU_FLAG_STORE,
-	 .store_offset = 80, .store_size = 1},
+	{.name = "label",
+	 .type = ZU_TYPE_STRING,
+	 .id = 6,
+	 .flags = ZU_FLAG_STORE,
+	 .store_offset = 24,
+	 .store_size = 8},
+	{.name = "label-max",
+	 .type = ZU_TYPE_STRING,
+	 .id = 7,
+	 .flags = ZU_FLAG_STORE,
+	 .store_offset = 32,
+	 .store_size = 16,
+	 .min = 1,
+	 .max = 4},
+	{.name = "host",
+	 .type = ZU_TYPE_HOSTMASK,
+	 .id = 8,
+	 .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
+	 .store_offset = 48,
+	 .store_size = 32},
+	{.name = "proto",
+	 .type = ZU_TYPE_PROTOCOL,
+	 .id = 9,
+	 .flags = ZU_FLAG_STORE,
+	 .store_offset = 80,
+	 .store_size = 1},
 	{},
 };
 constexpr size_t row_count = sizeof(rows) / sizeof(rows[0]) - 1;
@@ -177,7 +213,7 @@ void check_option(uint8_t pick, const char *t)
 		break;
 	case ZU_TYPE_UINT32_RANGE:
 		if (row.max != 0 && (call.value.u32_range[0] > row.max ||
-		                     (call.value_count == 2 && call.value.u32_range[1] > row.max)))
+				     (call.value_count == 2 && call.value.u32_range[1] > row.max)))
 			fuzz::finding("a range above the row's largest value was accepted");
 		break;
 	case ZU_TYPE_STRING: {
@@ -235,7 +271,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	text[text_size] = '\0';
 	switch (op % 7) {
 	case 0:
-		check_u32({text, text_size});   // NULs included: the parser takes a view
+		check_u32({text, text_size}); // NULs included: the parser takes a view
 		break;
 	case 1:
 		check_address(text, ZU_FAMILY_IPV4);

@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	mokt_labelmap *map = mokt_labelmap_new(path);
 	if (map == nullptr) {
 		std::perror("mokt_labelmap_new");
-		std::abort();   // the file is there and readable: a map was due
+		std::abort(); // the file is there and readable: a map was due
 	}
 
 	unsigned named = 0;
@@ -115,14 +115,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	char number[16];
 	for (unsigned bit = 0; bit < MOKT_LABEL_BITS; ++bit) {
 		std::snprintf(number, sizeof(number), "%u", bit);
-		if (mokt_labelmap_get_name(map, bit) == nullptr && mokt_labelmap_get_bit(map, number) != int(bit))
+		if (mokt_labelmap_get_name(map, bit) == nullptr &&
+		    mokt_labelmap_get_bit(map, number) != int(bit))
 			finding("an unnamed bit is not found by its number", bit, number);
 	}
 	for (const char *other : {"128", "-1", "007", "+5", "", " 5"}) {
 		const int bit = mokt_labelmap_get_bit(map, other);
 		if (bit >= 0 && mokt_labelmap_get_name(map, static_cast<unsigned>(bit)) == nullptr)
-			finding("a number that is no plain bit number found a bit", static_cast<unsigned>(bit),
-			        other);
+			finding("a number that is no plain bit number found a bit",
+				static_cast<unsigned>(bit), other);
 	}
 
 	// The first line as a name: if the map knows it, the bit's name is it.
@@ -137,8 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		if (bit >= 0 && !plain_number(name_buffer)) {
 			const char *name = mokt_labelmap_get_name(map, static_cast<unsigned>(bit));
 			if (name == nullptr || std::strcmp(name, name_buffer) != 0)
-				finding("a name found a bit that carries another name", static_cast<unsigned>(bit),
-				        name_buffer);
+				finding("a name found a bit that carries another name",
+					static_cast<unsigned>(bit), name_buffer);
 		}
 	}
 	(void)named;

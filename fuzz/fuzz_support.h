@@ -28,8 +28,7 @@ inline char last_message[4096];
 // Formats the message as the real callback would (so that bad format
 // arguments are caught), then jumps back.  A guard hit, a refused block or
 // an unexpected status is a fault, not a rejected input.
-__attribute__((noreturn, format(printf, 2, 3)))
-inline void escape(int status, const char *format, ...)
+__attribute__((noreturn, format(printf, 2, 3))) inline void escape(int status, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
@@ -118,13 +117,13 @@ inline void load_plugins()
 // whether they finished.  A macro, because setjmp must be called in the
 // frame that stays live, as the whole controlling expression of an `if`.
 // The statements must not leave objects with destructors behind a jump.
-#define FUZZ_GUARDED(ok, ...)                       \
-	do {                                            \
-		(ok) = false;                               \
-		if (setjmp(fuzz::escape_point) == 0) {      \
-			fuzz::escape_armed = true;              \
-			__VA_ARGS__;                            \
-			fuzz::escape_armed = false;             \
-			(ok) = true;                            \
-		}                                           \
+#define FUZZ_GUARDED(ok, ...)                                                                                \
+	do {                                                                                                 \
+		(ok) = false;                                                                                \
+		if (setjmp(fuzz::escape_point) == 0) {                                                       \
+			fuzz::escape_armed = true;                                                           \
+			__VA_ARGS__;                                                                         \
+			fuzz::escape_armed = false;                                                          \
+			(ok) = true;                                                                         \
+		}                                                                                            \
 	} while (0)

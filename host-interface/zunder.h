@@ -12,9 +12,9 @@
 #ifndef ZUNDER_H
 #define ZUNDER_H
 
+#include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <netinet/in.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -31,20 +31,20 @@ enum {
 
 /* Option argument types. */
 enum zu_option_type {
-	ZU_TYPE_NONE = 0,        /* no argument */
-	ZU_TYPE_UINT32 = 3,      /* unsigned 32-bit number */
-	ZU_TYPE_UINT32_RANGE = 7,/* one unsigned 32-bit number or "a:b" */
-	ZU_TYPE_STRING = 10,     /* text */
-	ZU_TYPE_HOSTMASK = 15,   /* address with optional "/mask" */
-	ZU_TYPE_PROTOCOL = 16,   /* protocol name or number */
+	ZU_TYPE_NONE = 0,         /* no argument */
+	ZU_TYPE_UINT32 = 3,       /* unsigned 32-bit number */
+	ZU_TYPE_UINT32_RANGE = 7, /* one unsigned 32-bit number or "a:b" */
+	ZU_TYPE_STRING = 10,      /* text */
+	ZU_TYPE_HOSTMASK = 15,    /* address with optional "/mask" */
+	ZU_TYPE_PROTOCOL = 16,    /* protocol name or number */
 };
 
 /* Option row flags. */
 enum zu_option_flag {
-	ZU_FLAG_INVERT = 1,      /* may be negated with "!" */
-	ZU_FLAG_MANDATORY = 2,   /* must be given */
-	ZU_FLAG_MULTI = 4,       /* may be given more than once */
-	ZU_FLAG_STORE = 8,       /* host stores the value at store_offset */
+	ZU_FLAG_INVERT = 1,    /* may be negated with "!" */
+	ZU_FLAG_MANDATORY = 2, /* must be given */
+	ZU_FLAG_MULTI = 4,     /* may be given more than once */
+	ZU_FLAG_STORE = 8,     /* host stores the value at store_offset */
 };
 
 /*
@@ -53,45 +53,53 @@ enum zu_option_flag {
  * `requires` is a keyword in C++20, so C++ code names that field `requires_`.
  */
 struct zu_option_entry {
-	const char *name;        /* without the leading "--" */
-	unsigned int type;       /* enum zu_option_type */
-	unsigned int id;         /* 0..31 */
+	const char *name;  /* without the leading "--" */
+	unsigned int type; /* enum zu_option_type */
+	unsigned int id;   /* 0..31 */
 	unsigned int exclusive_with;
 #ifdef __cplusplus
 	unsigned int requires_;
 #else
 	unsigned int requires;
 #endif
-	unsigned int flags;      /* enum zu_option_flag */
+	unsigned int flags; /* enum zu_option_flag */
 	unsigned int store_offset;
 	unsigned int store_size;
-	unsigned int min;        /* text: least length */
-	unsigned int max;        /* text: most length; numbers: largest value (0: no limit) */
+	unsigned int min; /* text: least length */
+	unsigned int max; /* text: most length; numbers: largest value (0: no limit) */
 };
 
 /* What zunder_option_parse delivers for the option's type. */
 union zu_option_value {
 	uint32_t u32;
-	uint32_t u32_range[2];   /* value_count tells whether one or two were given */
+	uint32_t u32_range[2]; /* value_count tells whether one or two were given */
 	uint8_t protocol;
 	struct {
-		union { uint8_t bytes[16]; struct in_addr in; struct in6_addr in6; } addr;
-		union { uint8_t bytes[16]; struct in_addr in; struct in6_addr in6; } mask;
-	} host;                  /* IPv4 uses the first 4 bytes of each; the rest stays 0 */
+		union {
+			uint8_t bytes[16];
+			struct in_addr in;
+			struct in6_addr in6;
+		} addr;
+		union {
+			uint8_t bytes[16];
+			struct in_addr in;
+			struct in6_addr in6;
+		} mask;
+	} host; /* IPv4 uses the first 4 bytes of each; the rest stays 0 */
 };
 
 /* Handed to a plug-in's parse operation, once per option. */
 struct zu_option_call {
-	const char *arg;         /* the option's argument, or NULL for type 0 */
+	const char *arg; /* the option's argument, or NULL for type 0 */
 	const struct zu_option_entry *entry;
-	void *data;              /* the clause's info block */
-	uint8_t invert;          /* "!" was given before the option */
+	void *data;     /* the clause's info block */
+	uint8_t invert; /* "!" was given before the option */
 	uint8_t value_count;
 	union zu_option_value value;
-	void *udata;             /* the clause's scratch block (udata_size bytes) */
+	void *udata; /* the clause's scratch block (udata_size bytes) */
 	/* Host-owned. */
-	const char *clause;      /* clause name, for messages */
-	uint16_t family;         /* family the clause is parsed for (2 or 10) */
+	const char *clause; /* clause name, for messages */
+	uint16_t family;    /* family the clause is parsed for (2 or 10) */
 };
 
 /* Handed to a plug-in's final check, once after the last option. */
@@ -107,11 +115,11 @@ struct zu_fcheck_call {
  * saving receive the entry as the kernel would return it.
  */
 struct zu_clause_entry {
-	uint16_t entry_size;     /* header plus info block, bytes */
+	uint16_t entry_size; /* header plus info block, bytes */
 	uint8_t revision;
 	uint8_t family;
-	char name[28];           /* clause name, NUL-terminated */
-	unsigned char data[];    /* the info block */
+	char name[28];        /* clause name, NUL-terminated */
+	unsigned char data[]; /* the info block */
 } __attribute__((aligned(8)));
 
 #ifdef __cplusplus
@@ -137,26 +145,30 @@ typedef void (*zu_save_fn)(const void *ip, const struct zu_clause_entry *entry);
  * Registration records.  Plug-ins fill the fields up to `udata_size`, in
  * this order; the rest belongs to the host.
  */
-#define ZU_RECORD_FIELDS(record)                                              \
-	const char *version;     /* ZUNDER_VERSION */                         \
-	const char *name;                                                     \
-	uint8_t revision;                                                     \
-	uint16_t family;                                                      \
-	unsigned int size;       /* info block bytes, a multiple of 8 */      \
-	unsigned int userspace_size;                                          \
-	zu_help_fn help;                                                      \
-	zu_print_fn print;                                                    \
-	zu_save_fn save;                                                      \
-	zu_parse_fn parse;                                                    \
-	zu_final_check_fn final_check;                                        \
-	const struct zu_option_entry *options;                                \
-	unsigned int udata_size;                                              \
-	/* Host-owned. */                                                     \
-	struct record *next;                                                  \
+#define ZU_RECORD_FIELDS(record)                                                                             \
+	const char *version; /* ZUNDER_VERSION */                                                            \
+	const char *name;                                                                                    \
+	uint8_t revision;                                                                                    \
+	uint16_t family;                                                                                     \
+	unsigned int size; /* info block bytes, a multiple of 8 */                                           \
+	unsigned int userspace_size;                                                                         \
+	zu_help_fn help;                                                                                     \
+	zu_print_fn print;                                                                                   \
+	zu_save_fn save;                                                                                     \
+	zu_parse_fn parse;                                                                                   \
+	zu_final_check_fn final_check;                                                                       \
+	const struct zu_option_entry *options;                                                               \
+	unsigned int udata_size;                                                                             \
+	/* Host-owned. */                                                                                    \
+	struct record *next;                                                                                 \
 	const char *loaded_from;
 
-struct zunder_match { ZU_RECORD_FIELDS(zunder_match) };
-struct zunder_target { ZU_RECORD_FIELDS(zunder_target) };
+struct zunder_match {
+	ZU_RECORD_FIELDS(zunder_match)
+};
+struct zunder_target {
+	ZU_RECORD_FIELDS(zunder_target)
+};
 
 /* Host parameters; plug-ins reach the fatal-error callback through it. */
 struct zu_params {

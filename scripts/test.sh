@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds and runs every suite: native, sanitizers, armhf under emulation,
-# then every fuzz target for a bounded time.  A failure in any fails the run.
+# Checks the house style, builds and runs every suite: native, sanitizers,
+# armhf under emulation, then every fuzz target for a bounded time.  A
+# failure in any fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+echo "=== house style (clang-format)"
+git ls-files -z -- '*.cpp' '*.h' '*.c' | xargs -0 clang-format --dry-run -Werror
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

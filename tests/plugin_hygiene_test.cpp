@@ -21,9 +21,9 @@ struct elf_facts {
 	bool valid = false;
 	std::vector<std::string> needed;
 	std::string soname;
-	std::vector<std::string> exported;   // defined, global, default visibility
+	std::vector<std::string> exported; // defined, global, default visibility
 	std::vector<std::string> undefined;
-	std::vector<std::string> static_initialisers;   // C++ dynamic initialisation
+	std::vector<std::string> static_initialisers; // C++ dynamic initialisation
 	unsigned machine = 0;
 	unsigned elf_class = 0;
 };
@@ -79,7 +79,7 @@ elf_facts read_elf(const std::string &image)
 				if (sym[k].st_shndx == SHN_UNDEF)
 					facts.undefined.push_back(name);
 				else if ((bind == STB_GLOBAL || bind == STB_WEAK) &&
-				         (sym[k].st_other & 3) == STV_DEFAULT)
+					 (sym[k].st_other & 3) == STV_DEFAULT)
 					facts.exported.push_back(name);
 			}
 		}
@@ -112,7 +112,7 @@ const listed_plugin &listed(const std::string &path)
 	for (const listed_plugin &plugin : listed_plugins)
 		if (path == plugin.path)
 			return plugin;
-	std::abort();   // only paths from the list are tested
+	std::abort(); // only paths from the list are tested
 }
 
 // A needed library is allowed when it is a listed soname, or "libX.so"
@@ -152,8 +152,8 @@ TEST_P(PluginFile, IsAPlainSharedObjectExportingOnlyItsConstructor)
 	for (const std::string &name : facts.undefined)
 		// __cxa_finalize is libc's, referenced by every shared object's start files.
 		EXPECT_TRUE(name == "__cxa_finalize" ||
-		            (name.rfind("_Z", 0) != 0 && name.rfind("__cxa_", 0) != 0 &&
-		             name.rfind("__gxx_", 0) != 0))
+			    (name.rfind("_Z", 0) != 0 && name.rfind("__cxa_", 0) != 0 &&
+			     name.rfind("__gxx_", 0) != 0))
 			<< file << " needs the C++ runtime for " << name;
 	EXPECT_TRUE(facts.static_initialisers.empty()) << file << " initialises globals at load time";
 }
@@ -178,7 +178,7 @@ TEST_P(PluginFile, LoadsAndRegistersRecordsForTheClauseItsNameNames)
 		const zunder::plugin_record &r = records[i];
 		EXPECT_EQ(r.name, clause) << file;
 		EXPECT_TRUE(r.family == ZU_FAMILY_ANY || r.family == ZU_FAMILY_IPV4 ||
-		            r.family == ZU_FAMILY_IPV6)
+			    r.family == ZU_FAMILY_IPV6)
 			<< file << " registers family " << r.family;
 		if (ipv6_only) {
 			EXPECT_EQ(r.family, ZU_FAMILY_IPV6) << file << " is never loaded for IPv4";
@@ -193,7 +193,7 @@ TEST_P(PluginFile, LoadsAndRegistersRecordsForTheClauseItsNameNames)
 }
 
 INSTANTIATE_TEST_SUITE_P(All, PluginFile, ::testing::ValuesIn(plugin_files()),
-                         [](const auto &info) { return stem(info.param); });
+			 [](const auto &info) { return stem(info.param); });
 
 TEST(HostLibrary, CarriesItsSoname)
 {
@@ -210,9 +210,15 @@ TEST(HostLibrary, ExportsTheContractAndItsOwnInterfaceOnly)
 	const elf_facts facts = read_elf_file(ZUNDER_HOST_LIBRARY);
 	ASSERT_TRUE(facts.valid);
 	const std::set<std::string> contract = {
-		"zu_params", "zunder_register_match", "zunder_register_matches",
-		"zunder_register_target", "zunder_register_targets", "zunder_option_parse",
-		"zunder_ipaddr_to_numeric", "zunder_ipmask_to_numeric", "zunder_ip6addr_to_numeric",
+		"zu_params",
+		"zunder_register_match",
+		"zunder_register_matches",
+		"zunder_register_target",
+		"zunder_register_targets",
+		"zunder_option_parse",
+		"zunder_ipaddr_to_numeric",
+		"zunder_ipmask_to_numeric",
+		"zunder_ip6addr_to_numeric",
 		"zunder_ip6mask_to_numeric",
 	};
 	const std::set<std::string> version_nodes = {"ZUNDER_10", "ZUNDER_PRIVATE"};

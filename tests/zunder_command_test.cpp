@@ -54,12 +54,15 @@ TEST(Command, PluginLookup)
 {
 	const std::string dir = ZUNDER_PLUGIN_DIR;
 	const ztest::rejected_rule rules[] = {
-		{{"-m", "nosuch"}, "no match \"nosuch\" exists for IPv4 (looked in " + dir + "/libzu_nosuch.so)"},
-		{{"-6", "-j", "nosuch"}, "no target \"nosuch\" exists for IPv6 (looked in " + dir +
-		                         "/libzu_nosuch.so, " + dir + "/libqeb_nosuch.so)"},
+		{{"-m", "nosuch"},
+		 "no match \"nosuch\" exists for IPv4 (looked in " + dir + "/libzu_nosuch.so)"},
+		{{"-6", "-j", "nosuch"},
+		 "no target \"nosuch\" exists for IPv6 (looked in " + dir + "/libzu_nosuch.so, " + dir +
+			 "/libqeb_nosuch.so)"},
 		// the ah file registers a match, not a target
-		{{"-6", "-j", "ah"}, "no target \"ah\" exists for IPv6 (looked in " + dir +
-		                     "/libzu_ah.so, " + dir + "/libqeb_ah.so (registers none))"},
+		{{"-6", "-j", "ah"},
+		 "no target \"ah\" exists for IPv6 (looked in " + dir + "/libzu_ah.so, " + dir +
+			 "/libqeb_ah.so (registers none))"},
 		{{"-m", "../lib/x"}, "invalid match name \"../lib/x\""},
 		{{"-m", ""}, "invalid match name \"\""},
 		{{"-m", std::string(40, 'a')}, "invalid match name \"" + std::string(40, 'a') + "\""},
@@ -67,16 +70,18 @@ TEST(Command, PluginLookup)
 	for (const auto &rule : rules)
 		EXPECT_TRUE(ztest::rejects(rule));
 
-	EXPECT_TRUE(ztest::rejects({{"-6", "-m", "ah"}, "no match \"ah\" exists for IPv6 (looked in "
-	                                                "/nonexistent/libzu_ah.so, /nonexistent/libqeb_ah.so)"},
-	                           {"ZUNDER_PLUGIN_DIR=/nonexistent"}));
+	EXPECT_TRUE(ztest::rejects({{"-6", "-m", "ah"},
+				    "no match \"ah\" exists for IPv6 (looked in "
+				    "/nonexistent/libzu_ah.so, /nonexistent/libqeb_ah.so)"},
+				   {"ZUNDER_PLUGIN_DIR=/nonexistent"}));
 	EXPECT_TRUE(ztest::accepts({{"-6", "-m", "ah", "--ahspi", "1"}, "", " ah spi:1", " --ahspi 1"},
-	                           {"ZUNDER_PLUGIN_DIR=" + dir}));
+				   {"ZUNDER_PLUGIN_DIR=" + dir}));
 }
 
 TEST(Command, BlockArgument)
 {
-	const std::string wrong_size = "--block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits";
+	const std::string wrong_size =
+		"--block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits";
 	const ztest::rejected_rule rules[] = {
 		{{"-6", "-m", "ah", "--block", ""}, wrong_size},
 		{{"-6", "-m", "ah", "--block", std::string(31, '0')}, wrong_size},
@@ -89,27 +94,30 @@ TEST(Command, BlockArgument)
 	};
 	for (const auto &rule : rules)
 		EXPECT_TRUE(ztest::rejects(rule));
-	EXPECT_TRUE(ztest::shows_block({"-6", "-m", "ah"}, "050000000500000000000000" "00AcCd00",
-	                               " ah spi:5 Unknown invflags: 0xAC", " --ahspi 5"));
+	EXPECT_TRUE(ztest::shows_block({"-6", "-m", "ah"},
+				       "050000000500000000000000"
+				       "00AcCd00",
+				       " ah spi:5 Unknown invflags: 0xAC", " --ahspi 5"));
 }
 
 TEST(Batch, WritesWhatSingleCallsWouldInOrder)
 {
-	const std::string file = write_file("batch", "# a comment\n"
-	                                             "\n"
-	                                             "   \t\n"
-	                                             "-6 -m ah --ahspi 500\n"
-	                                             "  -6   -m ah \"!\" --ahspi \"1:2\"\r\n"
-	                                             "   # indented comment\n"
-	                                             "-6 -m ah --block 00000000ffffffff0000000001000000\n"
-	                                             "-6 -m ah --ahlen 1\n");
+	const std::string file = write_file("batch",
+					    "# a comment\n"
+					    "\n"
+					    "   \t\n"
+					    "-6 -m ah --ahspi 500\n"
+					    "  -6   -m ah \"!\" --ahspi \"1:2\"\r\n"
+					    "   # indented comment\n"
+					    "-6 -m ah --block 00000000ffffffff0000000001000000\n"
+					    "-6 -m ah --ahlen 1\n");
 	const auto r = zunder({"--batch", file});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
 	const std::string expected = zunder({"-6", "-m", "ah", "--ahspi", "500"}).out +
-	                             zunder({"-6", "-m", "ah", "!", "--ahspi", "1:2"}).out +
-	                             "list ah  reserved\nsave --ahres\n" +
-	                             zunder({"-6", "-m", "ah", "--ahlen", "1"}).out;
+				     zunder({"-6", "-m", "ah", "!", "--ahspi", "1:2"}).out +
+				     "list ah  reserved\nsave --ahres\n" +
+				     zunder({"-6", "-m", "ah", "--ahlen", "1"}).out;
 	EXPECT_EQ(r.out, expected);
 	std::remove(file.c_str());
 }
@@ -117,13 +125,13 @@ TEST(Batch, WritesWhatSingleCallsWouldInOrder)
 TEST(Batch, QuotingAsAShellDoesForSimpleCases)
 {
 	// Each line is one rule whose option value must arrive as one exact word.
-	const struct { const char *line; const char *value_error; } cases[] = {
-		{R"(-6 -m ah --ahlen "a b")", "\"a b\""},
-		{R"(-6 -m ah --ahlen "a\"b")", "\"a\"b\""},
-		{R"(-6 -m ah --ahlen "a\\b")", "\"a\\b\""},
-		{R"(-6 -m ah --ahlen 'a"b')", "\"a\"b\""},
-		{R"(-6 -m ah --ahlen a\ b)", "\"a b\""},
-		{R"(-6 -m ah --ahlen x"y z"w)", "\"xy zw\""},
+	const struct {
+		const char *line;
+		const char *value_error;
+	} cases[] = {
+		{R"(-6 -m ah --ahlen "a b")", "\"a b\""},   {R"(-6 -m ah --ahlen "a\"b")", "\"a\"b\""},
+		{R"(-6 -m ah --ahlen "a\\b")", "\"a\\b\""}, {R"(-6 -m ah --ahlen 'a"b')", "\"a\"b\""},
+		{R"(-6 -m ah --ahlen a\ b)", "\"a b\""},    {R"(-6 -m ah --ahlen x"y z"w)", "\"xy zw\""},
 		{R"(-6 -m ah --ahlen "")", "\"\""},
 	};
 	for (const auto &c : cases) {
@@ -131,17 +139,19 @@ TEST(Batch, QuotingAsAShellDoesForSimpleCases)
 		const auto r = zunder({"--batch", file});
 		EXPECT_EQ(r.status, 2) << c.line;
 		EXPECT_EQ(r.err, "zunder: line 1: ah: option \"--ahlen\": " + std::string(c.value_error) +
-		                     " is not a number from 0 to 4294967295\n") << c.line;
+					 " is not a number from 0 to 4294967295\n")
+			<< c.line;
 		std::remove(file.c_str());
 	}
 }
 
 TEST(Batch, AnErrorStopsTheBatchAfterTheEarlierLines)
 {
-	const std::string file = write_file("stop", "-6 -m ah --ahspi 1\n"
-	                                            "\n"
-	                                            "-6 -m ah --ahspi 2 --ahspi 3\n"
-	                                            "-6 -m ah --ahspi 4\n");
+	const std::string file = write_file("stop",
+					    "-6 -m ah --ahspi 1\n"
+					    "\n"
+					    "-6 -m ah --ahspi 2 --ahspi 3\n"
+					    "-6 -m ah --ahspi 4\n");
 	const auto r = zunder({"--batch", file});
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.out, zunder({"-6", "-m", "ah", "--ahspi", "1"}).out);
@@ -149,8 +159,10 @@ TEST(Batch, AnErrorStopsTheBatchAfterTheEarlierLines)
 	std::remove(file.c_str());
 
 	const ztest::rejected_rule rules[] = {
-		{{"--batch", "/nonexistent/rules"}, "cannot read /nonexistent/rules: No such file or directory"},
-		{{"--batch", write_file("unterminated", "-6 -m ah --ahlen \"1\n")}, "line 1: unterminated double quote"},
+		{{"--batch", "/nonexistent/rules"},
+		 "cannot read /nonexistent/rules: No such file or directory"},
+		{{"--batch", write_file("unterminated", "-6 -m ah --ahlen \"1\n")},
+		 "line 1: unterminated double quote"},
 		{{"--batch", write_file("notarule", "-6 ah\n")},
 		 "line 1: expected -4, -6, -n, -m or -j, not \"ah\""},
 	};
@@ -162,22 +174,25 @@ TEST(Guards, CatchAPlugInWritingOutsideItsBlocks)
 {
 	const std::vector<std::string> env = {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR};
 	const std::string file = std::string(ZUNDER_TEST_PLUGIN_DIR) + "/libzu_broken.so";
-	const struct { const char *option; const char *operation; } cases[] = {
+	const struct {
+		const char *option;
+		const char *operation;
+	} cases[] = {
 		{"--past-end", "parse"},
 		{"--before-start", "parse"},
 		{"--scratch-past-end", "parse"},
 		{"--spoil-listing", "print"},
 	};
 	for (const auto &c : cases)
-		EXPECT_TRUE(ztest::rejects({{"-m", "broken", c.option}, "match broken: plug-in " + file +
-		                                                            " wrote outside its block in " +
-		                                                            c.operation},
-		                           env));
+		EXPECT_TRUE(ztest::rejects({{"-m", "broken", c.option},
+					    "match broken: plug-in " + file + " wrote outside its block in " +
+						    c.operation},
+					   env));
 	// the record's origin is the host's own copy of the path, not the caller's
 	EXPECT_TRUE(ztest::accepts({{"-m", "broken"}, "0000000000000000", "", " from " + file}, env));
 	EXPECT_TRUE(ztest::rejects({{"-m", "broken", "--block", "ee00000000000000"},
-	                            "match broken: plug-in " + file + " wrote outside its block in print"},
-	                           env));
+				    "match broken: plug-in " + file + " wrote outside its block in print"},
+				   env));
 }
 
 } // namespace

@@ -29,7 +29,7 @@ std::string write_file(const std::string &name, const std::string &text)
 TEST(Help, FoundForEitherFamily)
 {
 	const std::vector<std::string> cases[] = {
-		{"-m", "ah", "-h"}, {"-6", "-m", "ah", "-h"}, {"-4", "-m", "ah", "-h"},
+		{"-m", "ah", "-h"},      {"-6", "-m", "ah", "-h"},      {"-4", "-m", "ah", "-h"},
 		{"-j", "RATEEST", "-h"}, {"-6", "-j", "RATEEST", "-h"},
 	};
 	for (const auto &args : cases) {
@@ -39,25 +39,30 @@ TEST(Help, FoundForEitherFamily)
 		EXPECT_NE(r.out.find("options:"), std::string::npos) << r.out;
 	}
 	const std::string dir = ZUNDER_PLUGIN_DIR;
-	EXPECT_TRUE(ztest::rejects({{"-m", "nosuch", "-h"}, "no match \"nosuch\" exists (looked in " + dir +
-	                                                        "/libzu_nosuch.so, " + dir +
-	                                                        "/libqeb_nosuch.so)"}));
+	EXPECT_TRUE(ztest::rejects({{"-m", "nosuch", "-h"},
+				    "no match \"nosuch\" exists (looked in " + dir + "/libzu_nosuch.so, " +
+					    dir + "/libqeb_nosuch.so)"}));
 }
 
 TEST(Messages, ControlBytesInEchoedTextAreEscaped)
 {
 	const std::string labels = write_file("labels", "5 blocked\n");
-	const struct { ztest::rejected_rule rule; std::vector<std::string> env; } cases[] = {
+	const struct {
+		ztest::rejected_rule rule;
+		std::vector<std::string> env;
+	} cases[] = {
 		{{{"-6", "-m", "ah", "--ahspi", "1\n"},
 		  "ah: option \"--ahspi\": \"1\\x0a\" is not a number or a range \"first:last\" of "
-		  "numbers from 0 to 4294967295"}, {}},
+		  "numbers from 0 to 4294967295"},
+		 {}},
 		{{{"-m", "policy", "--dir", "a\nb"}, "policy_match: invalid dir \"a\\x0ab\""}, {}},
 		{{{"-m", "connlabel", "--label", "x\ny"}, "label 'x\\x0ay' not found"},
 		 {"PAVANE_CONNLABEL_CONF=" + labels}},
 		{{{"-m", "ah\r", "--x"}, "invalid match name \"ah\\x0d\""}, {}},
 		{{{"-6", "-m", "ah", "--a\x1b[2J"}, "ah: unknown option \"--a\\x1b[2J\""}, {}},
 		{{{"-6", "-m", "ah", "--ahlen", "\x7f\t"},
-		  "ah: option \"--ahlen\": \"\\x7f\\x09\" is not a number from 0 to 4294967295"}, {}},
+		  "ah: option \"--ahlen\": \"\\x7f\\x09\" is not a number from 0 to 4294967295"},
+		 {}},
 	};
 	for (const auto &c : cases)
 		EXPECT_TRUE(ztest::rejects(c.rule, c.env));
@@ -67,8 +72,10 @@ TEST(Messages, ControlBytesInEchoedTextAreEscaped)
 TEST(Batch, LineWithANulByteIsRefusedWhole)
 {
 	const std::string file = write_file("nul", std::string("-6 -m ah --ahspi 1\n"
-	                                                       "-6 -m ah --ahspi 5\0" "00\n"
-	                                                       "-6 -m ah --ahspi 7\n", 57));
+							       "-6 -m ah --ahspi 5\0"
+							       "00\n"
+							       "-6 -m ah --ahspi 7\n",
+							       57));
 	const auto r = zunder({"--batch", file});
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.out, zunder({"-6", "-m", "ah", "--ahspi", "1"}).out);
@@ -82,7 +89,10 @@ TEST(Descriptors, ClosedStandardDescriptorsAreNeverTakenForFiles)
 {
 	if (ztest::emulated())
 		GTEST_SKIP() << "the emulator opens files of its own into closed descriptors";
-	const struct { const char *script; std::string err; } cases[] = {
+	const struct {
+		const char *script;
+		std::string err;
+	} cases[] = {
 		{"$ZUNDER --batch - <&-", "zunder: cannot read standard input: it is closed\n"},
 		{"$ZUNDER --check - <&-", "zunder: cannot read standard input: it is closed\n"},
 		{"$ZUNDER -6 -m ah --ahspi 1 >&-", "zunder: cannot write the output: Bad file descriptor\n"},
@@ -108,7 +118,8 @@ TEST(Files, ThatAreNotRegularAreRefusedAtOnce)
 	ASSERT_EQ(mkfifo((dir + "/libzu_policy.so").c_str(), 0600), 0);
 	const std::vector<std::string> env = {"ZUNDER_PLUGIN_DIR=" + dir};
 	const ztest::rejected_rule rules[] = {
-		{{"-m", "policy", "--dir", "in"}, "cannot load " + dir + "/libzu_policy.so: not a regular file"},
+		{{"-m", "policy", "--dir", "in"},
+		 "cannot load " + dir + "/libzu_policy.so: not a regular file"},
 		{{"-j", "RATEEST", "-h"}, "cannot load " + dir + "/libzu_RATEEST.so: not a regular file"},
 	};
 	for (const auto &rule : rules)
@@ -116,10 +127,11 @@ TEST(Files, ThatAreNotRegularAreRefusedAtOnce)
 	std::filesystem::remove_all(dir);
 
 	// --batch still reads a FIFO, as --batch <(generate) does.
-	const auto r = ztest::run_shell("set -e; cd \"$DIR\"; rm -f rules; mkfifo rules; "
-	                                "printf '%s\\n' '-6 -m ah --ahspi 9' >rules & "
-	                                "$ZUNDER --batch rules; wait; rm rules",
-	                                {"DIR=" + testing::TempDir()});
+	const auto r = ztest::run_shell(
+		"set -e; cd \"$DIR\"; rm -f rules; mkfifo rules; "
+		"printf '%s\\n' '-6 -m ah --ahspi 9' >rules & "
+		"$ZUNDER --batch rules; wait; rm rules",
+		{"DIR=" + testing::TempDir()});
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.out, zunder({"-6", "-m", "ah", "--ahspi", "9"}).out);
 }
@@ -129,9 +141,13 @@ TEST(Output, ThatCannotBeWrittenIsOneMessageAndStatusTwo)
 	if (access("/dev/full", W_OK) != 0)
 		GTEST_SKIP() << "no /dev/full";
 	const std::string rules = write_file("full", "-6 -m ah --ahspi 1\n-6 -m ah --ahspi 2\n");
-	const struct { std::string script, err; } cases[] = {
-		{"$ZUNDER -6 -m ah --ahspi 1 >/dev/full", "zunder: cannot write the output: No space left on device\n"},
-		{"$ZUNDER -6 -m ah -h >/dev/full", "zunder: cannot write the output: No space left on device\n"},
+	const struct {
+		std::string script, err;
+	} cases[] = {
+		{"$ZUNDER -6 -m ah --ahspi 1 >/dev/full",
+		 "zunder: cannot write the output: No space left on device\n"},
+		{"$ZUNDER -6 -m ah -h >/dev/full",
+		 "zunder: cannot write the output: No space left on device\n"},
 		{"$ZUNDER --help >/dev/full", "zunder: cannot write the output: No space left on device\n"},
 		{"$ZUNDER --batch " + rules + " >/dev/full",
 		 "zunder: line 1: cannot write the output: No space left on device\n"},
@@ -153,16 +169,20 @@ TEST(Check, ReportsTheRulesWhoseSavedOptionsDoNotReadBack)
 		EXPECT_TRUE(ztest::split_rule_output(zunder(args).out, &lines));
 		return lines.block;
 	};
-	const std::string policy_block = block_of({"-m", "policy", "--dir", "in", "--pol", "none", "--reqid", "5"});
+	const std::string policy_block =
+		block_of({"-m", "policy", "--dir", "in", "--pol", "none", "--reqid", "5"});
 	const std::string policy_back = block_of({"-m", "policy", "--dir", "in", "--pol", "none"});
-	const std::string rateest_block = block_of({"-j", "RATEEST", "--rateest-name", "e",
-	                                            "--rateest-interval", "250001us",
-	                                            "--rateest-ewmalog", "4200s"});
-	const std::string rateest_back = block_of({"-j", "RATEEST", "--rateest-name", "e",
-	                                           "--rateest-interval", "500.0ms",
-	                                           "--rateest-ewmalog", "8192.0s"});
+	const std::string rateest_block =
+		block_of({"-j", "RATEEST", "--rateest-name", "e", "--rateest-interval", "250001us",
+			  "--rateest-ewmalog", "4200s"});
+	const std::string rateest_back =
+		block_of({"-j", "RATEEST", "--rateest-name", "e", "--rateest-interval", "500.0ms",
+			  "--rateest-ewmalog", "8192.0s"});
 	const std::string control_name = "410a" + std::string(28, '0') + "0002" + std::string(28, '0');
-	const struct { std::string rules, out; int status; } cases[] = {
+	const struct {
+		std::string rules, out;
+		int status;
+	} cases[] = {
 		{"# every one reads back\n"
 		 "-6 -m ah --ahspi 500\n"
 		 "\n"
@@ -174,14 +194,20 @@ TEST(Check, ReportsTheRulesWhoseSavedOptionsDoNotReadBack)
 		{"-m policy --dir in --pol none --reqid 5\n"
 		 "-6 -m ah --ahspi 1\n"
 		 "-j RATEEST --rateest-name e --rateest-interval 250001us --rateest-ewmalog 4200s\n"
-		 "-j RATEEST --block " + control_name + "\n",
-		 "line 1: block " + policy_block + ", read back " + policy_back + ", save --dir in --pol none\n"
-		 "line 3: block " + rateest_block + ", read back " + rateest_back +
-		     ", save --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8192.0s\n"
-		 "line 4: block " + control_name + ", read back refused (RATEEST: invalid name \"A\\x0a\": "
-		 "a name holds no control characters and none of \" \\ $ `), save --rateest-name \"A\\x0a\" "
-		 "--rateest-interval 1.0s --rateest-ewmalog 4.0s\n"
-		 "rules checked: 4, not reading back: 3\n", 1},
+		 "-j RATEEST --block " +
+			 control_name + "\n",
+		 "line 1: block " + policy_block + ", read back " + policy_back +
+			 ", save --dir in --pol none\n"
+			 "line 3: block " +
+			 rateest_block + ", read back " + rateest_back +
+			 ", save --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8192.0s\n"
+			 "line 4: block " +
+			 control_name +
+			 ", read back refused (RATEEST: invalid name \"A\\x0a\": "
+			 "a name holds no control characters and none of \" \\ $ `), save --rateest-name \"A\\x0a\" "
+			 "--rateest-interval 1.0s --rateest-ewmalog 4.0s\n"
+			 "rules checked: 4, not reading back: 3\n",
+		 1},
 		{"", "rules checked: 0, not reading back: 0\n", 0},
 	};
 	for (const auto &c : cases) {
@@ -198,7 +224,8 @@ TEST(Check, ReportsTheRulesWhoseSavedOptionsDoNotReadBack)
 		 "line 2: ah: option \"--ahspi\": \"x\" is not a number or a range \"first:last\" of numbers "
 		 "from 0 to 4294967295"},
 		{{"--check", write_file("help", "-6 -m ah -h\n")}, "line 1: -h shows help and saves no rule"},
-		{{"--check", "/nonexistent/rules"}, "cannot read /nonexistent/rules: No such file or directory"},
+		{{"--check", "/nonexistent/rules"},
+		 "cannot read /nonexistent/rules: No such file or directory"},
 	};
 	for (const auto &rule : errors)
 		EXPECT_TRUE(ztest::rejects(rule));

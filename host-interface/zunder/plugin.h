@@ -11,5 +11,5 @@ const Block &info_block(const zu_clause_entry *entry)
 }
 
 // The one exported symbol of a plug-in file: its load-time constructor.
-#define ZU_PLUGIN_CONSTRUCTOR(file) \
+#define ZU_PLUGIN_CONSTRUCTOR(file)                                                                          \
 	extern "C" __attribute__((constructor, visibility("default"))) void file##_init()

@@ -21,7 +21,7 @@
 #endif
 
 struct mokt_labelmap {
-	std::string names[MOKT_LABEL_BITS];             // empty: the bit has no name
+	std::string names[MOKT_LABEL_BITS]; // empty: the bit has no name
 	std::map<std::string, unsigned, std::less<>> bits;
 };
 
@@ -75,12 +75,12 @@ bool parse_line(std::string_view line, unsigned *bit, std::string_view *name)
 	const size_t digits = i;
 	unsigned value = 0;
 	for (; i < line.size() && is_digit(line[i]); ++i)
-		if (value < MOKT_LABEL_BITS)   // stop growing once too large: no overflow
+		if (value < MOKT_LABEL_BITS) // stop growing once too large: no overflow
 			value = value * 10 + static_cast<unsigned>(line[i] - '0');
 	if (i == digits || value >= MOKT_LABEL_BITS)
 		return false;
 	if (i == line.size() || !is_blank(line[i]))
-		return false;   // no name, or junk glued to the number
+		return false; // no name, or junk glued to the number
 	while (i < line.size() && is_blank(line[i]))
 		++i;
 
@@ -93,7 +93,7 @@ bool parse_line(std::string_view line, unsigned *bit, std::string_view *name)
 	while (i < line.size() && is_blank(line[i]))
 		++i;
 	if (i != line.size())
-		return false;   // a second word, or a byte a name may not hold
+		return false; // a second word, or a byte a name may not hold
 
 	unsigned shadowed;
 	if (plain_bit_number(word, &shadowed))
@@ -181,8 +181,7 @@ std::FILE *open_regular_file(const char *path)
 std::string file_beside_library()
 {
 	Dl_info info;
-	if (dladdr(reinterpret_cast<void *>(&file_beside_library), &info) == 0 ||
-	    info.dli_fname == nullptr)
+	if (dladdr(reinterpret_cast<void *>(&file_beside_library), &info) == 0 || info.dli_fname == nullptr)
 		return {};
 	std::string file = info.dli_fname;
 	const size_t slash = file.find_last_of('/');

@@ -69,7 +69,7 @@ TEST_F(LabelFile, LinesThatFit)
 		{"007 padded", 7, "padded"},
 		{"8 \xc3\xa9t\xc3\xa9", 8, "\xc3\xa9t\xc3\xa9"},
 		{"9 it's-ok#not-a-comment", 9, "it's-ok#not-a-comment"},
-		{"10 128", 10, "128"},     // not a bit number, so no bit is hidden
+		{"10 128", 10, "128"}, // not a bit number, so no bit is hidden
 		{"11 05", 11, "05"},
 	};
 	for (const auto &c : cases) {
@@ -110,7 +110,7 @@ TEST_F(LabelFile, LinesThatDoNotFitAreSkipped)
 		"5 del\x7f",
 		std::string("5 nul\0byte", 10),
 		"5 " + long_name,
-		"5 7",     // a name that reads as another bit's number
+		"5 7", // a name that reads as another bit's number
 		"5 127",
 		"5 0",
 		"# 5 commented",
@@ -126,18 +126,26 @@ TEST_F(LabelFile, LinesThatDoNotFitAreSkipped)
 TEST_F(LabelFile, SkippedLinesDoNotDisturbTheOthers)
 {
 	const std::string very_long(100000, 'x');
-	const auto map = load("# header\n"
-	                      "\n"
-	                      "  \t \n"
-	                      "1 one\n"
-	                      "# " + very_long + " 2 hidden-in-comment\n"
-	                      "3 " + very_long + "\n"
-	                      "4 " + very_long + " 5 tail\n"
-	                      "6 after-long-lines\n"
-	                      "1 second-name-for-one\n"
-	                      "7 one\n"
-	                      "200 out-of-range\n"
-	                      "8 " + std::string(MOKT_LABEL_NAME_MAX, 'm') + "\n");
+	const auto map =
+		load("# header\n"
+		     "\n"
+		     "  \t \n"
+		     "1 one\n"
+		     "# " +
+		     very_long +
+		     " 2 hidden-in-comment\n"
+		     "3 " +
+		     very_long +
+		     "\n"
+		     "4 " +
+		     very_long +
+		     " 5 tail\n"
+		     "6 after-long-lines\n"
+		     "1 second-name-for-one\n"
+		     "7 one\n"
+		     "200 out-of-range\n"
+		     "8 " +
+		     std::string(MOKT_LABEL_NAME_MAX, 'm') + "\n");
 	EXPECT_STREQ(name_of(map, 1), "one");
 	EXPECT_STREQ(name_of(map, 6), "after-long-lines");
 	EXPECT_STREQ(name_of(map, 8), std::string(MOKT_LABEL_NAME_MAX, 'm').c_str());

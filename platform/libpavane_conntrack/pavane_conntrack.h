@@ -41,7 +41,8 @@ struct mokt_labelmap;
  * Returns null
  * with errno set when the file cannot be read (ENOENT, EACCES, EISDIR for a
  * folder, EINVAL for any other file that is not a regular file such as a
- * FIFO or a device, ENOMEM, ...); it never waits on a FIFO.  A file without any fitting line gives an empty map.
+ * FIFO or a device, ENOMEM, ...); it never waits on a FIFO.  A file without any fitting line gives an empty
+ * map.
  */
 struct mokt_labelmap *mokt_labelmap_new(const char *path);
 

@@ -27,7 +27,7 @@ std::vector<std::string> split_line(std::string_view line)
 			if (c == quote)
 				quote = 0;
 			else if (quote == '"' && c == '\\' && i + 1 < line.size() &&
-			         std::strchr("\"\\$`", line[i + 1]) != nullptr)
+				 std::strchr("\"\\$`", line[i + 1]) != nullptr)
 				word += line[++i];
 			else
 				word += c;
@@ -70,7 +70,7 @@ bool next_line(const char *name, std::string &line)
 	if (length < 0) {
 		if (std::ferror(file))
 			zu_params->exit_error(2, "cannot read %s: %s", from_stdin ? "standard input" : name,
-			                      std::strerror(errno != 0 ? errno : EIO));
+					      std::strerror(errno != 0 ? errno : EIO));
 		return false;
 	}
 	++batch_line;

@@ -20,9 +20,8 @@ const zu_option_entry *find_option(const zu_option_entry *rows, const char *name
 
 [[noreturn]] void guard_failure(const plugin_record &record, const char *operation)
 {
-	zu_params->exit_error(2, "%s %s: plug-in %s wrote outside its block in %s",
-	                      kind_word(record.kind), record.name,
-	                      record.loaded_from.c_str(), operation);
+	zu_params->exit_error(2, "%s %s: plug-in %s wrote outside its block in %s", kind_word(record.kind),
+			      record.name, record.loaded_from.c_str(), operation);
 }
 
 void check_guards(const plugin_record &record, const clause_state &state, const char *operation)
@@ -34,12 +33,12 @@ void check_guards(const plugin_record &record, const clause_state &state, const 
 // Runs print or save on an entry with guards around it and a copy to
 // compare with, since listing and saving must leave the block alone.
 template <typename Operation>
-void with_entry(const plugin_record &record, uint16_t family,
-                std::span<const unsigned char> block, const char *operation, Operation op)
+void with_entry(const plugin_record &record, uint16_t family, std::span<const unsigned char> block,
+		const char *operation, Operation op)
 {
 	if (block.size() != record.size)
 		zu_params->exit_error(2, "%s %s: a block of %zu bytes cannot be shown: it takes %u",
-		                      kind_word(record.kind), record.name, block.size(), record.size);
+				      kind_word(record.kind), record.name, block.size(), record.size);
 	static guarded_block storage;
 	storage.reset(sizeof(zu_clause_entry) + block.size());
 	auto *entry = reinterpret_cast<zu_clause_entry *>(storage.data());
@@ -53,8 +52,7 @@ void with_entry(const plugin_record &record, uint16_t family,
 
 	op(entry);
 
-	if (!storage.guards_intact() ||
-	    !std::equal(before.begin(), before.end(), storage.data()))
+	if (!storage.guards_intact() || !std::equal(before.begin(), before.end(), storage.data()))
 		guard_failure(record, operation);
 }
 
@@ -71,13 +69,13 @@ void guarded_block::reset(size_t size)
 bool guarded_block::guards_intact() const
 {
 	return std::all_of(storage_.begin(), storage_.begin() + guard_size,
-	                   [](unsigned char b) { return b == 0xa5; }) &&
+			   [](unsigned char b) { return b == 0xa5; }) &&
 	       std::all_of(storage_.end() - guard_size, storage_.end(),
-	                   [](unsigned char b) { return b == 0x5a; });
+			   [](unsigned char b) { return b == 0x5a; });
 }
 
-void parse_clause(const plugin_record &record, uint16_t family,
-                  std::span<const char *const> args, clause_state &state)
+void parse_clause(const plugin_record &record, uint16_t family, std::span<const char *const> args,
+		  clause_state &state)
 {
 	const char *clause = record.name;
 	state.data.reset(record.size);
@@ -100,13 +98,13 @@ void parse_clause(const plugin_record &record, uint16_t family,
 		const char *arg = nullptr;
 		if (row->type != ZU_TYPE_NONE) {
 			if (++i == args.size())
-				zu_params->exit_error(2, "%s: option \"--%s\" requires an argument",
-				                      clause, row->name);
+				zu_params->exit_error(2, "%s: option \"--%s\" requires an argument", clause,
+						      row->name);
 			arg = args[i];
 		}
 		if ((seen & (1u << row->id)) && !(row->flags & ZU_FLAG_MULTI))
-			zu_params->exit_error(2, "%s: option \"--%s\" may be given only once",
-			                      clause, row->name);
+			zu_params->exit_error(2, "%s: option \"--%s\" may be given only once", clause,
+					      row->name);
 		seen |= 1u << row->id;
 
 		zu_option_call call{};
@@ -132,10 +130,11 @@ void parse_clause(const plugin_record &record, uint16_t family,
 			const uint32_t bit = 1u << other->id;
 			if ((row->requires_ & bit) && !(seen & bit))
 				zu_params->exit_error(2, "%s: option \"--%s\" requires option \"--%s\"",
-				                      clause, row->name, other->name);
+						      clause, row->name, other->name);
 			if ((row->exclusive_with & bit) && other != row && (seen & bit))
-				zu_params->exit_error(2, "%s: option \"--%s\" cannot be used with option \"--%s\"",
-				                      clause, row->name, other->name);
+				zu_params->exit_error(
+					2, "%s: option \"--%s\" cannot be used with option \"--%s\"", clause,
+					row->name, other->name);
 		}
 	}
 
@@ -146,18 +145,17 @@ void parse_clause(const plugin_record &record, uint16_t family,
 	}
 }
 
-void print_block(const plugin_record &record, uint16_t family,
-                 std::span<const unsigned char> block, bool numeric)
+void print_block(const plugin_record &record, uint16_t family, std::span<const unsigned char> block,
+		 bool numeric)
 {
 	with_entry(record, family, block, "print",
-	           [&](const zu_clause_entry *entry) { record.print(nullptr, entry, numeric); });
+		   [&](const zu_clause_entry *entry) { record.print(nullptr, entry, numeric); });
 }
 
-void save_block(const plugin_record &record, uint16_t family,
-                std::span<const unsigned char> block)
+void save_block(const plugin_record &record, uint16_t family, std::span<const unsigned char> block)
 {
 	with_entry(record, family, block, "save",
-	           [&](const zu_clause_entry *entry) { record.save(nullptr, entry); });
+		   [&](const zu_clause_entry *entry) { record.save(nullptr, entry); });
 }
 
 } // namespace zunder

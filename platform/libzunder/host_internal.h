@@ -9,7 +9,7 @@ namespace zunder {
 
 // Writes "<program>: <message>" as one line on standard error, in one call.
 // Hidden: it is no part of the library's interface.
-__attribute__((visibility("hidden"), format(printf, 1, 0)))
-void write_error_line(const char *format, va_list args);
+__attribute__((visibility("hidden"), format(printf, 1, 0))) void write_error_line(const char *format,
+										  va_list args);
 
 } // namespace zunder

@@ -17,8 +17,7 @@ struct host_error : std::runtime_error {
 	using std::runtime_error::runtime_error;
 };
 
-__attribute__((noreturn, format(printf, 2, 3)))
-void throwing_exit_error(int status, const char *format, ...)
+__attribute__((noreturn, format(printf, 2, 3))) void throwing_exit_error(int status, const char *format, ...)
 {
 	char message[512];
 	va_list args;
@@ -33,16 +32,37 @@ void throwing_exit_error(int status, const char *format, ...)
 enum : unsigned { id_num, id_range, id_text, id_addr, id_proto, id_flag, id_need, id_alone, id_must };
 
 constexpr zu_option_entry test_options[] = {
-	{.name = "num", .type = ZU_TYPE_UINT32, .id = id_num, .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
-	 .store_offset = 0, .store_size = 4},
-	{.name = "range", .type = ZU_TYPE_UINT32_RANGE, .id = id_range, .flags = ZU_FLAG_STORE,
-	 .store_offset = 4, .store_size = 8},
-	{.name = "text", .type = ZU_TYPE_STRING, .id = id_text, .flags = ZU_FLAG_STORE,
-	 .store_offset = 12, .store_size = 8, .min = 2},
-	{.name = "addr", .type = ZU_TYPE_HOSTMASK, .id = id_addr, .flags = ZU_FLAG_STORE | ZU_FLAG_MULTI,
-	 .store_offset = 24, .store_size = 32},
-	{.name = "proto", .type = ZU_TYPE_PROTOCOL, .id = id_proto, .flags = ZU_FLAG_STORE,
-	 .store_offset = 56, .store_size = 1},
+	{.name = "num",
+	 .type = ZU_TYPE_UINT32,
+	 .id = id_num,
+	 .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
+	 .store_offset = 0,
+	 .store_size = 4},
+	{.name = "range",
+	 .type = ZU_TYPE_UINT32_RANGE,
+	 .id = id_range,
+	 .flags = ZU_FLAG_STORE,
+	 .store_offset = 4,
+	 .store_size = 8},
+	{.name = "text",
+	 .type = ZU_TYPE_STRING,
+	 .id = id_text,
+	 .flags = ZU_FLAG_STORE,
+	 .store_offset = 12,
+	 .store_size = 8,
+	 .min = 2},
+	{.name = "addr",
+	 .type = ZU_TYPE_HOSTMASK,
+	 .id = id_addr,
+	 .flags = ZU_FLAG_STORE | ZU_FLAG_MULTI,
+	 .store_offset = 24,
+	 .store_size = 32},
+	{.name = "proto",
+	 .type = ZU_TYPE_PROTOCOL,
+	 .id = id_proto,
+	 .flags = ZU_FLAG_STORE,
+	 .store_offset = 56,
+	 .store_size = 1},
 	{.name = "flag", .type = ZU_TYPE_NONE, .id = id_flag},
 	{.name = "need", .type = ZU_TYPE_NONE, .id = id_need, .requires_ = 1u << id_flag},
 	{.name = "alone", .type = ZU_TYPE_NONE, .id = id_alone, .exclusive_with = 1u << id_flag},
@@ -62,8 +82,12 @@ void test_parse(zu_option_call *call)
 		static_cast<unsigned char *>(call->data)[64] = 1;
 }
 
-void test_final_check(zu_fcheck_call *) { ++final_checks; }
-void test_print(const void *, const zu_clause_entry *, int) {}
+void test_final_check(zu_fcheck_call *)
+{
+	++final_checks;
+}
+void test_print(const void *, const zu_clause_entry *, int)
+{}
 void test_save(const void *, const zu_clause_entry *entry)
 {
 	if (write_past_block)
@@ -71,9 +95,16 @@ void test_save(const void *, const zu_clause_entry *entry)
 }
 
 zunder_match test_record = {
-	.version = ZUNDER_VERSION, .name = "hosttest", .family = ZU_FAMILY_ANY, .size = 64,
-	.userspace_size = 64, .print = test_print, .save = test_save, .parse = test_parse,
-	.final_check = test_final_check, .options = test_options,
+	.version = ZUNDER_VERSION,
+	.name = "hosttest",
+	.family = ZU_FAMILY_ANY,
+	.size = 64,
+	.userspace_size = 64,
+	.print = test_print,
+	.save = test_save,
+	.parse = test_parse,
+	.final_check = test_final_check,
+	.options = test_options,
 };
 
 class Host : public ::testing::Test {
@@ -115,12 +146,27 @@ protected:
 
 TEST(ValueParsers, Numbers)
 {
-	const struct { const char *text; bool ok; uint32_t value; } cases[] = {
-		{"0", true, 0}, {"4294967295", true, 4294967295u}, {"0x0", true, 0},
-		{"0xffffffff", true, 4294967295u}, {"0XAbC", true, 0xabc}, {"010", true, 10},
+	const struct {
+		const char *text;
+		bool ok;
+		uint32_t value;
+	} cases[] = {
+		{"0", true, 0},
+		{"4294967295", true, 4294967295u},
+		{"0x0", true, 0},
+		{"0xffffffff", true, 4294967295u},
+		{"0XAbC", true, 0xabc},
+		{"010", true, 10},
 		{"00000000000000000000001", true, 1},
-		{"4294967296", false, 0}, {"0x100000000", false, 0}, {"", false, 0}, {"0x", false, 0},
-		{"-1", false, 0}, {"+1", false, 0}, {" 1", false, 0}, {"1 ", false, 0}, {"1e3", false, 0},
+		{"4294967296", false, 0},
+		{"0x100000000", false, 0},
+		{"", false, 0},
+		{"0x", false, 0},
+		{"-1", false, 0},
+		{"+1", false, 0},
+		{" 1", false, 0},
+		{"1 ", false, 0},
+		{"1e3", false, 0},
 		{"99999999999999999999999", false, 0},
 	};
 	for (const auto &c : cases) {
@@ -134,7 +180,12 @@ TEST(ValueParsers, Numbers)
 
 TEST(ValueParsers, AddressesAndMasksReadBackTheirText)
 {
-	const struct { uint16_t family; const char *text; const char *addr; const char *mask; } cases[] = {
+	const struct {
+		uint16_t family;
+		const char *text;
+		const char *addr;
+		const char *mask;
+	} cases[] = {
 		{ZU_FAMILY_IPV4, "10.1.2.3", "10.1.2.3", ""},
 		{ZU_FAMILY_IPV4, "10.1.2.3/8", "10.0.0.0", "/8"},
 		{ZU_FAMILY_IPV4, "10.1.2.3/255.255.0.0", "10.1.0.0", "/16"},
@@ -150,23 +201,36 @@ TEST(ValueParsers, AddressesAndMasksReadBackTheirText)
 		ASSERT_TRUE(zunder::parse_address(c.text, c.family, &v)) << c.text;
 		const bool six = c.family == ZU_FAMILY_IPV6;
 		EXPECT_STREQ(six ? zunder_ip6addr_to_numeric(&v.host.addr.in6)
-		                 : zunder_ipaddr_to_numeric(&v.host.addr.in), c.addr) << c.text;
+				 : zunder_ipaddr_to_numeric(&v.host.addr.in),
+			     c.addr)
+			<< c.text;
 		EXPECT_STREQ(six ? zunder_ip6mask_to_numeric(&v.host.mask.in6)
-		                 : zunder_ipmask_to_numeric(&v.host.mask.in), c.mask) << c.text;
+				 : zunder_ipmask_to_numeric(&v.host.mask.in),
+			     c.mask)
+			<< c.text;
 		// What the helpers write parses back into the same value.
 		const std::string text = std::string(c.addr) + c.mask;
 		zu_option_value again{};
 		ASSERT_TRUE(zunder::parse_address(text.c_str(), c.family, &again)) << text;
 		EXPECT_EQ(std::memcmp(&v.host, &again.host, sizeof(v.host)), 0) << text;
-		if (!six) {   // IPv4 leaves the last 12 bytes of both fields zero
+		if (!six) { // IPv4 leaves the last 12 bytes of both fields zero
 			for (int i = 4; i < 16; ++i)
 				EXPECT_EQ(v.host.addr.bytes[i] | v.host.mask.bytes[i], 0);
 		}
 	}
-	const struct { uint16_t family; const char *text; } bad[] = {
-		{ZU_FAMILY_IPV4, ""}, {ZU_FAMILY_IPV4, "1.2.3"}, {ZU_FAMILY_IPV4, "1.2.3.4/33"},
-		{ZU_FAMILY_IPV4, "1.2.3.4/"}, {ZU_FAMILY_IPV4, "::1"}, {ZU_FAMILY_IPV4, "host.example"},
-		{ZU_FAMILY_IPV6, "1.2.3.4"}, {ZU_FAMILY_IPV6, "::1/129"}, {ZU_FAMILY_IPV6, "::1/-1"},
+	const struct {
+		uint16_t family;
+		const char *text;
+	} bad[] = {
+		{ZU_FAMILY_IPV4, ""},
+		{ZU_FAMILY_IPV4, "1.2.3"},
+		{ZU_FAMILY_IPV4, "1.2.3.4/33"},
+		{ZU_FAMILY_IPV4, "1.2.3.4/"},
+		{ZU_FAMILY_IPV4, "::1"},
+		{ZU_FAMILY_IPV4, "host.example"},
+		{ZU_FAMILY_IPV6, "1.2.3.4"},
+		{ZU_FAMILY_IPV6, "::1/129"},
+		{ZU_FAMILY_IPV6, "::1/-1"},
 		{ZU_FAMILY_IPV6, "1111:2222:3333:4444:5555:6666:7777:8888:9999"},
 	};
 	for (const auto &c : bad) {
@@ -197,8 +261,9 @@ TEST(ValueParsers, Protocols)
 
 TEST_F(Host, StoresEveryTypeWhereTheRowSays)
 {
-	ASSERT_EQ(parse({"!", "--num", "7", "--range", "3:9", "--text", "abcdefg", "--addr",
-	                 "10.1.2.3/24", "--proto", "51"}), "");
+	ASSERT_EQ(parse({"!", "--num", "7", "--range", "3:9", "--text", "abcdefg", "--addr", "10.1.2.3/24",
+			 "--proto", "51"}),
+		  "");
 	EXPECT_EQ(at<uint32_t>(0), 7u);
 	EXPECT_EQ(at<uint32_t>(4), 3u);
 	EXPECT_EQ(at<uint32_t>(8), 9u);
@@ -219,18 +284,26 @@ TEST_F(Host, SingleRangeValueStoresOnlyTheFirst)
 
 TEST_F(Host, Rejections)
 {
-	const struct { std::vector<const char *> words; const char *error; } cases[] = {
+	const struct {
+		std::vector<const char *> words;
+		const char *error;
+	} cases[] = {
 		{{"--num", "x"}, "2 hosttest: option \"--num\": \"x\" is not a number from 0 to 4294967295"},
 		{{"!", "--range", "1"}, "2 hosttest: option \"--range\" cannot be negated"},
-		{{"--text", "a"}, "2 hosttest: option \"--text\": the text must be at least 2 characters long"},
+		{{"--text", "a"},
+		 "2 hosttest: option \"--text\": the text must be at least 2 characters long"},
 		// 8 bytes of store hold 7 characters and the NUL; longer text is never cut short
-		{{"--text", "abcdefgh"}, "2 hosttest: option \"--text\": the text must be at most 7 characters long"},
+		{{"--text", "abcdefgh"},
+		 "2 hosttest: option \"--text\": the text must be at most 7 characters long"},
 		{{"--num", "1", "--num", "2"}, "2 hosttest: option \"--num\" may be given only once"},
 		{{"--need"}, "2 hosttest: option \"--need\" requires option \"--flag\""},
-		{{"--alone", "--flag"}, "2 hosttest: option \"--alone\" cannot be used with option \"--flag\""},
-		{{"--flag", "--alone"}, "2 hosttest: option \"--alone\" cannot be used with option \"--flag\""},
+		{{"--alone", "--flag"},
+		 "2 hosttest: option \"--alone\" cannot be used with option \"--flag\""},
+		{{"--flag", "--alone"},
+		 "2 hosttest: option \"--alone\" cannot be used with option \"--flag\""},
 		{{"--proto", "nosuch"}, "2 hosttest: option \"--proto\": unknown protocol \"nosuch\""},
-		{{"--addr", "::1"}, "2 hosttest: option \"--addr\": \"::1\" is not an IPv4 address with an optional /mask"},
+		{{"--addr", "::1"},
+		 "2 hosttest: option \"--addr\": \"::1\" is not an IPv4 address with an optional /mask"},
 		{{"num", "1"}, "2 hosttest: unknown option \"num\""},
 		{{"--nu"}, "2 hosttest: unknown option \"--nu\""},
 		// the next word is the argument, even when it looks like an option
@@ -286,15 +359,32 @@ TEST_F(Host, GuardsCatchWritesOutsideTheBlock)
 TEST_F(Host, RecordsThatCannotWorkAreRefused)
 {
 	static constexpr zu_option_entry outside[] = {
-		{.name = "x", .type = ZU_TYPE_UINT32, .id = 0, .flags = ZU_FLAG_STORE, .store_offset = 6,
+		{.name = "x",
+		 .type = ZU_TYPE_UINT32,
+		 .id = 0,
+		 .flags = ZU_FLAG_STORE,
+		 .store_offset = 6,
 		 .store_size = 4},
 		{},
 	};
 	static zunder_match bad[] = {
-		{.version = "libzunder.so.9", .name = "refused1", .size = 8, .print = test_print, .save = test_save},
-		{.version = ZUNDER_VERSION, .name = "refused2", .size = 12, .print = test_print, .save = test_save},
-		{.version = ZUNDER_VERSION, .name = "refused3", .size = 8, .print = test_print, .save = test_save,
-		 .parse = test_parse, .options = outside},
+		{.version = "libzunder.so.9",
+		 .name = "refused1",
+		 .size = 8,
+		 .print = test_print,
+		 .save = test_save},
+		{.version = ZUNDER_VERSION,
+		 .name = "refused2",
+		 .size = 12,
+		 .print = test_print,
+		 .save = test_save},
+		{.version = ZUNDER_VERSION,
+		 .name = "refused3",
+		 .size = 8,
+		 .print = test_print,
+		 .save = test_save,
+		 .parse = test_parse,
+		 .options = outside},
 	};
 	testing::internal::CaptureStderr();
 	zunder_register_matches(bad, 3);

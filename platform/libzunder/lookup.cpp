@@ -97,7 +97,7 @@ const zunder::plugin_record &load_clause(const rule &r, bool any_family)
 	if (any_family)
 		zu_params->exit_error(2, "no %s \"%s\" exists (looked in %s)", kind, r.name, tried.c_str());
 	zu_params->exit_error(2, "no %s \"%s\" exists for %s (looked in %s)", kind, r.name,
-	                      zunder::family_word(r.family), tried.c_str());
+			      zunder::family_word(r.family), tried.c_str());
 }
 
 } // namespace command

@@ -16,8 +16,7 @@ const char *program_name = "zunder";
 // Ends the program with the message.  Standard output still buffered belongs
 // to the failed call and is dropped, as in the rule command, so that a
 // failure never leaves a partial listing behind.
-__attribute__((noreturn, format(printf, 2, 3)))
-void default_exit_error(int status, const char *format, ...)
+__attribute__((noreturn, format(printf, 2, 3))) void default_exit_error(int status, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);

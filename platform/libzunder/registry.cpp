@@ -26,12 +26,18 @@ const char *loading_file = "";
 constexpr unsigned value_width(unsigned type)
 {
 	switch (type) {
-	case ZU_TYPE_UINT32: return 4;
-	case ZU_TYPE_UINT32_RANGE: return 8;
-	case ZU_TYPE_PROTOCOL: return 1;
-	case ZU_TYPE_HOSTMASK: return 32;
-	case ZU_TYPE_STRING: return 1;   // at least the NUL
-	default: return 0;
+	case ZU_TYPE_UINT32:
+		return 4;
+	case ZU_TYPE_UINT32_RANGE:
+		return 8;
+	case ZU_TYPE_PROTOCOL:
+		return 1;
+	case ZU_TYPE_HOSTMASK:
+		return 32;
+	case ZU_TYPE_STRING:
+		return 1; // at least the NUL
+	default:
+		return 0;
 	}
 }
 
@@ -58,9 +64,8 @@ const char *record_fault(const plugin_record &r)
 		ids |= 1u << row->id;
 		if (value_width(row->type) == 0 && row->type != ZU_TYPE_NONE)
 			return "an option has an unknown type";
-		if ((row->flags & ZU_FLAG_STORE) &&
-		    (row->store_size < value_width(row->type) ||
-		     row->store_offset + uint64_t{row->store_size} > r.size))
+		if ((row->flags & ZU_FLAG_STORE) && (row->store_size < value_width(row->type) ||
+						     row->store_offset + uint64_t{row->store_size} > r.size))
 			return "an option stores outside the block";
 	}
 	// A bit naming no row would make its check one that can never fire.
@@ -70,8 +75,7 @@ const char *record_fault(const plugin_record &r)
 	return nullptr;
 }
 
-__attribute__((format(printf, 1, 2)))
-void report(const char *format, ...)
+__attribute__((format(printf, 1, 2))) void report(const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
@@ -82,14 +86,23 @@ void report(const char *format, ...)
 template <typename Record>
 void register_record(clause_kind kind, Record *record)
 {
-	plugin_record r{kind, record->name, record->revision, record->family,
-	                record->size, record->userspace_size, record->udata_size,
-	                record->help, record->print, record->save, record->parse,
-	                record->final_check, record->options, loading_file};
-	const char *fault = record->version == nullptr ||
-	                    std::strcmp(record->version, ZUNDER_VERSION) != 0
-	                        ? "it was built for another host version"
-	                        : record_fault(r);
+	plugin_record r{kind,
+			record->name,
+			record->revision,
+			record->family,
+			record->size,
+			record->userspace_size,
+			record->udata_size,
+			record->help,
+			record->print,
+			record->save,
+			record->parse,
+			record->final_check,
+			record->options,
+			loading_file};
+	const char *fault = record->version == nullptr || std::strcmp(record->version, ZUNDER_VERSION) != 0
+				    ? "it was built for another host version"
+				    : record_fault(r);
 	if (fault != nullptr) {
 		report("%s: %s \"%s\" not registered: %s", loading_file, kind_word(kind),
 		       record->name ? record->name : "", fault);
@@ -109,9 +122,12 @@ const char *kind_word(clause_kind kind)
 const char *family_word(uint16_t family)
 {
 	switch (family) {
-	case ZU_FAMILY_IPV4: return "IPv4";
-	case ZU_FAMILY_IPV6: return "IPv6";
-	default: return "any family";
+	case ZU_FAMILY_IPV4:
+		return "IPv4";
+	case ZU_FAMILY_IPV6:
+		return "IPv6";
+	default:
+		return "any family";
 	}
 }
 
@@ -150,7 +166,7 @@ std::string load_plugin_file(const std::string &path)
 		why = "not a regular file";
 	if (!why.empty())
 		return why;
-	loading_file = slot->first.c_str();   // lives as long as the process
+	loading_file = slot->first.c_str(); // lives as long as the process
 	void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 	loading_file = "";
 	if (handle == nullptr) {

@@ -24,9 +24,11 @@ TEST(LoadPluginFile, GivesTheSameOutcomeEveryTime)
 	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 	const std::string text = temp_path("text.so");
 	std::ofstream(text) << "not a shared object\n";
-	const struct { std::string path, why; } cases[] = {
+	const struct {
+		std::string path, why;
+	} cases[] = {
 		{temp_path("missing.so"), "No such file or directory"},
-		{fifo, "not a regular file"},             // dlopen would wait for a writer
+		{fifo, "not a regular file"}, // dlopen would wait for a writer
 		{testing::TempDir(), "not a regular file"},
 		{text, text + ": file too short"},
 	};
@@ -45,35 +47,51 @@ enum : unsigned { id_a, id_b };
 // row has: such a check could never fire, so registration refuses them.
 TEST(Registration, RefusesBitsNamingNoRow)
 {
-	static constexpr zu_option_entry requires_missing[] = {
-		{.name = "a", .type = ZU_TYPE_NONE, .id = id_a, .requires_ = 1u << 7}, {}};
-	static constexpr zu_option_entry excludes_missing[] = {
-		{.name = "a", .type = ZU_TYPE_NONE, .id = id_a},
-		{.name = "b", .type = ZU_TYPE_NONE, .id = id_b, .exclusive_with = 1u << id_a | 1u << 31},
-		{}};
-	static constexpr zu_option_entry sound[] = {
-		{.name = "a", .type = ZU_TYPE_NONE, .id = id_a, .requires_ = 1u << id_b},
-		{.name = "b", .type = ZU_TYPE_NONE, .id = id_b, .exclusive_with = 1u << id_a}, {}};
+	static constexpr zu_option_entry requires_missing[] =
+		{{.name = "a", .type = ZU_TYPE_NONE, .id = id_a, .requires_ = 1u << 7}, {}};
+	static constexpr zu_option_entry excludes_missing[] =
+		{{.name = "a", .type = ZU_TYPE_NONE, .id = id_a},
+		 {.name = "b", .type = ZU_TYPE_NONE, .id = id_b, .exclusive_with = 1u << id_a | 1u << 31},
+		 {}};
+	static constexpr zu_option_entry sound[] =
+		{{.name = "a", .type = ZU_TYPE_NONE, .id = id_a, .requires_ = 1u << id_b},
+		 {.name = "b", .type = ZU_TYPE_NONE, .id = id_b, .exclusive_with = 1u << id_a},
+		 {}};
 	const auto print = [](const void *, const zu_clause_entry *, int) {};
 	const auto save = [](const void *, const zu_clause_entry *) {};
 	const auto parse = [](zu_option_call *call) { zunder_option_parse(call); };
 	static zunder_match records[] = {
-		{.version = ZUNDER_VERSION, .name = "needs_missing", .size = 8, .print = print,
-		 .save = save, .parse = parse, .options = requires_missing},
-		{.version = ZUNDER_VERSION, .name = "excludes_missing", .size = 8, .print = print,
-		 .save = save, .parse = parse, .options = excludes_missing},
-		{.version = ZUNDER_VERSION, .name = "sound_bits", .size = 8, .print = print,
-		 .save = save, .parse = parse, .options = sound},
+		{.version = ZUNDER_VERSION,
+		 .name = "needs_missing",
+		 .size = 8,
+		 .print = print,
+		 .save = save,
+		 .parse = parse,
+		 .options = requires_missing},
+		{.version = ZUNDER_VERSION,
+		 .name = "excludes_missing",
+		 .size = 8,
+		 .print = print,
+		 .save = save,
+		 .parse = parse,
+		 .options = excludes_missing},
+		{.version = ZUNDER_VERSION,
+		 .name = "sound_bits",
+		 .size = 8,
+		 .print = print,
+		 .save = save,
+		 .parse = parse,
+		 .options = sound},
 	};
 	testing::internal::CaptureStderr();
 	zunder_register_matches(records, 3);
 	const std::string err = testing::internal::GetCapturedStderr();
 	const std::string why = "not registered: an option requires or excludes an id that no option has\n";
-	EXPECT_EQ(err, "zunder: : match \"needs_missing\" " + why +
-	                   "zunder: : match \"excludes_missing\" " + why);
+	EXPECT_EQ(err,
+		  "zunder: : match \"needs_missing\" " + why + "zunder: : match \"excludes_missing\" " + why);
 	EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, "needs_missing", ZU_FAMILY_IPV4), nullptr);
 	EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, "excludes_missing", ZU_FAMILY_IPV4),
-	          nullptr);
+		  nullptr);
 	EXPECT_NE(zunder::find_record(zunder::clause_kind::match, "sound_bits", ZU_FAMILY_IPV4), nullptr);
 }
 

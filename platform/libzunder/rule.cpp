@@ -14,7 +14,6 @@ std::string recovered_message;
 
 namespace {
 
-
 rule read_words(std::span<const char *const> words)
 {
 	rule r;
@@ -83,14 +82,15 @@ std::span<const unsigned char> given_block(const rule &r, const zunder::plugin_r
 	if (r.options.size() != 2)
 		zu_params->exit_error(2, "--block takes one argument and no other option");
 	if (!parse_hex(r.options[1], block) || block.size() != record.size)
-		zu_params->exit_error(2, "--block for %s \"%s\" needs exactly %u bytes as %u "
-		                      "hexadecimal digits", zunder::kind_word(r.kind), record.name,
-		                      record.size, 2 * record.size);
+		zu_params->exit_error(2,
+				      "--block for %s \"%s\" needs exactly %u bytes as %u "
+				      "hexadecimal digits",
+				      zunder::kind_word(r.kind), record.name, record.size, 2 * record.size);
 	return block;
 }
 
 void write_list_and_save(const zunder::plugin_record &record, uint16_t family,
-                         std::span<const unsigned char> block, bool numeric)
+			 std::span<const unsigned char> block, bool numeric)
 {
 	std::fputs("list", stdout);
 	zunder::print_block(record, family, block, numeric);
@@ -102,7 +102,7 @@ void write_list_and_save(const zunder::plugin_record &record, uint16_t family,
 // What save writes for the block, caught in memory instead of standard
 // output (glibc lets a program point stdout elsewhere for a while).
 std::string saved_text(const zunder::plugin_record &record, uint16_t family,
-                       std::span<const unsigned char> block)
+		       std::span<const unsigned char> block)
 {
 	char *text = nullptr;
 	size_t length = 0;
@@ -169,9 +169,9 @@ bool check_rule(std::span<const char *const> words)
 	recover_point = &recover;
 	if (setjmp(recover) != 0) {
 		recover_point = nullptr;
-		const std::string line = "line " + std::to_string(batch_line) + ": block " +
-		                         hex_text(block) + ", read back refused (" + recovered_message +
-		                         "), save" + saved + "\n";
+		const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
+					 ", read back refused (" + recovered_message + "), save" + saved +
+					 "\n";
 		std::fputs(line.c_str(), stdout);
 		return false;
 	}
@@ -179,13 +179,13 @@ bool check_rule(std::span<const char *const> words)
 	recover_point = nullptr;
 
 	// A block read back may carry bytes that belong to the kernel.
-	const size_t compared = is_block_rule(r) && record.userspace_size != 0 ? record.userspace_size
-	                                                                      : record.size;
+	const size_t compared =
+		is_block_rule(r) && record.userspace_size != 0 ? record.userspace_size : record.size;
 	if (std::equal(block.begin(), block.begin() + compared, state.data.data()))
 		return true;
 	const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
-	                         ", read back " + hex_text({state.data.data(), state.data.size()}) +
-	                         ", save" + saved + "\n";
+				 ", read back " + hex_text({state.data.data(), state.data.size()}) +
+				 ", save" + saved + "\n";
 	std::fputs(line.c_str(), stdout);
 	return false;
 }

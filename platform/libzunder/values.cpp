@@ -111,7 +111,7 @@ bool parse_address(const char *text, uint16_t family, union zu_option_value *out
 	std::memcpy(address, text, address_length);
 	address[address_length] = '\0';
 
-	union zu_option_value value{};
+	union zu_option_value value {};
 	if (inet_pton(af, address, value.host.addr.bytes) != 1)
 		return false;
 	if (slash == nullptr) {

@@ -27,8 +27,7 @@ bool standard_input_closed = false;
 // still buffered belongs to the failed rule and is dropped, so a failed rule
 // never leaves a partial listing behind.  While --check parses a saved text
 // again, the message is kept and the check goes on.
-__attribute__((noreturn, format(printf, 2, 3)))
-void exit_error(int status, const char *format, ...)
+__attribute__((noreturn, format(printf, 2, 3))) void exit_error(int status, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
@@ -77,7 +76,7 @@ const char *rule_file(int argc, char **argv)
 		exit_error(2, "%s takes one argument, FILE or -", argv[1]);
 	if (std::strcmp(argv[2], "-") == 0 && standard_input_closed)
 		exit_error(2, "cannot read standard input: it is closed");
-	setprotoent(1);   // keep the protocol database open for the whole file
+	setprotoent(1); // keep the protocol database open for the whole file
 	return argv[2];
 }
 

@@ -33,8 +33,8 @@ struct plugin_record {
 	std::string loaded_from;
 };
 
-const char *kind_word(clause_kind kind);   // "match" or "target"
-const char *family_word(uint16_t family);  // "IPv4", "IPv6" or "any family"
+const char *kind_word(clause_kind kind);  // "match" or "target"
+const char *family_word(uint16_t family); // "IPv4", "IPv6" or "any family"
 
 // The record for `name` that serves `family`: one registered for that family,
 // else one registered for family 0.  Null when there is none.
@@ -56,8 +56,7 @@ void set_exit_error(exit_error_fn handler);
 
 // The formatted message as one line: bytes below 0x20 and DEL are written
 // as \xHH, so that an echoed input never splits an error over lines.
-std::string one_line_message(const char *format, va_list args)
-	__attribute__((format(printf, 1, 0)));
+std::string one_line_message(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
 
 // The default callback's output: "<program>: <message>\n" on standard error.
 void set_program_name(const char *name);
@@ -66,12 +65,13 @@ void set_program_name(const char *name);
 // its block is caught right after the call that did it.
 class guarded_block {
 public:
-	void reset(size_t size);                    // zero-filled, fresh guards
+	void reset(size_t size); // zero-filled, fresh guards
 	unsigned char *data() { return storage_.data() + guard_size; }
 	const unsigned char *data() const { return storage_.data() + guard_size; }
 	size_t size() const { return size_; }
 	bool guards_intact() const;
 	static constexpr size_t guard_size = 16;
+
 private:
 	std::vector<unsigned char> storage_;
 	size_t size_ = 0;
@@ -88,19 +88,18 @@ struct clause_state {
 // blocks, hands each option to the plug-in in order ("!" before an option
 // negates it), then checks mandatory, `requires` and `exclusive_with`, then
 // runs the final check.  Errors end through exit_error.
-void parse_clause(const plugin_record &record, uint16_t family,
-                  std::span<const char *const> args, clause_state &state);
+void parse_clause(const plugin_record &record, uint16_t family, std::span<const char *const> args,
+		  clause_state &state);
 
 // Writes the listing or saved options of an info block to standard output,
 // through a kernel clause entry built around it.  The block must be exactly
 // `record.size` bytes.  A plug-in that changes the entry is a fatal error.
-void print_block(const plugin_record &record, uint16_t family,
-                 std::span<const unsigned char> block, bool numeric);
-void save_block(const plugin_record &record, uint16_t family,
-                std::span<const unsigned char> block);
+void print_block(const plugin_record &record, uint16_t family, std::span<const unsigned char> block,
+		 bool numeric);
+void save_block(const plugin_record &record, uint16_t family, std::span<const unsigned char> block);
 
 // Value parsers behind zunder_option_parse, exposed for tests and fuzzers.
-bool parse_u32(std::string_view text, uint32_t *out);        // decimal or 0x hex
+bool parse_u32(std::string_view text, uint32_t *out); // decimal or 0x hex
 bool parse_address(const char *text, uint16_t family, union zu_option_value *out);
 bool parse_protocol(const char *text, uint8_t *out);
 

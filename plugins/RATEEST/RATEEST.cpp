@@ -18,12 +18,14 @@ namespace {
 enum option_id : unsigned { opt_name, opt_interval, opt_ewmalog };
 
 constexpr zu_option_entry rateest_options[] = {
-	{.name = "rateest-name", .type = ZU_TYPE_STRING, .id = opt_name,
-	 .flags = ZU_FLAG_MANDATORY | ZU_FLAG_STORE, .store_offset = 0, .store_size = 16},
-	{.name = "rateest-interval", .type = ZU_TYPE_STRING, .id = opt_interval,
-	 .flags = ZU_FLAG_MANDATORY},
-	{.name = "rateest-ewmalog", .type = ZU_TYPE_STRING, .id = opt_ewmalog,
-	 .flags = ZU_FLAG_MANDATORY},
+	{.name = "rateest-name",
+	 .type = ZU_TYPE_STRING,
+	 .id = opt_name,
+	 .flags = ZU_FLAG_MANDATORY | ZU_FLAG_STORE,
+	 .store_offset = 0,
+	 .store_size = 16},
+	{.name = "rateest-interval", .type = ZU_TYPE_STRING, .id = opt_interval, .flags = ZU_FLAG_MANDATORY},
+	{.name = "rateest-ewmalog", .type = ZU_TYPE_STRING, .id = opt_ewmalog, .flags = ZU_FLAG_MANDATORY},
 	{},
 };
 
@@ -35,8 +37,8 @@ constexpr char rateest_help_text[] =
 
 struct rateest_block {
 	char name[16];
-	int8_t interval;         // measurement interval is 2^interval seconds
-	uint8_t ewmalog;         // each new measurement weighs 2^-ewmalog
+	int8_t interval; // measurement interval is 2^interval seconds
+	uint8_t ewmalog; // each new measurement weighs 2^-ewmalog
 	uint8_t reserved[6];
 	uint8_t kernel_owned[8]; // beyond userspace_size
 };
@@ -59,7 +61,7 @@ static_assert(offsetof(rateest_scratch, ewma_us) == 4);
 
 constexpr uint32_t shortest_interval_us = 250000; // code -2
 constexpr int shortest_interval_code = -2;
-constexpr int interval_steps = 5;                 // codes -1 .. 3
+constexpr int interval_steps = 5; // codes -1 .. 3
 constexpr int ewma_search_limit = 31;
 
 struct time_unit {
@@ -68,9 +70,8 @@ struct time_unit {
 };
 
 constexpr time_unit time_units[] = {
-	{"s", 1000000.0}, {"sec", 1000000.0}, {"secs", 1000000.0},
-	{"ms", 1000.0},   {"msec", 1000.0},   {"msecs", 1000.0},
-	{"us", 1.0},      {"usec", 1.0},      {"usecs", 1.0},
+	{"s", 1000000.0},  {"sec", 1000000.0}, {"secs", 1000000.0}, {"ms", 1000.0}, {"msec", 1000.0},
+	{"msecs", 1000.0}, {"us", 1.0},        {"usec", 1.0},       {"usecs", 1.0},
 };
 
 // A number as strtod reads it, then an optional unit; without a unit the
@@ -92,7 +93,7 @@ int rateest_parse_time(const char *text, uint32_t *out)
 			return -1;
 		value *= unit->factor;
 	}
-	if (!(value > 0.0))          // negative, zero or NaN
+	if (!(value > 0.0)) // negative, zero or NaN
 		*out = 0;
 	else if (value >= 4294967295.0)
 		*out = UINT32_MAX;
@@ -210,8 +211,10 @@ void rateest_parse(zu_option_call *call)
 	case opt_name:
 		for (const char *p = call->arg; *p != '\0'; ++p)
 			if (refused_name_byte(*p))
-				zu_params->exit_error(2, "RATEEST: invalid name \"%s\": a name holds no control "
-				                      "characters and none of \" \\ $ `", call->arg);
+				zu_params->exit_error(2,
+						      "RATEEST: invalid name \"%s\": a name holds no control "
+						      "characters and none of \" \\ $ `",
+						      call->arg);
 		break;
 	case opt_interval:
 		if (rateest_parse_time(call->arg, &s.interval_us) != 0)

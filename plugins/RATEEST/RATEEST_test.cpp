@@ -15,13 +15,13 @@ using ztest::rejected_rule;
 const std::vector<std::string> rateest_head = {"-j", "RATEEST"};
 
 std::vector<std::string> options(const std::string &interval, const std::string &ewma,
-                                 const std::string &name = "est1")
+				 const std::string &name = "est1")
 {
 	return {"--rateest-name", name, "--rateest-interval", interval, "--rateest-ewmalog", ewma};
 }
 
 std::vector<std::string> rateest(const std::string &interval, const std::string &ewma,
-                                 const std::string &name = "est1")
+				 const std::string &name = "est1")
 {
 	return ztest::concat(rateest_head, options(interval, ewma, name));
 }
@@ -34,7 +34,7 @@ std::string block_hex(const std::string &name, int interval, unsigned ewmalog)
 	char byte[3];
 	for (size_t i = 0; i < 16; ++i) {
 		std::snprintf(byte, sizeof byte, "%02x",
-		              i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
+			      i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
 		hex += byte;
 	}
 	std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(interval));
@@ -56,9 +56,9 @@ struct coded_clause {
 accepted_rule expected_rule(const coded_clause &c)
 {
 	return {rateest(c.interval, c.ewma), block_hex("est1", c.interval_code, c.ewmalog),
-	        " name est1 interval " + c.listed_interval + " ewmalog " + c.listed_ewma,
-	        " --rateest-name est1 --rateest-interval " + c.listed_interval +
-	            " --rateest-ewmalog " + c.listed_ewma};
+		" name est1 interval " + c.listed_interval + " ewmalog " + c.listed_ewma,
+		" --rateest-name est1 --rateest-interval " + c.listed_interval + " --rateest-ewmalog " +
+			c.listed_ewma};
 }
 
 // Whether the listed averaging time, 2^(interval + ewmalog) s, fits the
@@ -84,7 +84,7 @@ TEST(Rateest, IntervalRaisedToThePowerOfTwoAtOrAboveIt)
 {
 	expect_clauses({
 		{"1s", "4s", 0, 2, "1.0s", "4.0s"},
-		{"1", "64s", -2, 25, "250.0ms", "8388608.0s"},   // a bare number is microseconds
+		{"1", "64s", -2, 25, "250.0ms", "8388608.0s"}, // a bare number is microseconds
 		{"250ms", "64s", -2, 8, "250.0ms", "64.0s"},
 		{"250001us", "64s", -1, 8, "500.0ms", "128.0s"},
 		{"0.3s", "64s", -1, 7, "500.0ms", "64.0s"},
@@ -124,13 +124,13 @@ TEST(Rateest, UnitWordsIgnoreCase)
 {
 	std::vector<ztest::accepted_rule> rules;
 	// 1s as the interval (1 ms or 1000 s would give another code or fail)
-	for (const char *interval : {"1S", "1Sec", "1SECS", "1000mS", "1000msec", "1000MSECS",
-	                             "1000000uS", "1000000usec", "1000000UsEcS", "1000000",
-	                             " +1s", "1e6us", "0x1p0s", "1.0s"})
+	for (const char *interval :
+	     {"1S", "1Sec", "1SECS", "1000mS", "1000msec", "1000MSECS", "1000000uS", "1000000usec",
+	      "1000000UsEcS", "1000000", " +1s", "1e6us", "0x1p0s", "1.0s"})
 		rules.push_back(expected_rule({interval, "4s", 0, 2, "1.0s", "4.0s"}));
 	// 4s as the averaging time (4 ms would be out of range)
-	for (const char *ewma : {"4S", "4sec", "4Secs", "4000ms", "4000MSEC", "4000mSeCs",
-	                         "4000000US", "4000000uSec", "4000000usecs", "4000000"})
+	for (const char *ewma : {"4S", "4sec", "4Secs", "4000ms", "4000MSEC", "4000mSeCs", "4000000US",
+				 "4000000uSec", "4000000usecs", "4000000"})
 		rules.push_back(expected_rule({"1s", ewma, 0, 2, "1.0s", "4.0s"}));
 	EXPECT_TRUE(ztest::accepts_all(rules));
 }
@@ -151,7 +151,7 @@ TEST(Rateest, BadTimesAndFailedChecks)
 		// the interval is checked before the averaging time
 		{rateest("9s", "1us"), too_large},
 		{rateest("1s", "1442695us"), range},
-		{rateest("1s", "1442695.9us"), range},   // truncated, not rounded
+		{rateest("1s", "1442695.9us"), range}, // truncated, not rounded
 		{rateest("1s", "1s"), range},
 		{rateest("1s", "nan"), range},
 		{rateest("1s", "-1s"), range},
@@ -162,8 +162,8 @@ TEST(Rateest, BadTimesAndFailedChecks)
 		// 1us cannot reach 4294967295us before the codes run out
 		{rateest("1", "4294967295"), range},
 		// parse errors come in command-line order
-		{ztest::concat(rateest_head, {"--rateest-name", "e", "--rateest-ewmalog", "x",
-		                              "--rateest-interval", "y"}),
+		{ztest::concat(rateest_head,
+			       {"--rateest-name", "e", "--rateest-ewmalog", "x", "--rateest-interval", "y"}),
 		 "RATEEST: bad ewmalog value \"x\""},
 	};
 	rules.insert(rules.end(), std::begin(checks), std::end(checks));
@@ -195,19 +195,22 @@ TEST(Rateest, HostChecksTheOptions)
 		EXPECT_TRUE(ztest::rejects(rule));
 
 	const std::string fifteen = sixteen.substr(0, 15);
-	EXPECT_TRUE(ztest::accepts({rateest("1s", "4s", fifteen), block_hex(fifteen, 0, 2),
-	                            " name " + fifteen + " interval 1.0s ewmalog 4.0s",
-	                            " --rateest-name " + fifteen +
-	                                " --rateest-interval 1.0s --rateest-ewmalog 4.0s"}));
-	EXPECT_TRUE(ztest::accepts({{"-6", "-j", "RATEEST", "--rateest-name", "v6",
-	                             "--rateest-interval", "1s", "--rateest-ewmalog", "4s"},
-	                            block_hex("v6", 0, 2), " name v6 interval 1.0s ewmalog 4.0s",
-	                            " --rateest-name v6 --rateest-interval 1.0s --rateest-ewmalog 4.0s"}));
+	EXPECT_TRUE(ztest::accepts(
+		{rateest("1s", "4s", fifteen), block_hex(fifteen, 0, 2),
+		 " name " + fifteen + " interval 1.0s ewmalog 4.0s",
+		 " --rateest-name " + fifteen + " --rateest-interval 1.0s --rateest-ewmalog 4.0s"}));
+	EXPECT_TRUE(ztest::accepts({{"-6", "-j", "RATEEST", "--rateest-name", "v6", "--rateest-interval",
+				     "1s", "--rateest-ewmalog", "4s"},
+				    block_hex("v6", 0, 2),
+				    " name v6 interval 1.0s ewmalog 4.0s",
+				    " --rateest-name v6 --rateest-interval 1.0s --rateest-ewmalog 4.0s"}));
 }
 
 // The block a rule gives, run through /bin/sh as a saved rule pasted into
 // a script would be, and through --batch.
-struct read_back { std::string shell, batch; };
+struct read_back {
+	std::string shell, batch;
+};
 
 read_back read_back_blocks(const std::string &saved)
 {
@@ -215,7 +218,7 @@ read_back read_back_blocks(const std::string &saved)
 	ztest::rule_lines lines;
 	// in an empty folder with a file a glob could match, and HOME set
 	const auto shell = ztest::run_shell("cd \"$DIR\" && : >a1 && $ZUNDER -j RATEEST" + saved,
-	                                    {"DIR=" + testing::TempDir(), "HOME=/home-expanded"});
+					    {"DIR=" + testing::TempDir(), "HOME=/home-expanded"});
 	if (shell.status == 0 && shell.err.empty() && ztest::split_rule_output(shell.out, &lines))
 		blocks.shell = lines.block;
 	const std::string file = testing::TempDir() + "/rateest-batch-" + std::to_string(getpid());
@@ -232,7 +235,9 @@ read_back read_back_blocks(const std::string &saved)
 // splits.  Names that need nothing are saved bare.
 TEST(Rateest, SavedNamesReadBackThroughAShellAndTheBatchReader)
 {
-	const struct { std::string name, saved; } cases[] = {
+	const struct {
+		std::string name, saved;
+	} cases[] = {
 		{"est-1_a.b:c+d=e", "est-1_a.b:c+d=e"},
 		{"caf\xc3\xa9", "caf\xc3\xa9"},
 		{"%@,/", "%@,/"},
@@ -258,19 +263,19 @@ TEST(Rateest, SavedNamesReadBackThroughAShellAndTheBatchReader)
 		{"!", "\"!\""},
 	};
 	for (const auto &c : cases) {
-		const std::string saved = " --rateest-name " + c.saved +
-		                          " --rateest-interval 1.0s --rateest-ewmalog 4.0s";
+		const std::string saved =
+			" --rateest-name " + c.saved + " --rateest-interval 1.0s --rateest-ewmalog 4.0s";
 		EXPECT_TRUE(ztest::accepts({rateest("1s", "4s", c.name), block_hex(c.name, 0, 2),
-		                            " name " + c.name + " interval 1.0s ewmalog 4.0s", saved}));
+					    " name " + c.name + " interval 1.0s ewmalog 4.0s", saved}));
 		const read_back blocks = read_back_blocks(saved);
 		EXPECT_EQ(blocks.shell, block_hex(c.name, 0, 2)) << c.name;
 		EXPECT_EQ(blocks.batch, block_hex(c.name, 0, 2)) << c.name;
 	}
 	// a 16-byte name without its NUL is quoted within the field alone
 	EXPECT_TRUE(ztest::shows_block(rateest_head, block_hex("ABCDEFGHIJKLMNO ", 0, 2),
-	                               " name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s",
-	                               " --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s "
-	                               "--rateest-ewmalog 4.0s"));
+				       " name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s",
+				       " --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s "
+				       "--rateest-ewmalog 4.0s"));
 }
 
 // The bytes that stay live in double quotes, as the label map refuses
@@ -279,14 +284,16 @@ TEST(Rateest, SavedNamesReadBackThroughAShellAndTheBatchReader)
 TEST(Rateest, NamesWithBytesNoSavedTextCarriesAreRefused)
 {
 	const std::string why = "\": a name holds no control characters and none of \" \\ $ `";
-	const struct { std::string name, shown; } cases[] = {
-		{"a\"b", "a\"b"}, {"a\\b", "a\\b"}, {"$HOME", "$HOME"}, {"a`id`", "a`id`"},
-		{"a\nb", "a\\x0ab"}, {"a\rb", "a\\x0db"}, {"\t", "\\x09"}, {"\x01", "\\x01"},
-		{"\x1f", "\\x1f"}, {"a\x7f", "a\\x7f"},
+	const struct {
+		std::string name, shown;
+	} cases[] = {
+		{"a\"b", "a\"b"},    {"a\\b", "a\\b"},    {"$HOME", "$HOME"}, {"a`id`", "a`id`"},
+		{"a\nb", "a\\x0ab"}, {"a\rb", "a\\x0db"}, {"\t", "\\x09"},    {"\x01", "\\x01"},
+		{"\x1f", "\\x1f"},   {"a\x7f", "a\\x7f"},
 	};
 	for (const auto &c : cases)
-		EXPECT_TRUE(ztest::rejects({rateest("1s", "4s", c.name),
-		                            "RATEEST: invalid name \"" + c.shown + why}));
+		EXPECT_TRUE(ztest::rejects(
+			{rateest("1s", "4s", c.name), "RATEEST: invalid name \"" + c.shown + why}));
 }
 
 // Blocks read back may hold any byte: listing and saving stay one line each,
@@ -294,19 +301,18 @@ TEST(Rateest, NamesWithBytesNoSavedTextCarriesAreRefused)
 TEST(Rateest, BlocksReadBackWithRefusedBytesListAndSaveOnOneLine)
 {
 	const std::string rest = " --rateest-interval 1.0s --rateest-ewmalog 4.0s";
-	const struct { std::string name, listed, saved; } cases[] = {
-		{"a\nb", "a\\x0ab", "\"a\\x0ab\""},
-		{"\r", "\\x0d", "\"\\x0d\""},
-		{"x\x7f", "x\\x7f", "\"x\\x7f\""},
-		{"a\"b", "a\"b", "\"a\\\"b\""},
-		{"a\\b", "a\\\\b", "\"a\\\\b\""},
-		{"$HOME", "$HOME", "\"\\$HOME\""},
+	const struct {
+		std::string name, listed, saved;
+	} cases[] = {
+		{"a\nb", "a\\x0ab", "\"a\\x0ab\""}, {"\r", "\\x0d", "\"\\x0d\""},
+		{"x\x7f", "x\\x7f", "\"x\\x7f\""},  {"a\"b", "a\"b", "\"a\\\"b\""},
+		{"a\\b", "a\\\\b", "\"a\\\\b\""},   {"$HOME", "$HOME", "\"\\$HOME\""},
 		{"`id`", "`id`", "\"\\`id\\`\""},
 	};
 	for (const auto &c : cases) {
 		EXPECT_TRUE(ztest::shows_block(rateest_head, block_hex(c.name, 0, 2),
-		                               " name " + c.listed + " interval 1.0s ewmalog 4.0s",
-		                               " --rateest-name " + c.saved + rest));
+					       " name " + c.listed + " interval 1.0s ewmalog 4.0s",
+					       " --rateest-name " + c.saved + rest));
 		const read_back blocks = read_back_blocks(" --rateest-name " + c.saved + rest);
 		EXPECT_EQ(blocks.shell, "") << c.listed;
 		EXPECT_EQ(blocks.batch, "") << c.listed;
@@ -315,22 +321,22 @@ TEST(Rateest, BlocksReadBackWithRefusedBytesListAndSaveOnOneLine)
 
 // Shows a block read back; `list` is the listing without the name item,
 // the save is the same items with the option prefix.
-::testing::AssertionResult shows(const std::string &hex, const std::string &name,
-                                 const std::string &interval, const std::string &ewma)
+::testing::AssertionResult shows(const std::string &hex, const std::string &name, const std::string &interval,
+				 const std::string &ewma)
 {
 	return ztest::shows_block(rateest_head, hex,
-	                          " name " + name + " interval " + interval + " ewmalog " + ewma,
-	                          " --rateest-name " + name + " --rateest-interval " + interval +
-	                              " --rateest-ewmalog " + ewma);
+				  " name " + name + " interval " + interval + " ewmalog " + ewma,
+				  " --rateest-name " + name + " --rateest-interval " + interval +
+					  " --rateest-ewmalog " + ewma);
 }
 
 TEST(Rateest, TimeItemsSwitchUnitsAtOneMillisecondAndOneSecond)
 {
 	// Every listed time is 15625 * 2^k us, so 999us, 1000us and 999999us
 	// never occur; these are the nearest listed values on each side.
-	EXPECT_TRUE(shows(block_hex("t", -10, 0), "t", "976us", "976us"));        // 976.5625us
-	EXPECT_TRUE(shows(block_hex("t", -10, 1), "t", "976us", "2.0ms"));        // 1953.125us
-	EXPECT_TRUE(shows(block_hex("t", -16, 0), "t", "15us", "15us"));          // 15.26us
+	EXPECT_TRUE(shows(block_hex("t", -10, 0), "t", "976us", "976us")); // 976.5625us
+	EXPECT_TRUE(shows(block_hex("t", -10, 1), "t", "976us", "2.0ms")); // 1953.125us
+	EXPECT_TRUE(shows(block_hex("t", -16, 0), "t", "15us", "15us"));   // 15.26us
 	EXPECT_TRUE(shows(block_hex("t", -1, 0), "t", "500.0ms", "500.0ms"));
 	EXPECT_TRUE(shows(block_hex("t", -1, 1), "t", "500.0ms", "1.0s"));
 	EXPECT_TRUE(shows(block_hex("t", -2, 2), "t", "250.0ms", "1.0s"));
@@ -350,7 +356,7 @@ TEST(Rateest, BlocksReadBack)
 	EXPECT_TRUE(shows(block_hex("e", 0, 64), "e", "1.0s", "18446744073709551616.0s"));
 	EXPECT_TRUE(shows(block_hex("e", -128, 128), "e", "0us", "1.0s"));
 	EXPECT_TRUE(shows(block_hex("e", 127, 0), "e", "170141183460469231731687303715884105728.0s",
-	                  "170141183460469231731687303715884105728.0s"));
+			  "170141183460469231731687303715884105728.0s"));
 	// a name filling all 16 bytes ends at the field, not at the codes after it
 	EXPECT_TRUE(shows(block_hex("ABCDEFGHIJKLMNOP", 1, 2), "ABCDEFGHIJKLMNOP", "2.0s", "8.0s"));
 	// bytes after the name's NUL, reserved and kernel-owned bytes are not shown
@@ -361,8 +367,9 @@ TEST(Rateest, BlocksReadBack)
 
 	const auto short_block = ztest::zunder(ztest::concat(rateest_head, {"--block", "00"}));
 	EXPECT_EQ(short_block.status, 2);
-	EXPECT_EQ(short_block.err, "zunder: --block for target \"RATEEST\" needs exactly 32 bytes as "
-	                           "64 hexadecimal digits\n");
+	EXPECT_EQ(short_block.err,
+		  "zunder: --block for target \"RATEEST\" needs exactly 32 bytes as "
+		  "64 hexadecimal digits\n");
 }
 
 // The two codes of an accepted rule's block.
@@ -374,10 +381,10 @@ void codes_of(const std::string &block, int *interval, unsigned *ewmalog)
 
 TEST(Rateest, SavedOptionsParseBackIntoTheSameCodes)
 {
-	const char *intervals[] = {"1", "40ms", "100ms", "250ms", "250001us", "300ms", "700ms",
-	                           "1s", "1500ms", "3s", "4s", "5s", "8s"};
-	const char *averaging[] = {"400ms", "1s", "1442696us", "3s", "10s", "100s",
-	                           "1000s", "4000s", "4294967295us"};
+	const char *intervals[] = {"1",  "40ms",   "100ms", "250ms", "250001us", "300ms", "700ms",
+				   "1s", "1500ms", "3s",    "4s",    "5s",       "8s"};
+	const char *averaging[] = {"400ms", "1s",    "1442696us", "3s",          "10s",
+				   "100s",  "1000s", "4000s",     "4294967295us"};
 	int round_tripped = 0, beyond_32_bits = 0;
 	for (const char *interval : intervals)
 		for (const char *ewma : averaging) {
@@ -386,7 +393,7 @@ TEST(Rateest, SavedOptionsParseBackIntoTheSameCodes)
 			ztest::rule_lines a;
 			if (first.status == 2) {
 				EXPECT_EQ(first.err, "zunder: RATEEST: ewmalog value is out of range\n")
-				    << interval << " " << ewma;
+					<< interval << " " << ewma;
 				continue;
 			}
 			ASSERT_EQ(first.status, 0) << first.err;
@@ -398,7 +405,8 @@ TEST(Rateest, SavedOptionsParseBackIntoTheSameCodes)
 				++beyond_32_bits;
 				continue;
 			}
-			const auto second = ztest::zunder(ztest::concat(rateest_head, ztest::split_words(a.save)));
+			const auto second =
+				ztest::zunder(ztest::concat(rateest_head, ztest::split_words(a.save)));
 			ztest::rule_lines b;
 			ASSERT_EQ(second.status, 0) << second.err;
 			ASSERT_TRUE(ztest::split_rule_output(second.out, &b));
@@ -419,20 +427,19 @@ TEST(Rateest, SavedAveragingTimeBeyond32BitsSaturatesWhenParsedAgain)
 	// raised from 100ms to 250ms the saved clause gives ewmalog 14, not 15
 	EXPECT_TRUE(ztest::accepts(expected_rule({"100ms", "4000s", -2, 15, "250.0ms", "8192.0s"})));
 	EXPECT_TRUE(ztest::accepts(expected_rule({"250.0ms", "8192.0s", -2, 14, "250.0ms", "4096.0s"})));
-	EXPECT_TRUE(ztest::accepts(expected_rule({"3", "4294967295us", -2, 30, "250.0ms",
-	                                          "268435456.0s"})));
-	EXPECT_TRUE(ztest::accepts(expected_rule({"250.0ms", "268435456.0s", -2, 14, "250.0ms",
-	                                          "4096.0s"})));
+	EXPECT_TRUE(ztest::accepts(expected_rule({"3", "4294967295us", -2, 30, "250.0ms", "268435456.0s"})));
+	EXPECT_TRUE(ztest::accepts(expected_rule({"250.0ms", "268435456.0s", -2, 14, "250.0ms", "4096.0s"})));
 }
 
 TEST(Rateest, Help)
 {
 	const auto r = ztest::zunder(ztest::concat(rateest_head, {"-h"}));
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.out, "RATEEST target options:\n"
-	                 "  --rateest-name name\t\tRate estimator name\n"
-	                 "  --rateest-interval sec\tRate measurement interval in seconds\n"
-	                 "  --rateest-ewmalog value\tRate measurement averaging time constant\n");
+	EXPECT_EQ(r.out,
+		  "RATEEST target options:\n"
+		  "  --rateest-name name\t\tRate estimator name\n"
+		  "  --rateest-interval sec\tRate measurement interval in seconds\n"
+		  "  --rateest-ewmalog value\tRate measurement averaging time constant\n");
 }
 
 } // namespace

@@ -11,10 +11,18 @@ namespace {
 enum option_id : unsigned { opt_spi, opt_length, opt_reserved };
 
 constexpr zu_option_entry ah_options[] = {
-	{.name = "ahspi", .type = ZU_TYPE_UINT32_RANGE, .id = opt_spi,
-	 .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE, .store_offset = 0, .store_size = 8},
-	{.name = "ahlen", .type = ZU_TYPE_UINT32, .id = opt_length,
-	 .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE, .store_offset = 8, .store_size = 4},
+	{.name = "ahspi",
+	 .type = ZU_TYPE_UINT32_RANGE,
+	 .id = opt_spi,
+	 .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
+	 .store_offset = 0,
+	 .store_size = 8},
+	{.name = "ahlen",
+	 .type = ZU_TYPE_UINT32,
+	 .id = opt_length,
+	 .flags = ZU_FLAG_INVERT | ZU_FLAG_STORE,
+	 .store_offset = 8,
+	 .store_size = 4},
 	{.name = "ahres", .type = ZU_TYPE_NONE, .id = opt_reserved},
 	{},
 };
@@ -101,8 +109,8 @@ void ah_print(const void *, const zu_clause_entry *entry, int)
 			std::printf("%ss:%s%u:%u", "spi", mark, b.spi_min, b.spi_max);
 	}
 	if ((b.invflags & inv_length) || b.length != 0)
-		std::printf("%s%s:%s%u", spi_item ? " " : "", "length",
-		            (b.invflags & inv_length) ? "!" : "", b.length);
+		std::printf("%s%s:%s%u", spi_item ? " " : "", "length", (b.invflags & inv_length) ? "!" : "",
+			    b.length);
 	if (b.check_reserved)
 		std::printf(" reserved");
 	if (b.invflags & ~inv_known)

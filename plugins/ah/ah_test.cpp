@@ -20,8 +20,8 @@ TEST(Ah, AcceptedClauses)
 		{ah({"!", "--ahspi", "100:200", "--ahlen", "24", "--ahres"}),
 		 "64000000c80000001800000001010000", " ah spis:!100:200 length:24 reserved",
 		 " ! --ahspi 100:200 --ahlen 24 --ahres"},
-		{ah({"--ahspi", "0:4294967295", "!", "--ahlen", "0"}),
-		 "00000000ffffffff0000000000020000", " ah length:!0", " ! --ahlen 0"},
+		{ah({"--ahspi", "0:4294967295", "!", "--ahlen", "0"}), "00000000ffffffff0000000000020000",
+		 " ah length:!0", " ! --ahlen 0"},
 		{ah({"!", "--ahspi", "0:4294967295"}), "00000000ffffffff0000000000010000",
 		 " ah spis:!0:4294967295", " ! --ahspi 0:4294967295"},
 		{ah({"--ahspi", "0x10:0X20"}), "10000000200000000000000000000000", " ah spis:16:32",
@@ -39,16 +39,21 @@ TEST(Ah, AcceptedClauses)
 TEST(Ah, HostRejectsBadValues)
 {
 	const rejected_rule rules[] = {
-		{ah({"--ahspi", "abc"}), "ah: option \"--ahspi\": \"abc\" is not a number or a range "
-		                         "\"first:last\" of numbers from 0 to 4294967295"},
-		{ah({"--ahspi", "4294967296"}), "ah: option \"--ahspi\": \"4294967296\" is not a number or "
-		                                "a range \"first:last\" of numbers from 0 to 4294967295"},
-		{ah({"--ahspi", "1:"}), "ah: option \"--ahspi\": \"1:\" is not a number or a range "
-		                        "\"first:last\" of numbers from 0 to 4294967295"},
-		{ah({"--ahspi", "-1"}), "ah: option \"--ahspi\": \"-1\" is not a number or a range "
-		                        "\"first:last\" of numbers from 0 to 4294967295"},
+		{ah({"--ahspi", "abc"}),
+		 "ah: option \"--ahspi\": \"abc\" is not a number or a range "
+		 "\"first:last\" of numbers from 0 to 4294967295"},
+		{ah({"--ahspi", "4294967296"}),
+		 "ah: option \"--ahspi\": \"4294967296\" is not a number or "
+		 "a range \"first:last\" of numbers from 0 to 4294967295"},
+		{ah({"--ahspi", "1:"}),
+		 "ah: option \"--ahspi\": \"1:\" is not a number or a range "
+		 "\"first:last\" of numbers from 0 to 4294967295"},
+		{ah({"--ahspi", "-1"}),
+		 "ah: option \"--ahspi\": \"-1\" is not a number or a range "
+		 "\"first:last\" of numbers from 0 to 4294967295"},
 		{ah({"--ahlen", ""}), "ah: option \"--ahlen\": \"\" is not a number from 0 to 4294967295"},
-		{ah({"--ahlen", " 5"}), "ah: option \"--ahlen\": \" 5\" is not a number from 0 to 4294967295"},
+		{ah({"--ahlen", " 5"}),
+		 "ah: option \"--ahlen\": \" 5\" is not a number from 0 to 4294967295"},
 		{ah({"!", "--ahres"}), "ah: option \"--ahres\" cannot be negated"},
 		{ah({"--ahspi", "1", "--ahspi", "2"}), "ah: option \"--ahspi\" may be given only once"},
 		{ah({"--ahlen"}), "ah: option \"--ahlen\" requires an argument"},
@@ -56,7 +61,7 @@ TEST(Ah, HostRejectsBadValues)
 		{ah({"!"}), "ah: \"!\" must be followed by an option"},
 		{{"-4", "-m", "ah", "--ahspi", "1"},
 		 "no match \"ah\" exists for IPv4 (looked in " + std::string(ZUNDER_PLUGIN_DIR) +
-		     "/libzu_ah.so)"},
+			 "/libzu_ah.so)"},
 	};
 	for (const auto &rule : rules)
 		EXPECT_TRUE(ztest::rejects(rule));
@@ -82,29 +87,31 @@ TEST(Ah, BlocksReadBack)
 {
 	// full range, length 0, check_reserved 1: two blanks before "reserved"
 	EXPECT_TRUE(ztest::shows_block(ah6, "00000000ffffffff0000000001000000", " ah  reserved", " --ahres"));
-	EXPECT_TRUE(ztest::shows_block(ah6, "00000000ffffffff0000000000040000",
-	                               " ah  Unknown invflags: 0x4", ""));
+	EXPECT_TRUE(ztest::shows_block(ah6, "00000000ffffffff0000000000040000", " ah  Unknown invflags: 0x4",
+				       ""));
 	EXPECT_TRUE(ztest::shows_block(ah6, "05000000050000001800000000070000",
-	                               " ah spi:!5 length:!24 Unknown invflags: 0x4",
-	                               " ! --ahspi 5 ! --ahlen 24"));
+				       " ah spi:!5 length:!24 Unknown invflags: 0x4",
+				       " ! --ahspi 5 ! --ahlen 24"));
 	// the zero fill of another host: SPI 0 only
 	EXPECT_TRUE(ztest::shows_block(ah6, "00000000000000000000000000000000", " ah spi:0", " --ahspi 0"));
 
 	const auto short_block = ztest::zunder(ztest::concat(ah6, {"--block", "00"}));
 	EXPECT_EQ(short_block.status, 2);
 	EXPECT_EQ(short_block.out, "");
-	EXPECT_EQ(short_block.err, "zunder: --block for match \"ah\" needs exactly 16 bytes as 32 "
-	                           "hexadecimal digits\n");
+	EXPECT_EQ(short_block.err,
+		  "zunder: --block for match \"ah\" needs exactly 16 bytes as 32 "
+		  "hexadecimal digits\n");
 }
 
 TEST(Ah, Help)
 {
 	const auto r = ztest::zunder(ztest::concat(ah6, {"-h"}));
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.out, "ah match options:\n"
-	                 "[!] --ahspi spi[:spi]          match spi (range)\n"
-	                 "[!] --ahlen length             total length of this header\n"
-	                 " --ahres                       check the reserved field too\n");
+	EXPECT_EQ(r.out,
+		  "ah match options:\n"
+		  "[!] --ahspi spi[:spi]          match spi (range)\n"
+		  "[!] --ahlen length             total length of this header\n"
+		  " --ahres                       check the reserved field too\n");
 }
 
 } // namespace

@@ -15,8 +15,11 @@ namespace {
 enum option_id : unsigned { opt_label, opt_set };
 
 constexpr zu_option_entry connlabel_options[] = {
-	{.name = "label", .type = ZU_TYPE_STRING, .id = opt_label,
-	 .flags = ZU_FLAG_INVERT | ZU_FLAG_MANDATORY, .min = 1},
+	{.name = "label",
+	 .type = ZU_TYPE_STRING,
+	 .id = opt_label,
+	 .flags = ZU_FLAG_INVERT | ZU_FLAG_MANDATORY,
+	 .min = 1},
 	{.name = "set", .type = ZU_TYPE_NONE, .id = opt_set},
 	{},
 };
@@ -29,7 +32,7 @@ constexpr char connlabel_help_text[] =
 struct connlabel_block {
 	uint16_t label_bit;
 	uint16_t label_flags;
-	uint8_t unused[4];    // left as the host's zero fill
+	uint8_t unused[4]; // left as the host's zero fill
 };
 static_assert(sizeof(connlabel_block) == 8);
 static_assert(offsetof(connlabel_block, label_bit) == 0);
@@ -125,8 +128,8 @@ ZU_PLUGIN_CONSTRUCTOR(libzu_connlabel)
 	if (label_map == nullptr) {
 		// The map gives EINVAL for a FIFO, a device or a socket.
 		std::fprintf(stderr, "cannot open connlabel.conf, not registering '%s' match: %s\n",
-		             connlabel_record.name,
-		             errno == EINVAL ? "not a regular file" : std::strerror(errno));
+			     connlabel_record.name,
+			     errno == EINVAL ? "not a regular file" : std::strerror(errno));
 		return;
 	}
 	zunder_register_match(&connlabel_record);

@@ -19,8 +19,9 @@ protected:
 		ASSERT_NE(mkdtemp(pattern), nullptr);
 		dir_ = new std::string(pattern);
 		std::ofstream(*dir_ + "/labels") << "5 blocked\n"
-		                                    "8 \xc3\xa9t\xc3\xa9\n"
-		                                    "9 " << std::string(255, 'm') << "\n";
+						    "8 \xc3\xa9t\xc3\xa9\n"
+						    "9 "
+						 << std::string(255, 'm') << "\n";
 		env_ = new std::vector<std::string>{"PAVANE_CONNLABEL_CONF=" + *dir_ + "/labels"};
 	}
 	static void TearDownTestSuite()
@@ -49,7 +50,7 @@ std::string not_found(const std::string &name)
 
 TEST_F(ConnlabelBadInput, NamesTheMapDoesNotKnow)
 {
-	const std::string overlong(256, 'm');   // one more than the longest name in the file
+	const std::string overlong(256, 'm'); // one more than the longest name in the file
 	const std::string very_long(10000, 'z');
 	expect_rejected({
 		// Only the plain form of a number stands for a bit.

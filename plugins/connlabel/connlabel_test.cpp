@@ -29,11 +29,11 @@ protected:
 		ASSERT_NE(mkdtemp(pattern), nullptr);
 		dir_ = new std::string(pattern);
 		std::ofstream(*dir_ + "/labels") << "# labels for the tests\n"
-		                                    "5 blocked\n"
-		                                    "0\tfirst\n"
-		                                    "127 last\n"
-		                                    "9 Mixed\n"
-		                                    "40 quote'd\n";
+						    "5 blocked\n"
+						    "0\tfirst\n"
+						    "127 last\n"
+						    "9 Mixed\n"
+						    "40 quote'd\n";
 		env_ = new std::vector<std::string>{"PAVANE_CONNLABEL_CONF=" + *dir_ + "/labels"};
 	}
 	static void TearDownTestSuite()
@@ -60,15 +60,17 @@ TEST_F(Connlabel, AcceptedClauses)
 		 " --label \"blocked\""},
 		{connlabel({"!", "--label", "blocked", "--set"}), "0500030000000000",
 		 " connlabel ! 'blocked' set", " ! --label \"blocked\" --set"},
-		{connlabel({"--set", "--label", "blocked"}), "0500020000000000",
-		 " connlabel 'blocked' set", " --label \"blocked\" --set"},
+		{connlabel({"--set", "--label", "blocked"}), "0500020000000000", " connlabel 'blocked' set",
+		 " --label \"blocked\" --set"},
 		{connlabel({"--set", "!", "--label", "blocked"}), "0500030000000000",
 		 " connlabel ! 'blocked' set", " ! --label \"blocked\" --set"},
 		{ztest::concat(connlabel6, {"!", "--label", "blocked"}), "0500010000000000",
 		 " connlabel ! 'blocked'", " ! --label \"blocked\""},
 		// -n lists the number; save keeps the name.
-		{{"-n", "-m", "connlabel", "!", "--label", "blocked", "--set"}, "0500030000000000",
-		 " connlabel ! 5 set", " ! --label \"blocked\" --set"},
+		{{"-n", "-m", "connlabel", "!", "--label", "blocked", "--set"},
+		 "0500030000000000",
+		 " connlabel ! 5 set",
+		 " ! --label \"blocked\" --set"},
 		{connlabel({"--label", "first"}), "0000000000000000", " connlabel 'first'",
 		 " --label \"first\""},
 		{connlabel({"--label", "last", "--set"}), "7f00020000000000", " connlabel 'last' set",
@@ -113,16 +115,11 @@ TEST_F(Connlabel, RejectedClauses)
 TEST_F(Connlabel, SavedOptionsParseBackIntoTheSameBlock)
 {
 	const std::vector<std::string> clauses[] = {
-		{"--label", "blocked"},
-		{"!", "--label", "blocked"},
-		{"--label", "blocked", "--set"},
-		{"!", "--label", "blocked", "--set"},
-		{"--label", "quote'd", "--set"},
-		{"--label", "7"},
-		{"!", "--label", "7"},
-		{"--label", "0"},
-		{"--label", "127", "--set"},
-		{"--set", "!", "--label", "126"},
+		{"--label", "blocked"},          {"!", "--label", "blocked"},
+		{"--label", "blocked", "--set"}, {"!", "--label", "blocked", "--set"},
+		{"--label", "quote'd", "--set"}, {"--label", "7"},
+		{"!", "--label", "7"},           {"--label", "0"},
+		{"--label", "127", "--set"},     {"--set", "!", "--label", "126"},
 	};
 	for (const auto &options : clauses) {
 		EXPECT_TRUE(ztest::round_trips(connlabel4, options, env()));
@@ -133,17 +130,17 @@ TEST_F(Connlabel, SavedOptionsParseBackIntoTheSameBlock)
 TEST_F(Connlabel, BlocksReadBack)
 {
 	EXPECT_TRUE(ztest::shows_block(connlabel4, "0500030000000000", " connlabel ! 'blocked' set",
-	                               " ! --label \"blocked\" --set", env()));
+				       " ! --label \"blocked\" --set", env()));
 	EXPECT_TRUE(ztest::shows_block(connlabel4, "0700020000000000", " connlabel 7 set",
-	                               " --label \"7\" --set", env()));
+				       " --label \"7\" --set", env()));
 	// Bits the label map does not have are still written as numbers.
 	EXPECT_TRUE(ztest::shows_block(connlabel4, "ffff010000000000", " connlabel ! 65535",
-	                               " ! --label \"65535\"", env()));
+				       " ! --label \"65535\"", env()));
 	// Only flag bits 0 and 1 mean anything; the last four bytes are never read.
 	EXPECT_TRUE(ztest::shows_block(connlabel4, "0500fcffffffffff", " connlabel 'blocked'",
-	                               " --label \"blocked\"", env()));
-	EXPECT_TRUE(ztest::shows_block({"-n", "-m", "connlabel"}, "7f00000000000000",
-	                               " connlabel 127", " --label \"last\"", env()));
+				       " --label \"blocked\"", env()));
+	EXPECT_TRUE(ztest::shows_block({"-n", "-m", "connlabel"}, "7f00000000000000", " connlabel 127",
+				       " --label \"last\"", env()));
 }
 
 TEST_F(Connlabel, Help)
@@ -151,16 +148,16 @@ TEST_F(Connlabel, Help)
 	const auto r = ztest::zunder(ztest::concat(connlabel4, {"-h"}), env());
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
-	EXPECT_EQ(r.out, "connlabel match options:\n"
-	                 "[!] --label name     Match if label has been set on connection\n"
-	                 "    --set            Set label on connection\n");
+	EXPECT_EQ(r.out,
+		  "connlabel match options:\n"
+		  "[!] --label name     Match if label has been set on connection\n"
+		  "    --set            Set label on connection\n");
 }
 
 // Without a readable label file the plug-in says why, once, and offers no clause.
 TEST_F(Connlabel, NotRegisteredWithoutALabelFile)
 {
-	const std::string plugin =
-		std::string(ZUNDER_PLUGIN_DIR) + "/libzu_connlabel.so (registers none)";
+	const std::string plugin = std::string(ZUNDER_PLUGIN_DIR) + "/libzu_connlabel.so (registers none)";
 	const struct {
 		std::string file;
 		std::string why;
@@ -178,11 +175,11 @@ TEST_F(Connlabel, NotRegisteredWithoutALabelFile)
 	ASSERT_EQ(mkfifo((dir() + "/fifo").c_str(), 0600), 0);
 	for (const auto &c : cases) {
 		const auto r = ztest::zunder(ztest::concat(c.head, {"--label", "blocked"}),
-		                             {"PAVANE_CONNLABEL_CONF=" + c.file});
+					     {"PAVANE_CONNLABEL_CONF=" + c.file});
 		EXPECT_EQ(r.status, 2) << c.file;
 		EXPECT_EQ(r.out, "") << c.file;
 		EXPECT_EQ(r.err, "cannot open connlabel.conf, not registering 'connlabel' match: " + c.why +
-		                     "\nzunder: no match \"connlabel\" exists for " + c.looked_in + ")\n")
+					 "\nzunder: no match \"connlabel\" exists for " + c.looked_in + ")\n")
 			<< c.file;
 	}
 }

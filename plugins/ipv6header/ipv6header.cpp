@@ -16,7 +16,9 @@ namespace {
 enum option_id : unsigned { opt_header, opt_soft };
 
 constexpr zu_option_entry ipv6header_options[] = {
-	{.name = "header", .type = ZU_TYPE_STRING, .id = opt_header,
+	{.name = "header",
+	 .type = ZU_TYPE_STRING,
+	 .id = opt_header,
 	 .flags = ZU_FLAG_INVERT | ZU_FLAG_MANDATORY},
 	{.name = "soft", .type = ZU_TYPE_NONE, .id = opt_soft},
 	{},
@@ -35,7 +37,7 @@ struct ipv6header_block {
 	uint8_t header_mask;
 	uint8_t invert_flag;
 	uint8_t soft_flag;
-	uint8_t unused[5];      // left as the host's zero fill
+	uint8_t unused[5]; // left as the host's zero fill
 };
 static_assert(sizeof(ipv6header_block) == 8);
 static_assert(offsetof(ipv6header_block, header_mask) == 0);
@@ -61,9 +63,9 @@ struct header_name {
 	uint8_t number;
 };
 constexpr header_name header_names[] = {
-	{"hop-by-hop", 0}, {"protocol", 255}, {"hop", 0}, {"dst", 60}, {"route", 43}, {"frag", 44},
-	{"auth", 51}, {"esp", 50}, {"none", 59}, {"prot", 255}, {"0", 0}, {"60", 60}, {"43", 43},
-	{"44", 44}, {"51", 51}, {"50", 50}, {"59", 59}, {"255", 255},
+	{"hop-by-hop", 0}, {"protocol", 255}, {"hop", 0},   {"dst", 60},   {"route", 43}, {"frag", 44},
+	{"auth", 51},      {"esp", 50},       {"none", 59}, {"prot", 255}, {"0", 0},      {"60", 60},
+	{"43", 43},        {"44", 44},        {"51", 51},   {"50", 50},    {"59", 59},    {"255", 255},
 };
 static_assert(sizeof(header_names) / sizeof(header_names[0]) == 18);
 
@@ -89,7 +91,7 @@ constexpr size_t token_buffer_size = 256;
 [[noreturn]] void unknown_token(const char *token, size_t length)
 {
 	zu_params->exit_error(2, "unknown header `%.*s' specified",
-	                      length > INT_MAX ? INT_MAX : static_cast<int>(length), token);
+			      length > INT_MAX ? INT_MAX : static_cast<int>(length), token);
 }
 
 // The header number of the `length` bytes at `token`: the protocol
@@ -141,7 +143,7 @@ const char *header_label(uint8_t number)
 	for (const auto &row : header_names)
 		if (row.number == number)
 			return row.name;
-	return "";   // unreachable: every header has a built-in name
+	return ""; // unreachable: every header has a built-in name
 }
 
 void print_header_list(uint8_t mask)

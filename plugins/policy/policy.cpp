@@ -13,8 +13,16 @@
 namespace {
 
 enum option_id : unsigned {
-	opt_dir, opt_pol, opt_strict, opt_reqid, opt_spi, opt_proto, opt_mode,
-	opt_tunnel_src, opt_tunnel_dst, opt_next,
+	opt_dir,
+	opt_pol,
+	opt_strict,
+	opt_reqid,
+	opt_spi,
+	opt_proto,
+	opt_mode,
+	opt_tunnel_src,
+	opt_tunnel_dst,
+	opt_next,
 };
 
 constexpr unsigned element_flags = ZU_FLAG_INVERT | ZU_FLAG_MULTI;
@@ -29,7 +37,10 @@ constexpr zu_option_entry policy_options[] = {
 	{.name = "tunnel-dst", .type = ZU_TYPE_HOSTMASK, .id = opt_tunnel_dst, .flags = element_flags},
 	{.name = "proto", .type = ZU_TYPE_PROTOCOL, .id = opt_proto, .flags = element_flags},
 	{.name = "mode", .type = ZU_TYPE_STRING, .id = opt_mode, .flags = element_flags},
-	{.name = "next", .type = ZU_TYPE_NONE, .id = opt_next, .requires_ = 1u << opt_strict,
+	{.name = "next",
+	 .type = ZU_TYPE_NONE,
+	 .id = opt_next,
+	 .requires_ = 1u << opt_strict,
 	 .flags = ZU_FLAG_MULTI},
 	{},
 };
@@ -226,15 +237,18 @@ void policy_final_check(zu_fcheck_call *call)
 	for (unsigned i = 0; i < b.count; ++i) {
 		const policy_element &e = b.elements[i];
 		if ((b.flags & POLICY_STRICT) && !(e.match & ITEM_ALL))
-			zu_params->exit_error(2, "policy match: empty policy element %u. --strict is in "
-			                      "effect, but at least one of reqid, spi, tunnel-src, "
-			                      "tunnel-dst, proto or mode is required.", i);
+			zu_params->exit_error(2,
+					      "policy match: empty policy element %u. --strict is in "
+					      "effect, but at least one of reqid, spi, tunnel-src, "
+					      "tunnel-dst, proto or mode is required.",
+					      i);
 		const bool mode_inverted = e.invert & ITEM_MODE;
 		if ((e.match & (ITEM_TUNNEL_SRC | ITEM_TUNNEL_DST)) &&
 		    ((e.mode == MODE_TRANSPORT && !mode_inverted) ||
 		     (e.mode == MODE_TUNNEL && mode_inverted)))
-			zu_params->exit_error(2, "policy match: --tunnel-src/--tunnel-dst is only valid "
-			                      "in tunnel mode");
+			zu_params->exit_error(2,
+					      "policy match: --tunnel-src/--tunnel-dst is only valid "
+					      "in tunnel mode");
 	}
 }
 
@@ -247,8 +261,8 @@ void policy_emit_header(const char *prefix, uint16_t flags)
 }
 
 // A tunnel address item, with the address-to-text helpers of the family.
-void emit_tunnel(const char *prefix, const char *name, const uint8_t *addr,
-                 const uint8_t *mask, uint16_t family)
+void emit_tunnel(const char *prefix, const char *name, const uint8_t *addr, const uint8_t *mask,
+		 uint16_t family)
 {
 	const char *addr_text, *mask_text;
 	if (family == ZU_FAMILY_IPV6) {
@@ -291,8 +305,8 @@ void policy_emit_element(const char *prefix, const policy_element &e, int numeri
 	if (given(ITEM_MODE)) {
 		std::printf(" %smode ", prefix);
 		std::printf("%s", e.mode == MODE_TRANSPORT ? "transport"
-		                  : e.mode == MODE_TUNNEL  ? "tunnel"
-		                                           : "???");
+				  : e.mode == MODE_TUNNEL  ? "tunnel"
+							   : "???");
 	}
 	if (given(ITEM_TUNNEL_DST))
 		emit_tunnel(prefix, "tunnel-dst", e.tunnel_dst, e.tunnel_dst_mask, family);

@@ -84,13 +84,17 @@ std::vector<std::string> with(const std::vector<std::string> &head, std::vector<
 }
 
 // The worked example: direction out, strict, two elements.
-const std::vector<std::string> two_elements_options = {
-	"--dir", "out", "--strict", "--reqid", "16", "--proto", "esp", "--next", "--spi", "512",
-	"--mode", "tunnel"};
-const block two_elements = block()
-	.flags(dir_out | strict).count(2)
-	.reqid(0, 16).proto(0, 50).match(0, reqid | proto)
-	.spi(1, 512).mode(1, 1).match(1, spi | mode);
+const std::vector<std::string> two_elements_options = {"--dir", "out",     "--strict", "--reqid",
+						       "16",    "--proto", "esp",      "--next",
+						       "--spi", "512",     "--mode",   "tunnel"};
+const block two_elements = block().flags(dir_out | strict)
+				   .count(2)
+				   .reqid(0, 16)
+				   .proto(0, 50)
+				   .match(0, reqid | proto)
+				   .spi(1, 512)
+				   .mode(1, 1)
+				   .match(1, spi | mode);
 const std::string two_elements_save =
 	" --dir out --pol ipsec --strict --reqid 16 --proto esp"
 	" --next --spi 0x200 --mode tunnel";
@@ -109,31 +113,55 @@ struct family_free_rule {
 };
 
 const family_free_rule family_free_rules[] = {
-	{{"--dir", "in"}, block().flags(dir_in).count(1),
-	 " policy match dir in pol ipsec", " --dir in --pol ipsec"},
-	{{"--dir", "in", "--pol", "ipsec"}, block().flags(dir_in).count(1),
-	 " policy match dir in pol ipsec", " --dir in --pol ipsec"},
-	{{"--pol", "none", "--dir", "out"}, block().flags(dir_out | pol_none),
-	 " policy match dir out pol none", " --dir out --pol none"},
+	{{"--dir", "in"},
+	 block().flags(dir_in).count(1),
+	 " policy match dir in pol ipsec",
+	 " --dir in --pol ipsec"},
+	{{"--dir", "in", "--pol", "ipsec"},
+	 block().flags(dir_in).count(1),
+	 " policy match dir in pol ipsec",
+	 " --dir in --pol ipsec"},
+	{{"--pol", "none", "--dir", "out"},
+	 block().flags(dir_out | pol_none),
+	 " policy match dir out pol none",
+	 " --dir out --pol none"},
 	{two_elements_options, two_elements, two_elements_list("esp"), two_elements_save},
 	{{"--dir", "in", "!", "--reqid", "5", "!", "--spi", "0x10", "--proto", "51", "!", "--mode",
 	  "transport"},
-	 block().flags(dir_in).count(1).reqid(0, 5).spi(0, 16).proto(0, 51)
-	     .match(0, reqid | spi | proto | mode).invert(0, reqid | spi | mode),
+	 block().flags(dir_in)
+		 .count(1)
+		 .reqid(0, 5)
+		 .spi(0, 16)
+		 .proto(0, 51)
+		 .match(0, reqid | spi | proto | mode)
+		 .invert(0, reqid | spi | mode),
 	 " policy match dir in pol ipsec ! reqid 5 ! spi 0x10 proto ah ! mode transport",
 	 " --dir in --pol ipsec ! --reqid 5 ! --spi 0x10 --proto ah ! --mode transport"},
 	{{"--dir", "out", "!", "--proto", "108", "--reqid", "4294967295", "--spi", "0"},
-	 block().flags(dir_out).count(1).proto(0, 108).reqid(0, 4294967295u)
-	     .match(0, proto | reqid | spi).invert(0, proto),
+	 block().flags(dir_out)
+		 .count(1)
+		 .proto(0, 108)
+		 .reqid(0, 4294967295u)
+		 .match(0, proto | reqid | spi)
+		 .invert(0, proto),
 	 " policy match dir out pol ipsec reqid 4294967295 spi 0x0 ! proto ipcomp",
 	 " --dir out --pol ipsec --reqid 4294967295 --spi 0x0 ! --proto ipcomp"},
 	// Each item once per element; negation is per element too.
-	{{"--dir", "in", "--strict", "!", "--reqid", "1", "--next", "--reqid", "2", "--next",
-	  "--reqid", "3", "--next", "!", "--spi", "4", "--reqid", "4"},
-	 block().flags(dir_in | strict).count(4)
-	     .reqid(0, 1).match(0, reqid).invert(0, reqid)
-	     .reqid(1, 2).match(1, reqid).reqid(2, 3).match(2, reqid)
-	     .spi(3, 4).reqid(3, 4).match(3, spi | reqid).invert(3, spi),
+	{{"--dir", "in", "--strict", "!", "--reqid", "1", "--next", "--reqid", "2", "--next", "--reqid", "3",
+	  "--next", "!", "--spi", "4", "--reqid", "4"},
+	 block().flags(dir_in | strict)
+		 .count(4)
+		 .reqid(0, 1)
+		 .match(0, reqid)
+		 .invert(0, reqid)
+		 .reqid(1, 2)
+		 .match(1, reqid)
+		 .reqid(2, 3)
+		 .match(2, reqid)
+		 .spi(3, 4)
+		 .reqid(3, 4)
+		 .match(3, spi | reqid)
+		 .invert(3, spi),
 	 " policy match dir in pol ipsec strict [0] ! reqid 1 [1] reqid 2 [2] reqid 3"
 	 " [3] reqid 4 ! spi 0x4",
 	 " --dir in --pol ipsec --strict ! --reqid 1 --next --reqid 2 --next --reqid 3"
@@ -150,38 +178,54 @@ TEST(PolicyParse, ClausesGiveTheirBlockListingAndOptions)
 		// Policy none keeps an element's items in the block but shows none of
 		// them, so this clause alone does not come back from its saved form.
 		EXPECT_TRUE(ztest::accepts({with(head, {"--dir", "in", "--pol", "none", "--reqid", "5"}),
-		                            block().flags(dir_in | pol_none).reqid(0, 5).match(0, reqid),
-		                            " policy match dir in pol none", " --dir in --pol none"}));
+					    block().flags(dir_in | pol_none).reqid(0, 5).match(0, reqid),
+					    " policy match dir in pol none", " --dir in --pol none"}));
 	}
-	EXPECT_TRUE(ztest::accepts({ztest::concat({"-n"}, with(policy4, two_elements_options)),
-	                            two_elements, two_elements_list("50"), two_elements_save}));
+	EXPECT_TRUE(ztest::accepts({ztest::concat({"-n"}, with(policy4, two_elements_options)), two_elements,
+				    two_elements_list("50"), two_elements_save}));
 }
 
 const accepted_rule tunnel_rules[] = {
-	{with(policy4, {"--dir", "in", "--mode", "tunnel", "--tunnel-src", "10.1.2.3/8",
-	                "--tunnel-dst", "192.168.1.1"}),
-	 block().flags(dir_in).count(1).mode(0, 1).match(0, mode | tsrc | tdst)
-	     .tunnel_src(0, "10.0.0.0", "255.0.0.0").tunnel_dst(0, "192.168.1.1", "255.255.255.255"),
+	{with(policy4, {"--dir", "in", "--mode", "tunnel", "--tunnel-src", "10.1.2.3/8", "--tunnel-dst",
+			"192.168.1.1"}),
+	 block().flags(dir_in)
+		 .count(1)
+		 .mode(0, 1)
+		 .match(0, mode | tsrc | tdst)
+		 .tunnel_src(0, "10.0.0.0", "255.0.0.0")
+		 .tunnel_dst(0, "192.168.1.1", "255.255.255.255"),
 	 " policy match dir in pol ipsec mode tunnel tunnel-dst 192.168.1.1 tunnel-src 10.0.0.0/8",
 	 " --dir in --pol ipsec --mode tunnel --tunnel-dst 192.168.1.1 --tunnel-src 10.0.0.0/8"},
-	{with(policy4, {"--dir", "out", "!", "--tunnel-dst", "10.9.0.1/255.0.255.0", "!", "--mode",
-	                "transport"}),
-	 block().flags(dir_out).count(1).match(0, mode | tdst).invert(0, mode | tdst)
-	     .tunnel_dst(0, "10.0.0.0", "255.0.255.0"),
+	{with(policy4,
+	      {"--dir", "out", "!", "--tunnel-dst", "10.9.0.1/255.0.255.0", "!", "--mode", "transport"}),
+	 block().flags(dir_out)
+		 .count(1)
+		 .match(0, mode | tdst)
+		 .invert(0, mode | tdst)
+		 .tunnel_dst(0, "10.0.0.0", "255.0.255.0"),
 	 " policy match dir out pol ipsec ! mode transport ! tunnel-dst 10.0.0.0/255.0.255.0",
 	 " --dir out --pol ipsec ! --mode transport ! --tunnel-dst 10.0.0.0/255.0.255.0"},
-	{with(policy6, {"--dir", "in", "--strict", "--reqid", "1", "--next", "--tunnel-src",
-	                "2001:db8::1/32", "!", "--tunnel-dst", "::1", "--mode", "tunnel"}),
-	 block().flags(dir_in | strict).count(2).reqid(0, 1).match(0, reqid)
-	     .mode(1, 1).match(1, mode | tsrc | tdst).invert(1, tdst)
-	     .tunnel_src(1, "2001:db8::", "ffff:ffff::").tunnel_dst(1, "::1", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"),
+	{with(policy6, {"--dir", "in", "--strict", "--reqid", "1", "--next", "--tunnel-src", "2001:db8::1/32",
+			"!", "--tunnel-dst", "::1", "--mode", "tunnel"}),
+	 block().flags(dir_in | strict)
+		 .count(2)
+		 .reqid(0, 1)
+		 .match(0, reqid)
+		 .mode(1, 1)
+		 .match(1, mode | tsrc | tdst)
+		 .invert(1, tdst)
+		 .tunnel_src(1, "2001:db8::", "ffff:ffff::")
+		 .tunnel_dst(1, "::1", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"),
 	 " policy match dir in pol ipsec strict [0] reqid 1 [1] mode tunnel ! tunnel-dst ::1"
 	 " tunnel-src 2001:db8::/32",
 	 " --dir in --pol ipsec --strict --reqid 1 --next --mode tunnel ! --tunnel-dst ::1"
 	 " --tunnel-src 2001:db8::/32"},
 	{with(policy6, {"--dir", "out", "--tunnel-dst", "fe80::1/ffff::ffff", "--mode", "tunnel"}),
-	 block().flags(dir_out).count(1).mode(0, 1).match(0, mode | tdst)
-	     .tunnel_dst(0, "fe80::1", "ffff::ffff"),
+	 block().flags(dir_out)
+		 .count(1)
+		 .mode(0, 1)
+		 .match(0, mode | tdst)
+		 .tunnel_dst(0, "fe80::1", "ffff::ffff"),
 	 " policy match dir out pol ipsec mode tunnel tunnel-dst fe80::1/ffff::ffff",
 	 " --dir out --pol ipsec --mode tunnel --tunnel-dst fe80::1/ffff::ffff"},
 };
@@ -225,19 +269,22 @@ TEST(PolicyParse, BadOptionsAreRejected)
 		{{"--dir", "in", "!", "--proto", "6"}, "policy match: protocol must be ah/esp/ipcomp"},
 		{{"--dir", "in", "--proto", "0"}, "policy match: protocol must be ah/esp/ipcomp"},
 		{{"--dir", "in", "--proto", "255"}, "policy match: protocol must be ah/esp/ipcomp"},
-		{{"--dir", "in", "--mode", "tunnel", "--mode", "tunnel"}, "policy match: double --mode option"},
+		{{"--dir", "in", "--mode", "tunnel", "--mode", "tunnel"},
+		 "policy match: double --mode option"},
 		{{"--dir", "in", "--mode", "Tunnel"}, "policy match: invalid mode \"Tunnel\""},
 		{{"--dir", "in", "--mode", ""}, "policy match: invalid mode \"\""},
 		{{"--dir", "in", "--mode", "tunnel", "--tunnel-src", "1.2.3.4", "--tunnel-src", "1.2.3.4"},
 		 "policy match: double --tunnel-src option"},
-		{{"--dir", "in", "--mode", "tunnel", "--tunnel-dst", "1.2.3.4", "!", "--tunnel-dst", "1.2.3.5"},
+		{{"--dir", "in", "--mode", "tunnel", "--tunnel-dst", "1.2.3.4", "!", "--tunnel-dst",
+		  "1.2.3.5"},
 		 "policy match: double --tunnel-dst option"},
 		// The fourth --next fails as soon as it is read.
 		{{"--dir", "in", "--strict", "--next", "--next", "--next", "--next", "--bogus"},
 		 "policy match: maximum policy depth reached"},
 		// What the host itself refuses.
 		{{"--dir", "in", "--dir", "in"}, "policy: option \"--dir\" may be given only once"},
-		{{"--dir", "in", "--strict", "--strict"}, "policy: option \"--strict\" may be given only once"},
+		{{"--dir", "in", "--strict", "--strict"},
+		 "policy: option \"--strict\" may be given only once"},
 		{{"!", "--dir", "in"}, "policy: option \"--dir\" cannot be negated"},
 		{{"--dir", "in", "!", "--next"}, "policy: option \"--next\" cannot be negated"},
 		{{"--dir", "in", "--reqid", "1", "--next", "--reqid", "2"},
@@ -252,8 +299,8 @@ TEST(PolicyParse, BadOptionsAreRejected)
 	for (const auto &[options, message] : rules)
 		EXPECT_TRUE(ztest::rejects({with(policy4, options), message}));
 	EXPECT_TRUE(ztest::rejects({with(policy6, {"--dir", "in", "--tunnel-dst", "10.0.0.1"}),
-	                            "policy: option \"--tunnel-dst\": \"10.0.0.1\" is not an IPv6 "
-	                            "address with an optional /mask"}));
+				    "policy: option \"--tunnel-dst\": \"10.0.0.1\" is not an IPv6 "
+				    "address with an optional /mask"}));
 }
 
 const std::string no_dir = "policy match: neither --dir in nor --dir out specified";
@@ -311,39 +358,43 @@ TEST(PolicyFinalCheck, PolicyNoneWithElementsIsRefused)
 	std::memcpy(data + 306, &count, 2);
 	zu_fcheck_call call{data, nullptr, "policy"};
 	EXPECT_EXIT(record->final_check(&call), ::testing::ExitedWithCode(2),
-	            "^zunder: policy match: policy none but policy given\n$");
+		    "^zunder: policy match: policy none but policy given\n$");
 }
 
 TEST(PolicyListing, BlocksReadBack)
 {
 	const std::vector<std::string> numeric4 = {"-4", "-n", "-m", "policy"};
-	EXPECT_TRUE(ztest::shows_block(policy4, two_elements, two_elements_list("esp"),
-	                               two_elements_save));
-	EXPECT_TRUE(ztest::shows_block(policy6, two_elements, two_elements_list("esp"),
-	                               two_elements_save));
-	EXPECT_TRUE(ztest::shows_block(numeric4, two_elements, two_elements_list("50"),
-	                               two_elements_save));
+	EXPECT_TRUE(ztest::shows_block(policy4, two_elements, two_elements_list("esp"), two_elements_save));
+	EXPECT_TRUE(ztest::shows_block(policy6, two_elements, two_elements_list("esp"), two_elements_save));
+	EXPECT_TRUE(ztest::shows_block(numeric4, two_elements, two_elements_list("50"), two_elements_save));
 
 	// Policy none: the header items only.
 	EXPECT_TRUE(ztest::shows_block(policy4, block().flags(dir_in | pol_none),
-	                               " policy match dir in pol none", " --dir in --pol none"));
+				       " policy match dir in pol none", " --dir in --pol none"));
 	// No direction bit reads as out; a mode other than 0 or 1 as "???"; a
 	// protocol the database does not know as its number.
-	EXPECT_TRUE(ztest::shows_block(
-		policy4, block().count(1).mode(0, 7).proto(0, 253).match(0, mode | proto),
-		" policy match dir out pol ipsec proto 253 mode ???",
-		" --dir out --pol ipsec --proto 253 --mode ???"));
+	EXPECT_TRUE(ztest::shows_block(policy4,
+				       block().count(1).mode(0, 7).proto(0, 253).match(0, mode | proto),
+				       " policy match dir out pol ipsec proto 253 mode ???",
+				       " --dir out --pol ipsec --proto 253 --mode ???"));
 	// The destination comes before the source.
 	EXPECT_TRUE(ztest::shows_block(
 		policy6,
-		block().flags(dir_out).count(1).match(0, tsrc | tdst).invert(0, tsrc)
-			.tunnel_src(0, "2001:db8::", "ffff:ffff:ffff::").tunnel_dst(0, "::", "::"),
+		block().flags(dir_out)
+			.count(1)
+			.match(0, tsrc | tdst)
+			.invert(0, tsrc)
+			.tunnel_src(0, "2001:db8::", "ffff:ffff:ffff::")
+			.tunnel_dst(0, "::", "::"),
 		" policy match dir out pol ipsec tunnel-dst ::/0 ! tunnel-src 2001:db8::/48",
 		" --dir out --pol ipsec --tunnel-dst ::/0 ! --tunnel-src 2001:db8::/48"));
 	EXPECT_TRUE(ztest::shows_block(
 		policy4,
-		block().flags(dir_in).count(1).match(0, tsrc | tdst)
-			.tunnel_src(0, "10.0.0.1", "255.255.255.255").tunnel_dst(0, "10.0.0.2", "255.255.0.0"),
+		block().flags(dir_in)
+			.count(1)
+			.match(0, tsrc | tdst)
+			.tunnel_src(0, "10.0.0.1", "255.255.255.255")
+			.tunnel_dst(0, "10.0.0.2", "255.255.0.0"),
 		" policy match dir in pol ipsec tunnel-dst 10.0.0.2/16 tunnel-src 10.0.0.1",
 		" --dir in --pol ipsec --tunnel-dst 10.0.0.2/16 --tunnel-src 10.0.0.1"));
 }
@@ -359,25 +410,24 @@ TEST(PolicyProtocols, NamesFromTheDatabase)
 		uint8_t number;
 		const char *listed;
 	} protocols[] = {
-		{"esp", 50, "esp"},   {"IPSEC-ESP", 50, "esp"},   {"ah", 51, "ah"},
+		{"esp", 50, "esp"},     {"IPSEC-ESP", 50, "esp"},  {"ah", 51, "ah"},
 		{"IPSEC-AH", 51, "ah"}, {"ipcomp", 108, "ipcomp"}, {"IPCOMP", 108, "ipcomp"},
-		{"50", 50, "esp"},    {"108", 108, "ipcomp"},
+		{"50", 50, "esp"},      {"108", 108, "ipcomp"},
 	};
 	for (const auto &p : protocols)
-		EXPECT_TRUE(ztest::accepts(
-			{with(policy4, {"--dir", "in", "--proto", p.text}),
-			 block().flags(dir_in).count(1).proto(0, p.number).match(0, proto),
-			 std::string(" policy match dir in pol ipsec proto ") + p.listed,
-			 std::string(" --dir in --pol ipsec --proto ") + p.listed}));
+		EXPECT_TRUE(ztest::accepts({with(policy4, {"--dir", "in", "--proto", p.text}),
+					    block().flags(dir_in).count(1).proto(0, p.number).match(0, proto),
+					    std::string(" policy match dir in pol ipsec proto ") + p.listed,
+					    std::string(" --dir in --pol ipsec --proto ") + p.listed}));
 	// "sctp" is in most machines' databases but not in the tests' one.
 	EXPECT_TRUE(ztest::rejects({with(policy4, {"--dir", "in", "--proto", "sctp"}),
-	                            "policy: option \"--proto\": unknown protocol \"sctp\""}));
+				    "policy: option \"--proto\": unknown protocol \"sctp\""}));
 	EXPECT_TRUE(ztest::rejects({with(policy4, {"--dir", "in", "--proto", "esp"}),
-	                            "policy: option \"--proto\": unknown protocol \"esp\""},
-	                           ztest::no_protocols));
+				    "policy: option \"--proto\": unknown protocol \"esp\""},
+				   ztest::no_protocols));
 	EXPECT_TRUE(ztest::shows_block(policy4, block().count(1).proto(0, 50).match(0, proto),
-	                               " policy match dir out pol ipsec proto 50",
-	                               " --dir out --pol ipsec --proto 50", ztest::no_protocols));
+				       " policy match dir out pol ipsec proto 50",
+				       " --dir out --pol ipsec --proto 50", ztest::no_protocols));
 }
 
 // Once against the machine's own database: a name parses to its number and
@@ -387,24 +437,26 @@ TEST(PolicyProtocols, MachineDatabase)
 	const protoent *esp = getprotobyname("esp");
 	if (esp == nullptr)
 		GTEST_SKIP() << "this machine has no protocol database (/etc/protocols, Debian package "
-		                "netbase) or it lacks \"esp\"";
+				"netbase) or it lacks \"esp\"";
 	const auto number = static_cast<uint8_t>(esp->p_proto);
 	const std::string name = system_proto_text(number);
 	const auto &env = ztest::system_protocols;
 	EXPECT_TRUE(ztest::accepts({with(policy4, {"--dir", "in", "--proto", "esp"}),
-	                            block().flags(dir_in).count(1).proto(0, number).match(0, proto),
-	                            " policy match dir in pol ipsec proto " + name,
-	                            " --dir in --pol ipsec --proto " + name},
-	                           env));
+				    block().flags(dir_in).count(1).proto(0, number).match(0, proto),
+				    " policy match dir in pol ipsec proto " + name,
+				    " --dir in --pol ipsec --proto " + name},
+				   env));
 	EXPECT_TRUE(ztest::round_trips(policy6, {"--dir", "out", "--proto", "esp"}, env));
 }
 
 TEST(PolicyListing, CountAboveFourShowsFourElements)
 {
-	const std::string list = " policy match dir in pol ipsec strict [0] reqid 1 [1] reqid 2"
-	                         " [2] reqid 3 [3] reqid 4";
-	const std::string save = " --dir in --pol ipsec --strict --reqid 1 --next --reqid 2"
-	                         " --next --reqid 3 --next --reqid 4";
+	const std::string list =
+		" policy match dir in pol ipsec strict [0] reqid 1 [1] reqid 2"
+		" [2] reqid 3 [3] reqid 4";
+	const std::string save =
+		" --dir in --pol ipsec --strict --reqid 1 --next --reqid 2"
+		" --next --reqid 3 --next --reqid 4";
 	for (uint16_t count : {uint16_t{4}, uint16_t{5}, uint16_t{0xffff}}) {
 		block b;
 		b.flags(dir_in | strict).count(count);
@@ -421,20 +473,20 @@ TEST(PolicyHelp, WritesTheHelpText)
 		const auto r = ztest::zunder(with(head, {"-h"}));
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(r.out,
-		          "policy match options:\n"
-		          "  --dir in|out\t\t\tmatch policy applied during decapsulation/\n"
-		          "\t\t\t\tpolicy to be applied during encapsulation\n"
-		          "  --pol none|ipsec\t\tmatch policy\n"
-		          "  --strict \t\t\tmatch entire policy instead of single element\n"
-		          "\t\t\t\tat any position\n"
-		          "These options may be used repeatedly, to describe policy elements:\n"
-		          "[!] --reqid reqid\t\tmatch reqid\n"
-		          "[!] --spi spi\t\t\tmatch SPI\n"
-		          "[!] --proto proto\t\tmatch protocol (ah/esp/ipcomp)\n"
-		          "[!] --mode mode \t\tmatch mode (transport/tunnel)\n"
-		          "[!] --tunnel-src addr/mask\tmatch tunnel source\n"
-		          "[!] --tunnel-dst addr/mask\tmatch tunnel destination\n"
-		          "  --next \t\t\tbegin next element in policy\n");
+			  "policy match options:\n"
+			  "  --dir in|out\t\t\tmatch policy applied during decapsulation/\n"
+			  "\t\t\t\tpolicy to be applied during encapsulation\n"
+			  "  --pol none|ipsec\t\tmatch policy\n"
+			  "  --strict \t\t\tmatch entire policy instead of single element\n"
+			  "\t\t\t\tat any position\n"
+			  "These options may be used repeatedly, to describe policy elements:\n"
+			  "[!] --reqid reqid\t\tmatch reqid\n"
+			  "[!] --spi spi\t\t\tmatch SPI\n"
+			  "[!] --proto proto\t\tmatch protocol (ah/esp/ipcomp)\n"
+			  "[!] --mode mode \t\tmatch mode (transport/tunnel)\n"
+			  "[!] --tunnel-src addr/mask\tmatch tunnel source\n"
+			  "[!] --tunnel-dst addr/mask\tmatch tunnel destination\n"
+			  "  --next \t\t\tbegin next element in policy\n");
 	}
 }
 

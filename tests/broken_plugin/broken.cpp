@@ -25,10 +25,18 @@ void broken_parse(zu_option_call *call)
 	zunder_option_parse(call);
 	auto *data = static_cast<unsigned char *>(call->data);
 	switch (call->entry->id) {
-	case opt_past_end: data[block_size] = 1; break;
-	case opt_before_start: data[-1] = 1; break;
-	case opt_scratch_past_end: static_cast<unsigned char *>(call->udata)[scratch_size] = 1; break;
-	case opt_spoil_listing: data[0] = 0xee; break;
+	case opt_past_end:
+		data[block_size] = 1;
+		break;
+	case opt_before_start:
+		data[-1] = 1;
+		break;
+	case opt_scratch_past_end:
+		static_cast<unsigned char *>(call->udata)[scratch_size] = 1;
+		break;
+	case opt_spoil_listing:
+		data[0] = 0xee;
+		break;
 	}
 }
 
@@ -44,9 +52,16 @@ void broken_print(const void *, const zu_clause_entry *entry, int)
 void broken_save(const void *, const zu_clause_entry *);
 
 constinit zunder_match broken_record = {
-	.version = ZUNDER_VERSION, .name = "broken", .family = ZU_FAMILY_ANY, .size = block_size,
-	.userspace_size = block_size, .print = broken_print, .save = broken_save,
-	.parse = broken_parse, .options = broken_options, .udata_size = scratch_size,
+	.version = ZUNDER_VERSION,
+	.name = "broken",
+	.family = ZU_FAMILY_ANY,
+	.size = block_size,
+	.userspace_size = block_size,
+	.print = broken_print,
+	.save = broken_save,
+	.parse = broken_parse,
+	.options = broken_options,
+	.udata_size = scratch_size,
 };
 
 void broken_save(const void *, const zu_clause_entry *)

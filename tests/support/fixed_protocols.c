@@ -17,8 +17,8 @@ struct protoent *getprotobynumber(int proto)
 }
 
 /* Copies the entry into the caller's buffer as the reentrant forms do. */
-static int copy_entry(const struct protoent *entry, struct protoent *out, char *buffer,
-                      size_t length, struct protoent **result)
+static int copy_entry(const struct protoent *entry, struct protoent *out, char *buffer, size_t length,
+		      struct protoent **result)
 {
 	*result = 0;
 	if (!entry)
@@ -49,13 +49,12 @@ static int copy_entry(const struct protoent *entry, struct protoent *out, char *
 }
 
 int getprotobyname_r(const char *name, struct protoent *out, char *buffer, size_t length,
-                     struct protoent **result)
+		     struct protoent **result)
 {
 	return copy_entry(fixed_protocol_by_name(name), out, buffer, length, result);
 }
 
-int getprotobynumber_r(int proto, struct protoent *out, char *buffer, size_t length,
-                       struct protoent **result)
+int getprotobynumber_r(int proto, struct protoent *out, char *buffer, size_t length, struct protoent **result)
 {
 	return copy_entry(fixed_protocol_by_number(proto), out, buffer, length, result);
 }

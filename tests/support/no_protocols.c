@@ -15,15 +15,14 @@ struct protoent *getprotobynumber(int proto)
 }
 
 int getprotobyname_r(const char *name, struct protoent *out, char *buffer, size_t length,
-                     struct protoent **result)
+		     struct protoent **result)
 {
 	(void)name, (void)out, (void)buffer, (void)length;
 	*result = 0;
 	return 0;
 }
 
-int getprotobynumber_r(int proto, struct protoent *out, char *buffer, size_t length,
-                       struct protoent **result)
+int getprotobynumber_r(int proto, struct protoent *out, char *buffer, size_t length, struct protoent **result)
 {
 	(void)proto, (void)out, (void)buffer, (void)length;
 	*result = 0;

@@ -3,8 +3,10 @@
 
 #include <string.h>
 
-#define ENTRY(name, number, ...)                                        \
-	{ (char *)name, (char *[]){ __VA_ARGS__, 0 }, number }
+#define ENTRY(name, number, ...)                                                                             \
+	{                                                                                                    \
+		(char *)name, (char *[]){__VA_ARGS__, 0}, number                                             \
+	}
 
 static struct protoent table[] = {
 	ENTRY("ip", 0, (char *)"IP"),

@@ -21,8 +21,8 @@ std::string describe(const std::vector<std::string> &args)
 {
 	if (r.status == 0 && r.err.empty())
 		return ::testing::AssertionSuccess();
-	return ::testing::AssertionFailure() << describe(args) << " exited " << r.status
-	                                     << " with stderr: " << r.err;
+	return ::testing::AssertionFailure()
+	       << describe(args) << " exited " << r.status << " with stderr: " << r.err;
 }
 
 } // namespace
@@ -34,8 +34,8 @@ std::string describe(const std::vector<std::string> &args)
 		return ok;
 	rule_lines lines;
 	if (!split_rule_output(r.out, &lines))
-		return ::testing::AssertionFailure() << describe(rule.args)
-		                                     << " wrote unexpected lines:\n" << r.out;
+		return ::testing::AssertionFailure() << describe(rule.args) << " wrote unexpected lines:\n"
+						     << r.out;
 	if ((!rule.block.empty() && lines.block != rule.block) || lines.list != rule.list ||
 	    lines.save != rule.save)
 		return ::testing::AssertionFailure()
@@ -85,7 +85,7 @@ run_result run_batch(const std::string &lines, const std::vector<std::string> &e
 } // namespace
 
 ::testing::AssertionResult accepts_all(const std::vector<accepted_rule> &rules,
-                                       const std::vector<std::string> &env)
+				       const std::vector<std::string> &env)
 {
 	std::string lines, wanted;
 	bool batchable = true;
@@ -102,10 +102,10 @@ run_result run_batch(const std::string &lines, const std::vector<std::string> &e
 			std::string block, list, save;
 			const accepted_rule &rule = rules[i];
 			all_match = std::getline(out, block) && std::getline(out, list) &&
-			            std::getline(out, save) &&
-			            (rule.block.empty() ? block.rfind("block ", 0) == 0
-			                                : block == "block " + rule.block) &&
-			            list == "list" + rule.list && save == "save" + rule.save;
+				    std::getline(out, save) &&
+				    (rule.block.empty() ? block.rfind("block ", 0) == 0
+							: block == "block " + rule.block) &&
+				    list == "list" + rule.list && save == "save" + rule.save;
 		}
 		std::string rest;
 		if (all_match && !std::getline(out, rest))
@@ -126,7 +126,7 @@ run_result run_batch(const std::string &lines, const std::vector<std::string> &e
 }
 
 void expect_rejected(const std::vector<std::string> &head, const std::vector<bad_input> &rows,
-                     const std::vector<std::string> &env)
+		     const std::vector<std::string> &env)
 {
 	for (const bad_input &row : rows)
 		EXPECT_TRUE(rejects({concat(head, row.options), row.message}, env));
@@ -138,14 +138,14 @@ void expect_rejected(const std::vector<std::string> &head, const std::vector<bad
 	const std::string wanted = "zunder: " + rule.message + "\n";
 	if (r.status == 2 && r.out.empty() && r.err == wanted)
 		return ::testing::AssertionSuccess();
-	return ::testing::AssertionFailure() << describe(rule.args) << " exited " << r.status
-	                                     << "\n  stdout: '" << r.out << "'\n  stderr: '" << r.err
-	                                     << "'\n  wanted stderr: '" << wanted << "'";
+	return ::testing::AssertionFailure()
+	       << describe(rule.args) << " exited " << r.status << "\n  stdout: '" << r.out
+	       << "'\n  stderr: '" << r.err << "'\n  wanted stderr: '" << wanted << "'";
 }
 
 ::testing::AssertionResult round_trips(const std::vector<std::string> &head,
-                                       const std::vector<std::string> &options,
-                                       const std::vector<std::string> &env)
+				       const std::vector<std::string> &options,
+				       const std::vector<std::string> &env)
 {
 	const auto first_args = concat(head, options);
 	const run_result first = zunder(first_args, env);
@@ -170,8 +170,8 @@ void expect_rejected(const std::vector<std::string> &head, const std::vector<bad
 }
 
 ::testing::AssertionResult shows_block(const std::vector<std::string> &head, const std::string &hex,
-                                       const std::string &list, const std::string &save,
-                                       const std::vector<std::string> &env)
+				       const std::string &list, const std::string &save,
+				       const std::vector<std::string> &env)
 {
 	const auto args = concat(head, {"--block", hex});
 	const run_result r = zunder(args, env);
@@ -180,8 +180,8 @@ void expect_rejected(const std::vector<std::string> &head, const std::vector<bad
 	const std::string wanted = "list" + list + "\nsave" + save + "\n";
 	if (r.out == wanted)
 		return ::testing::AssertionSuccess();
-	return ::testing::AssertionFailure() << describe(args) << "\n  wrote:  '" << r.out
-	                                     << "'\n  wanted: '" << wanted << "'";
+	return ::testing::AssertionFailure()
+	       << describe(args) << "\n  wrote:  '" << r.out << "'\n  wanted: '" << wanted << "'";
 }
 
 } // namespace ztest

@@ -55,7 +55,7 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
 
 // Runs `path` with `argv` (which may be empty) and the environment changes.
 run_result run_argv(const std::string &path, std::vector<std::string> argv,
-                    const std::vector<std::string> &env)
+		    const std::vector<std::string> &env)
 {
 	std::vector<std::string> envv = make_environment(env);
 	std::vector<char *> argp = pointers(argv), envp = pointers(envv);
@@ -71,7 +71,7 @@ run_result run_argv(const std::string &path, std::vector<std::string> argv,
 		close(err_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[1]);
-		execvpe(path.c_str(), argp.data(), envp.data());   // the emulator is found on PATH
+		execvpe(path.c_str(), argp.data(), envp.data()); // the emulator is found on PATH
 		_exit(127);
 	}
 	close(out_pipe[1]);
@@ -119,7 +119,7 @@ std::vector<std::string> preload(const std::string &file)
 	const std::string variable = ZUNDER_PRELOAD_VARIABLE;
 	const char *asan = std::getenv("ASAN_OPTIONS");
 	return {variable + (variable == "LD_PRELOAD" ? "=" : "=LD_PRELOAD=") + file,
-	        std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+		std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
 }
 
 } // namespace
@@ -148,7 +148,7 @@ run_result run(const run_request &request)
 }
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       const std::vector<std::string> &env)
+		       const std::vector<std::string> &env)
 {
 	return run({program, args, env});
 }
@@ -163,7 +163,7 @@ run_result run_shell(const std::string &script, const std::vector<std::string> &
 	for (const std::string &w : concat(preload(ZUNDER_FIXED_PROTOCOLS), emulator()))
 		words += " " + w;
 	return run_argv("/bin/sh", {"/bin/sh", "-c", script},
-	                concat(env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
+			concat(env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
 }
 
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)

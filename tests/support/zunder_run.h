@@ -7,7 +7,7 @@
 namespace ztest {
 
 struct run_result {
-	int status = -1;          // exit status, or 128 + signal
+	int status = -1; // exit status, or 128 + signal
 	std::string out;
 	std::string err;
 };
@@ -18,8 +18,8 @@ struct run_request {
 	std::string program;
 	std::vector<std::string> args;
 	std::vector<std::string> env;
-	std::string argv0;            // the program's argv[0] if not its path (not under an emulator)
-	bool no_argv = false;         // start it with an empty argument vector (not under an emulator)
+	std::string argv0;    // the program's argv[0] if not its path (not under an emulator)
+	bool no_argv = false; // start it with an empty argument vector (not under an emulator)
 };
 
 // Runs it under the build's emulator when cross-built, and reads what it
@@ -27,7 +27,7 @@ struct run_request {
 run_result run(const run_request &request);
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       const std::vector<std::string> &env = {});
+		       const std::vector<std::string> &env = {});
 
 // The emulator the build's programs run under, with its arguments; empty
 // for a native build.
@@ -52,9 +52,9 @@ extern const std::vector<std::string> no_protocols;
 
 // The three lines of a successful rule: "block HEX", "list...", "save...".
 struct rule_lines {
-	std::string block;        // hex digits only
-	std::string list;         // what print wrote
-	std::string save;         // what save wrote
+	std::string block; // hex digits only
+	std::string list;  // what print wrote
+	std::string save;  // what save wrote
 };
 bool split_rule_output(const std::string &out, rule_lines *lines);
 

@@ -17,49 +17,54 @@ namespace {
 
 const char *program = "rdconnect";
 
-[[noreturn]] void usage() {
-    std::fprintf(stderr,
-                 "usage: %s [-display Xtarvik-display] host[:port]\n"
-                 "Tells Xtarvik to connect to a listening TARVIK viewer on the "
-                 "given host and port\n",
-                 program);
-    std::exit(1);
+[[noreturn]] void usage()
+{
+	std::fprintf(stderr,
+		     "usage: %s [-display Xtarvik-display] host[:port]\n"
+		     "Tells Xtarvik to connect to a listening TARVIK viewer on the "
+		     "given host and port\n",
+		     program);
+	std::exit(1);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
-    // A caller may exec us with an empty argument vector (which newer kernels
-    // turn into a single empty word); keep the built-in name then rather than
-    // printing a null pointer or nothing.
-    if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') program = argv[0];
-    if (argc < 2) usage();
+int main(int argc, char **argv)
+{
+	// A caller may exec us with an empty argument vector (which newer kernels
+	// turn into a single empty word); keep the built-in name then rather than
+	// printing a null pointer or nothing.
+	if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0')
+		program = argv[0];
+	if (argc < 2)
+		usage();
 
-    const char *display_name = nullptr;
-    int i = 1;
-    // Leading options: anything whose second character is 'd' (-d, -dpy,
-    // -display, ...) takes the next argument as the display; a later one wins.
-    for (; i < argc && argv[i][0] == '-'; i += 2) {
-        if (argv[i][1] != 'd' || i + 1 >= argc) usage();
-        display_name = argv[i + 1];
-    }
-    // Exactly one target text must remain; it is passed on unchecked.
-    if (argc - i != 1) usage();
-    const char *target = argv[i];
+	const char *display_name = nullptr;
+	int i = 1;
+	// Leading options: anything whose second character is 'd' (-d, -dpy,
+	// -display, ...) takes the next argument as the display; a later one wins.
+	for (; i < argc && argv[i][0] == '-'; i += 2) {
+		if (argv[i][1] != 'd' || i + 1 >= argc)
+			usage();
+		display_name = argv[i + 1];
+	}
+	// Exactly one target text must remain; it is passed on unchecked.
+	if (argc - i != 1)
+		usage();
+	const char *target = argv[i];
 
-    Display *connection = XOpenDisplay(display_name);
-    if (connection == nullptr) {
-        std::fprintf(stderr, "%s: unable to open display \"%s\"\n", program,
-                     XDisplayName(display_name));
-        return 1;
-    }
+	Display *connection = XOpenDisplay(display_name);
+	if (connection == nullptr) {
+		std::fprintf(stderr, "%s: unable to open display \"%s\"\n", program,
+			     XDisplayName(display_name));
+		return 1;
+	}
 
-    Atom request = XInternAtom(connection, "TARVIK_CONNECT", False);
-    XChangeProperty(connection, DefaultRootWindow(connection), request, XA_STRING, 8,
-                    PropModeReplace,
-                    reinterpret_cast<const unsigned char *>(target),
-                    static_cast<int>(std::strlen(target)));
-    // Closing flushes the request to the server.
-    XCloseDisplay(connection);
-    return 0;
+	Atom request = XInternAtom(connection, "TARVIK_CONNECT", False);
+	XChangeProperty(connection, DefaultRootWindow(connection), request, XA_STRING, 8, PropModeReplace,
+			reinterpret_cast<const unsigned char *>(target),
+			static_cast<int>(std::strlen(target)));
+	// Closing flushes the request to the server.
+	XCloseDisplay(connection);
+	return 0;
 }

@@ -32,8 +32,7 @@ const std::string binary = RDCONNECT_BIN;
 const std::string argv0 = ztest::emulator().empty() ? "rdc-under-test" : binary;
 
 // Runs rdconnect with `args`, with DISPLAY set to `display` or unset.
-run_result run_rdconnect(const std::vector<std::string> &args,
-                         const std::optional<std::string> &display)
+run_result run_rdconnect(const std::vector<std::string> &args, const std::optional<std::string> &display)
 {
 	return ztest::run({binary, args, {display ? "DISPLAY=" + *display : "DISPLAY"}, argv0});
 }
@@ -168,9 +167,9 @@ protected:
 		int format = 0;
 		unsigned long items = 0, after = 0;
 		unsigned char *data = nullptr;
-		const int rc = XGetWindowProperty(connection_, DefaultRootWindow(connection_), atom_, 0,
-		                                  1L << 20, False, AnyPropertyType, &type, &format,
-		                                  &items, &after, &data);
+		const int rc =
+			XGetWindowProperty(connection_, DefaultRootWindow(connection_), atom_, 0, 1L << 20,
+					   False, AnyPropertyType, &type, &format, &items, &after, &data);
 		EXPECT_EQ(rc, Success);
 		std::optional<std::string> value;
 		if (type != None) {
@@ -193,14 +192,14 @@ TEST_F(RdconnectTest, WritesTargetBytesExactly)
 {
 	const std::vector<std::string> targets = {
 		"10.0.0.5:5500",
-		"",   // gives a zero-length property
+		"", // gives a zero-length property
 		"\xc3\xa9 host:1",
 		"viewer.example",
-		std::string(70000, 'x') + ":1",   // beyond a single small request
+		std::string(70000, 'x') + ":1", // beyond a single small request
 	};
 	for (const auto &target : targets) {
-		SCOPED_TRACE("target of " + std::to_string(target.size()) + " bytes: " +
-		             target.substr(0, 20));
+		SCOPED_TRACE("target of " + std::to_string(target.size()) +
+			     " bytes: " + target.substr(0, 20));
 		const run_result r = run_rdconnect({"-display", display_, target}, std::nullopt);
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(r.out, "");
