@@ -162,8 +162,19 @@ void log_run(const run_request &request, const run_result &result)
 	std::string test;
 	if (const auto *info = ::testing::UnitTest::GetInstance()->current_test_info())
 		test = std::string(info->test_suite_name()) + "." + info->name();
-	const std::string line = "{\"test\":" + json(test) + ",\"program\":" + json(request.program) +
-				 ",\"args\":" + json(request.args) + ",\"env\":" + json(request.env) +
+	// A batch or check file is gone once the run is over: its text is kept.
+	std::string input;
+	for (size_t i = 0; i + 1 < request.args.size(); ++i)
+		if (request.args[i] == "--batch" || request.args[i] == "--check")
+			if (std::FILE *file = std::fopen(request.args[i + 1].c_str(), "r")) {
+				char buffer[4096];
+				for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+					input.append(buffer, n);
+				std::fclose(file);
+			}
+	const std::string line = "{\"test\":" + json(test) + ",\"input\":" + json(input) +
+				 ",\"program\":" + json(request.program) + ",\"args\":" + json(request.args) +
+				 ",\"env\":" + json(request.env) +
 				 ",\"status\":" + std::to_string(result.status) +
 				 ",\"out\":" + json(result.out) + ",\"err\":" + json(result.err) + "}\n";
 	if (std::FILE *file = std::fopen(path, "a")) {
