@@ -45,6 +45,22 @@ row help(std::string rule, std::string text, where at)
 	return {row::kind::help, std::move(rule), {}, "", std::move(text), "", at};
 }
 
+std::string block(size_t size, const std::string &pieces)
+{
+	std::string hex(2 * size, '0');
+	std::istringstream stream(pieces);
+	for (std::string piece; stream >> piece;) {
+		const size_t colon = piece.find(':');
+		const size_t at = 2 * std::stoul(piece.substr(0, colon));
+		const std::string bytes = piece.substr(colon + 1);
+		if (colon == std::string::npos || bytes.size() % 2 != 0 || at + bytes.size() > hex.size())
+			ADD_FAILURE() << "bad block piece '" << piece << "'";
+		else
+			hex.replace(at, bytes.size(), bytes);
+	}
+	return hex;
+}
+
 namespace {
 
 // Runs the lines through `zunder --batch FILE`.

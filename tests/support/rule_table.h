@@ -47,6 +47,10 @@ row no(std::string rule, std::string message, where at = where::current());
 row no(words rule, std::string message, where at = where::current());
 row help(std::string rule, std::string text, where at = where::current());
 
+// A block in hex, `size` bytes of zeros but for the pieces: "304:0a 306:02"
+// puts 0a at offset 304 and 02 at 306 (offsets in decimal, bytes in hex).
+std::string block(size_t size, const std::string &pieces);
+
 // Runs every row, with the environment changes `env` for each zunder.
 void check_table(const std::vector<row> &rows, const std::vector<std::string> &env = {});
 
