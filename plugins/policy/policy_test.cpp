@@ -11,24 +11,6 @@ namespace {
 
 using namespace ztest;
 
-// Each row once with -4 and once with -6.
-std::vector<row> both_families(std::vector<row> rows)
-{
-	const size_t n = rows.size();
-	for (size_t i = 0; i < n; ++i) {
-		row copy = rows[i];
-		copy.line.replace(0, 2, "-6");
-		rows.push_back(copy);
-	}
-	return rows;
-}
-
-std::vector<row> operator+(std::vector<row> a, const std::vector<row> &b)
-{
-	a.insert(a.end(), b.begin(), b.end());
-	return a;
-}
-
 const std::string long_word(4000, 'x');
 const std::string no_dir = "policy match: neither --dir in nor --dir out specified";
 const std::string none_strict = "policy match: policy none but --strict given";

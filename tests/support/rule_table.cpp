@@ -45,6 +45,26 @@ row help(std::string rule, std::string text, where at)
 	return {row::kind::help, std::move(rule), {}, "", std::move(text), "", at};
 }
 
+std::vector<row> both_families(std::vector<row> rows)
+{
+	const size_t n = rows.size();
+	for (size_t i = 0; i < n; ++i) {
+		row copy = rows[i];
+		if (copy.line.rfind("-4 ", 0) != 0)
+			ADD_FAILURE_AT(copy.at.file_name(), static_cast<int>(copy.at.line()))
+				<< "not a -4 rule";
+		copy.line.replace(0, 2, "-6");
+		rows.push_back(copy);
+	}
+	return rows;
+}
+
+std::vector<row> operator+(std::vector<row> a, const std::vector<row> &b)
+{
+	a.insert(a.end(), b.begin(), b.end());
+	return a;
+}
+
 std::string block(size_t size, const std::string &pieces)
 {
 	std::string hex(2 * size, '0');

@@ -47,6 +47,11 @@ row no(std::string rule, std::string message, where at = where::current());
 row no(words rule, std::string message, where at = where::current());
 row help(std::string rule, std::string text, where at = where::current());
 
+// Each row as given (its rule starting "-4 "), then each again with "-6 ".
+std::vector<row> both_families(std::vector<row> rows);
+
+std::vector<row> operator+(std::vector<row> a, const std::vector<row> &b);
+
 // A block in hex, `size` bytes of zeros but for the pieces: "304:0a 306:02"
 // puts 0a at offset 304 and 02 at 306 (offsets in decimal, bytes in hex).
 std::string block(size_t size, const std::string &pieces);
