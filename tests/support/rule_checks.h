@@ -27,35 +27,11 @@ struct rejected_rule {
 };
 
 ::testing::AssertionResult accepts(const accepted_rule &rule, const std::vector<std::string> &env = {});
-// Checks every rule as accepts() does, all through one `zunder --batch`
-// process; if the batch fails, each rule runs on its own so that the report
-// names the rules at fault.
-::testing::AssertionResult accepts_all(const std::vector<accepted_rule> &rules,
-				       const std::vector<std::string> &env = {});
 ::testing::AssertionResult rejects(const rejected_rule &rule, const std::vector<std::string> &env = {});
-
-// Parses `args` (everything up to and including the clause name comes
-// first in `head`), then parses the saved options again and requires the
-// same block.
-::testing::AssertionResult round_trips(const std::vector<std::string> &head,
-				       const std::vector<std::string> &options,
-				       const std::vector<std::string> &env = {});
 
 // Lists and saves a block through --block; returns {list, save}.
 ::testing::AssertionResult shows_block(const std::vector<std::string> &head, const std::string &hex,
 				       const std::string &list, const std::string &save,
 				       const std::vector<std::string> &env = {});
-
-// A row of a bad-input table: the options after the clause name, and the
-// exact message.
-struct bad_input {
-	std::vector<std::string> options;
-	std::string message;
-};
-
-// Every row, after `head` (everything up to and including the clause name),
-// must be rejected as rejects() checks.
-void expect_rejected(const std::vector<std::string> &head, const std::vector<bad_input> &rows,
-		     const std::vector<std::string> &env = {});
 
 } // namespace ztest

@@ -251,38 +251,6 @@ bool split_rule_output(const std::string &out, rule_lines *lines)
 	return true;
 }
 
-std::vector<std::string> split_words(const std::string &text)
-{
-	std::vector<std::string> words;
-	std::string word;
-	bool in_word = false, quoted = false;
-	for (size_t i = 0; i < text.size(); ++i) {
-		char c = text[i];
-		if (quoted) {
-			if (c == '\\' && i + 1 < text.size())
-				word += text[++i];
-			else if (c == '"')
-				quoted = false;
-			else
-				word += c;
-		} else if (c == ' ' || c == '\t') {
-			if (in_word)
-				words.push_back(word);
-			word.clear();
-			in_word = false;
-		} else {
-			in_word = true;
-			if (c == '"')
-				quoted = true;
-			else
-				word += c;
-		}
-	}
-	if (in_word)
-		words.push_back(word);
-	return words;
-}
-
 std::string escaped(const std::string &text)
 {
 	std::string result;
