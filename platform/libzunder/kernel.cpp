@@ -48,6 +48,16 @@ struct ipv6_tables {
 };
 
 constexpr char table_name[] = "filter";
+
+// Entries and their parts start at multiples of the generic alignment, as
+// XT_ALIGN computes it; that macro uses `typeof` in some versions of the
+// headers, which C++ does not have.
+constexpr size_t aligned(size_t size)
+{
+	constexpr size_t alignment = alignof(_xt_align);
+	return (size + alignment - 1) & ~(alignment - 1);
+}
+
 constexpr int accept_verdict = -NF_ACCEPT - 1;
 
 std::string reason()
@@ -82,7 +92,7 @@ void append(std::vector<unsigned char> &bytes, const void *data, size_t size)
 // zeros up to the alignment.
 std::vector<unsigned char> clause_bytes(const clause &c)
 {
-	std::vector<unsigned char> bytes(XT_ALIGN(sizeof(xt_entry_match) + c.block.size()));
+	std::vector<unsigned char> bytes(aligned(sizeof(xt_entry_match) + c.block.size()));
 	if (c.kind == zunder::clause_kind::match) {
 		xt_entry_match header{};
 		header.u.user.match_size = static_cast<uint16_t>(bytes.size());
@@ -103,7 +113,7 @@ std::vector<unsigned char> clause_bytes(const clause &c)
 std::vector<unsigned char> standard_target(int verdict)
 {
 	xt_standard_target target{};
-	std::vector<unsigned char> bytes(XT_ALIGN(sizeof target));
+	std::vector<unsigned char> bytes(aligned(sizeof target));
 	target.target.u.user.target_size = static_cast<uint16_t>(bytes.size());
 	target.verdict = verdict; // the empty name is the standard target's
 	std::memcpy(bytes.data(), &target, sizeof target);
@@ -113,7 +123,7 @@ std::vector<unsigned char> standard_target(int verdict)
 std::vector<unsigned char> error_target()
 {
 	xt_error_target target{};
-	std::vector<unsigned char> bytes(XT_ALIGN(sizeof target));
+	std::vector<unsigned char> bytes(aligned(sizeof target));
 	target.target.u.user.target_size = static_cast<uint16_t>(bytes.size());
 	std::snprintf(target.target.u.user.name, sizeof target.target.u.user.name, "%s", XT_ERROR_TARGET);
 	std::snprintf(target.errorname, sizeof target.errorname, "%s", XT_ERROR_TARGET);
