@@ -143,19 +143,6 @@ kernel::failure kernel_copy(const zunder::plugin_record &record, const rule &r,
 	return f;
 }
 
-// Writes the "kernel" line and gives the kernel's copy, or ends the command
-// with the kernel's answer.
-std::span<const unsigned char> written_kernel_copy(const zunder::plugin_record &record, const rule &r,
-						   std::span<const unsigned char> block)
-{
-	static std::vector<unsigned char> copy;
-	if (const kernel::failure f = kernel_copy(record, r, block, copy))
-		zu_params->exit_error(2, "%s", f.message.c_str());
-	const std::string line = "kernel " + hex_text({copy.data(), returned_size(record)}) + "\n";
-	std::fputs(line.c_str(), stdout);
-	return copy;
-}
-
 } // namespace
 
 void run_rule(std::span<const char *const> words)
@@ -168,17 +155,23 @@ void run_rule(std::span<const char *const> words)
 	}
 	const zunder::plugin_record &record = load_clause(r, false);
 	std::span<const unsigned char> block;
+	std::string lines; // written once the kernel, if asked, took the block
 	if (is_block_rule(r)) {
 		block = given_block(r, record);
 	} else {
 		static zunder::clause_state state;
 		zunder::parse_clause(record, r.family, r.options, state);
 		block = {state.data.data(), state.data.size()};
-		const std::string line = "block " + hex_text(block) + "\n";
-		std::fputs(line.c_str(), stdout);
+		lines = "block " + hex_text(block) + "\n";
 	}
-	if (through_kernel)
-		block = written_kernel_copy(record, r, block);
+	if (through_kernel) {
+		static std::vector<unsigned char> copy;
+		if (const kernel::failure f = kernel_copy(record, r, block, copy))
+			zu_params->exit_error(2, "%s", f.message.c_str());
+		block = copy;
+		lines += "kernel " + hex_text(block.first(returned_size(record))) + "\n";
+	}
+	std::fputs(lines.c_str(), stdout);
 	write_list_and_save(record, r.family, block, r.numeric);
 }
 
