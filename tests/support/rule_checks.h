@@ -27,6 +27,26 @@ struct rejected_rule {
 };
 
 ::testing::AssertionResult accepts(const accepted_rule &rule, const std::vector<std::string> &env = {});
+// An accepted rule as a batch line that reads back into its words, its
+// clause, and what it lists and saves.
+struct given_row {
+	std::string line;
+	std::string clause;
+	std::string list;
+	std::string save;
+};
+
+// The accepted rules through `zunder --kernel --batch`: each must come back
+// from the kernel with its block and list and save the same; on failure
+// `failed` is the index of the first rule at fault (or the size).  A machine
+// that cannot judge rules skips this, saying why once.
+::testing::AssertionResult kernel_gives_back(const std::vector<given_row> &rules,
+					     const std::vector<std::string> &env, size_t *failed);
+
+// With ZUNDER_ROWS_DIR set, appends the rules to $ZUNDER_ROWS_DIR/<clause>.rules
+// (the format is described where it is written).
+void append_rows(const std::vector<given_row> &rules, const std::vector<std::string> &env);
+
 ::testing::AssertionResult rejects(const rejected_rule &rule, const std::vector<std::string> &env = {});
 
 // Lists and saves a block through --block; returns {list, save}.

@@ -1,5 +1,7 @@
 #include "rule_table.h"
 
+#include "rule_checks.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -221,6 +223,25 @@ void check_table(const std::vector<row> &rows, const std::vector<std::string> &e
 		if (r.what == row::kind::accepted || r.what == row::kind::kept || r.what == row::kind::shown)
 			listing.push_back(&r);
 	const std::vector<output> outputs = run_listing_rows(listing, env);
+
+	// Accepted rows are recorded for replaying elsewhere, and go through the
+	// kernel where the machine allows.
+	std::vector<given_row> given;
+	std::vector<const row *> given_from;
+	for (const row *r : listing) {
+		if (r->what == row::kind::shown || r->line.empty())
+			continue;
+		const std::string head = head_of(*r);
+		given.push_back({r->line, head.substr(head.rfind(' ') + 1), r->list, r->save});
+		given_from.push_back(r);
+	}
+	append_rows(given, env);
+	size_t failed = 0;
+	if (const auto kernel =
+		    given.empty() ? ::testing::AssertionSuccess() : kernel_gives_back(given, env, &failed);
+	    !kernel)
+		fail(failed < given_from.size() ? *given_from[failed] : *given_from.front(),
+		     kernel.message());
 
 	// The saved text of each accepted rule, read back by the product's own
 	// batch reader, must give the same block, listing and saved text.
