@@ -1,4 +1,5 @@
 #include "rule_checks.h"
+#include "row_record.h"
 
 #include <unistd.h>
 
@@ -42,6 +43,7 @@ std::string describe(const std::vector<std::string> &args)
 		       << describe(rule.args) << "\n  wrote block '" << lines.block << "' list '"
 		       << lines.list << "' save '" << lines.save << "'\n  wanted block '" << rule.block
 		       << "' list '" << rule.list << "' save '" << rule.save << "'";
+	record_row("", rule.args);
 	return ::testing::AssertionSuccess();
 }
 
@@ -108,8 +110,11 @@ run_result run_batch(const std::string &lines, const std::vector<std::string> &e
 				    list == "list" + rule.list && save == "save" + rule.save;
 		}
 		std::string rest;
-		if (all_match && !std::getline(out, rest))
+		if (all_match && !std::getline(out, rest)) {
+			for (const accepted_rule &rule : rules)
+				record_row("", rule.args);
 			return ::testing::AssertionSuccess();
+		}
 	}
 	// Slow, but it says which rules are at fault.
 	::testing::AssertionResult result = ::testing::AssertionSuccess();
