@@ -167,7 +167,7 @@ clause &prepared(clause &c)
 		c.null.final_check = ops.final_check;
 	zunder::clause_state state;
 	zunder::parse_clause(c.real, c.family, c.args, state);
-	c.block.assign(state.data.data(), state.data.data() + state.data.size());
+	c.block.assign(state.info.data(), state.info.data() + state.info.size());
 	c.print_text = captured([&] { zunder::print_block(c.real, c.family, c.block, false); });
 	c.save_text = captured([&] { zunder::save_block(c.real, c.family, c.block); });
 	c.ready = true;

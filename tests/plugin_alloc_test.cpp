@@ -180,8 +180,8 @@ TEST(plugin_alloc_test, no_operation_allocates)
 		allocations = 0;
 		zunder::parse_clause(counted, r.family, args, state);
 		EXPECT_EQ(allocations, 0u) << "parse and final check of " << r.text;
-		const std::vector<unsigned char> block(state.data.data(),
-						       state.data.data() + state.data.size());
+		const std::vector<unsigned char> block(state.info.data(),
+						       state.info.data() + state.info.size());
 		FILE *saved = stdout;
 		stdout = devnull;
 		for (const bool numeric : {false, true}) {

@@ -136,9 +136,9 @@ void run_rule(std::span<const char *const> words)
 	}
 	static zunder::clause_state state;
 	zunder::parse_clause(record, r.family, r.options, state);
-	const std::string line = "block " + hex_text({state.data.data(), state.data.size()}) + "\n";
+	const std::string line = "block " + hex_text({state.info.data(), state.info.size()}) + "\n";
 	std::fputs(line.c_str(), stdout);
-	write_list_and_save(record, r.family, {state.data.data(), state.data.size()}, r.numeric);
+	write_list_and_save(record, r.family, {state.info.data(), state.info.size()}, r.numeric);
 }
 
 bool check_rule(std::span<const char *const> words)
@@ -154,7 +154,7 @@ bool check_rule(std::span<const char *const> words)
 		block.assign(given.begin(), given.end());
 	} else {
 		zunder::parse_clause(record, r.family, r.options, state);
-		block.assign(state.data.data(), state.data.data() + state.data.size());
+		block.assign(state.info.data(), state.info.data() + state.info.size());
 	}
 	const std::string saved = saved_text(record, r.family, block);
 
@@ -181,10 +181,10 @@ bool check_rule(std::span<const char *const> words)
 	// A block read back may carry bytes that belong to the kernel.
 	const size_t compared =
 		is_block_rule(r) && record.userspace_size != 0 ? record.userspace_size : record.size;
-	if (std::equal(block.begin(), block.begin() + compared, state.data.data()))
+	if (std::equal(block.begin(), block.begin() + compared, state.info.data()))
 		return true;
 	const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
-				 ", read back " + hex_text({state.data.data(), state.data.size()}) +
+				 ", read back " + hex_text({state.info.data(), state.info.size()}) +
 				 ", save" + saved + "\n";
 	std::fputs(line.c_str(), stdout);
 	return false;

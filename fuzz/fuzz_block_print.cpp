@@ -1,4 +1,4 @@
-// Arbitrary bytes as the info block the kernel hands back, listed (numeric
+// Arbitrary bytes as the info block the kernel hands back, printed (numeric
 // and not) and saved by every clause of every plug-in, for each family the
 // clause serves.  The input is cut or zero-padded to the clause's size.
 #include "fuzz_support.h"
@@ -12,18 +12,18 @@ namespace {
 constexpr size_t max_block = 4096;
 unsigned char block[max_block];
 
-void show(const zunder::plugin_record &record, uint16_t family, size_t size)
+void print(const zunder::plugin_record &record, uint16_t family, size_t size)
 {
 	const std::span<const unsigned char> bytes{block, size};
-	bool shown;
-	FUZZ_GUARDED(shown, zunder::print_block(record, family, bytes, false));
-	if (!shown)
+	bool printed;
+	FUZZ_GUARDED(printed, zunder::print_block(record, family, bytes, false));
+	if (!printed)
 		fuzz::finding(fuzz::last_message);
-	FUZZ_GUARDED(shown, zunder::print_block(record, family, bytes, true));
-	if (!shown)
+	FUZZ_GUARDED(printed, zunder::print_block(record, family, bytes, true));
+	if (!printed)
 		fuzz::finding(fuzz::last_message);
-	FUZZ_GUARDED(shown, zunder::save_block(record, family, bytes));
-	if (!shown)
+	FUZZ_GUARDED(printed, zunder::save_block(record, family, bytes));
+	if (!printed)
 		fuzz::finding(fuzz::last_message);
 }
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		if (taken != 0)
 			std::memcpy(block, data, taken);
 		// Family-independent clauses appear twice in the list, once per family.
-		show(record, fuzz::clauses[i].family, record.size);
+		print(record, fuzz::clauses[i].family, record.size);
 	}
 	return 0;
 }
