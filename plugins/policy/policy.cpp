@@ -316,7 +316,7 @@ void policy_emit_element(const char *prefix, const policy_element &e, int numeri
 
 // The number of elements to write.  Only a corrupted block can claim more
 // than the block holds; it is written as if it held exactly that many.
-unsigned shown_elements(const policy_block &b)
+unsigned printed_elements(const policy_block &b)
 {
 	return b.count > policy_max_elements ? policy_max_elements : b.count;
 }
@@ -326,7 +326,7 @@ void print_block(const zu_clause_entry *entry, int numeric, uint16_t family)
 	const auto &b = info_block<policy_block>(entry);
 	std::printf(" policy match");
 	policy_emit_header("", b.flags);
-	const unsigned count = shown_elements(b);
+	const unsigned count = printed_elements(b);
 	for (unsigned i = 0; i < count; ++i) {
 		if (count > 1)
 			std::printf(" [%u]", i);
@@ -338,7 +338,7 @@ void save_block(const zu_clause_entry *entry, uint16_t family)
 {
 	const auto &b = info_block<policy_block>(entry);
 	policy_emit_header("--", b.flags);
-	const unsigned count = shown_elements(b);
+	const unsigned count = printed_elements(b);
 	for (unsigned i = 0; i < count; ++i) {
 		policy_emit_element("--", b.elements[i], 0, family);
 		if (i + 1 < count)
