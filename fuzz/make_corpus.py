@@ -86,7 +86,11 @@ def blocks_of(lines):
 
 
 rows = rows_from_tests()
-lines = sorted({line for f in sorted(rows.glob("*.rules")) for line in f.read_text(errors="surrogateescape").splitlines()})
+# Only the clauses of the build's plug-ins (the command tests also run a
+# faulty plug-in of their own).
+served = [f for f in sorted(rows.glob("*.rules"))
+          if any((build / "lib" / f"{prefix}_{f.stem}.so").exists() for prefix in ("libzu", "libqeb"))]
+lines = sorted({line for f in served for line in f.read_text(errors="surrogateescape").splitlines()})
 shutil.rmtree(rows)
 clause_seeds = [clause_seed(batch_words(line)) for line in lines]
 names = sorted({seed[1 : seed.index(b"\0")] for seed in clause_seeds})
