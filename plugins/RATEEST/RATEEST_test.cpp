@@ -272,10 +272,10 @@ TEST(Rateest, SavedNamesReadBackThroughAShellAndTheBatchReader)
 		EXPECT_EQ(blocks.batch, block_hex(c.name, 0, 2)) << c.name;
 	}
 	// a 16-byte name without its NUL is quoted within the field alone
-	EXPECT_TRUE(ztest::shows_block(rateest_head, block_hex("ABCDEFGHIJKLMNO ", 0, 2),
-				       " name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s",
-				       " --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s "
-				       "--rateest-ewmalog 4.0s"));
+	EXPECT_TRUE(ztest::prints_block(rateest_head, block_hex("ABCDEFGHIJKLMNO ", 0, 2),
+					" name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s",
+					" --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s "
+					"--rateest-ewmalog 4.0s"));
 }
 
 // The bytes that stay live in double quotes, as the label map refuses
@@ -310,60 +310,60 @@ TEST(Rateest, BlocksReadBackWithRefusedBytesListAndSaveOnOneLine)
 		{"`id`", "`id`", "\"\\`id\\`\""},
 	};
 	for (const auto &c : cases) {
-		EXPECT_TRUE(ztest::shows_block(rateest_head, block_hex(c.name, 0, 2),
-					       " name " + c.listed + " interval 1.0s ewmalog 4.0s",
-					       " --rateest-name " + c.saved + rest));
+		EXPECT_TRUE(ztest::prints_block(rateest_head, block_hex(c.name, 0, 2),
+						" name " + c.listed + " interval 1.0s ewmalog 4.0s",
+						" --rateest-name " + c.saved + rest));
 		const read_back blocks = read_back_blocks(" --rateest-name " + c.saved + rest);
 		EXPECT_EQ(blocks.shell, "") << c.listed;
 		EXPECT_EQ(blocks.batch, "") << c.listed;
 	}
 }
 
-// Shows a block read back; `list` is the listing without the name item,
+// Prints a block read back; `list` is the listing without the name item,
 // the save is the same items with the option prefix.
-::testing::AssertionResult shows(const std::string &hex, const std::string &name, const std::string &interval,
-				 const std::string &ewma)
+::testing::AssertionResult prints(const std::string &hex, const std::string &name,
+				  const std::string &interval, const std::string &ewma)
 {
-	return ztest::shows_block(rateest_head, hex,
-				  " name " + name + " interval " + interval + " ewmalog " + ewma,
-				  " --rateest-name " + name + " --rateest-interval " + interval +
-					  " --rateest-ewmalog " + ewma);
+	return ztest::prints_block(rateest_head, hex,
+				   " name " + name + " interval " + interval + " ewmalog " + ewma,
+				   " --rateest-name " + name + " --rateest-interval " + interval +
+					   " --rateest-ewmalog " + ewma);
 }
 
 TEST(Rateest, TimeItemsSwitchUnitsAtOneMillisecondAndOneSecond)
 {
 	// Every listed time is 15625 * 2^k us, so 999us, 1000us and 999999us
 	// never occur; these are the nearest listed values on each side.
-	EXPECT_TRUE(shows(block_hex("t", -10, 0), "t", "976us", "976us")); // 976.5625us
-	EXPECT_TRUE(shows(block_hex("t", -10, 1), "t", "976us", "2.0ms")); // 1953.125us
-	EXPECT_TRUE(shows(block_hex("t", -16, 0), "t", "15us", "15us"));   // 15.26us
-	EXPECT_TRUE(shows(block_hex("t", -1, 0), "t", "500.0ms", "500.0ms"));
-	EXPECT_TRUE(shows(block_hex("t", -1, 1), "t", "500.0ms", "1.0s"));
-	EXPECT_TRUE(shows(block_hex("t", -2, 2), "t", "250.0ms", "1.0s"));
+	EXPECT_TRUE(prints(block_hex("t", -10, 0), "t", "976us", "976us")); // 976.5625us
+	EXPECT_TRUE(prints(block_hex("t", -10, 1), "t", "976us", "2.0ms")); // 1953.125us
+	EXPECT_TRUE(prints(block_hex("t", -16, 0), "t", "15us", "15us"));   // 15.26us
+	EXPECT_TRUE(prints(block_hex("t", -1, 0), "t", "500.0ms", "500.0ms"));
+	EXPECT_TRUE(prints(block_hex("t", -1, 1), "t", "500.0ms", "1.0s"));
+	EXPECT_TRUE(prints(block_hex("t", -2, 2), "t", "250.0ms", "1.0s"));
 }
 
 TEST(Rateest, BlocksReadBack)
 {
 	// the averaging time is not cut to 32 bits: 250000 << 30 would wrap to 0
-	EXPECT_TRUE(shows(block_hex("e", -2, 30), "e", "250.0ms", "268435456.0s"));
-	EXPECT_TRUE(shows(block_hex("e", -2, 15), "e", "250.0ms", "8192.0s"));
-	EXPECT_TRUE(shows(block_hex("e", -2, 14), "e", "250.0ms", "4096.0s"));
-	EXPECT_TRUE(shows(block_hex("e", 3, 30), "e", "8.0s", "8589934592.0s"));
+	EXPECT_TRUE(prints(block_hex("e", -2, 30), "e", "250.0ms", "268435456.0s"));
+	EXPECT_TRUE(prints(block_hex("e", -2, 15), "e", "250.0ms", "8192.0s"));
+	EXPECT_TRUE(prints(block_hex("e", -2, 14), "e", "250.0ms", "4096.0s"));
+	EXPECT_TRUE(prints(block_hex("e", 3, 30), "e", "8.0s", "8589934592.0s"));
 	// codes this plug-in never writes list their exact times
-	EXPECT_TRUE(shows(block_hex("e", 0, 0), "e", "1.0s", "1.0s"));
-	EXPECT_TRUE(shows(block_hex("e", 4, 1), "e", "16.0s", "32.0s"));
-	EXPECT_TRUE(shows(block_hex("e", -3, 3), "e", "125.0ms", "1.0s"));
-	EXPECT_TRUE(shows(block_hex("e", 0, 64), "e", "1.0s", "18446744073709551616.0s"));
-	EXPECT_TRUE(shows(block_hex("e", -128, 128), "e", "0us", "1.0s"));
-	EXPECT_TRUE(shows(block_hex("e", 127, 0), "e", "170141183460469231731687303715884105728.0s",
-			  "170141183460469231731687303715884105728.0s"));
+	EXPECT_TRUE(prints(block_hex("e", 0, 0), "e", "1.0s", "1.0s"));
+	EXPECT_TRUE(prints(block_hex("e", 4, 1), "e", "16.0s", "32.0s"));
+	EXPECT_TRUE(prints(block_hex("e", -3, 3), "e", "125.0ms", "1.0s"));
+	EXPECT_TRUE(prints(block_hex("e", 0, 64), "e", "1.0s", "18446744073709551616.0s"));
+	EXPECT_TRUE(prints(block_hex("e", -128, 128), "e", "0us", "1.0s"));
+	EXPECT_TRUE(prints(block_hex("e", 127, 0), "e", "170141183460469231731687303715884105728.0s",
+			   "170141183460469231731687303715884105728.0s"));
 	// a name filling all 16 bytes ends at the field, not at the codes after it
-	EXPECT_TRUE(shows(block_hex("ABCDEFGHIJKLMNOP", 1, 2), "ABCDEFGHIJKLMNOP", "2.0s", "8.0s"));
+	EXPECT_TRUE(prints(block_hex("ABCDEFGHIJKLMNOP", 1, 2), "ABCDEFGHIJKLMNOP", "2.0s", "8.0s"));
 	// bytes after the name's NUL, reserved and kernel-owned bytes are not shown
 	std::string hex = block_hex("est1", 0, 2);
 	hex.replace(10, 4, "4142");
 	hex.replace(36, 28, "ffffffffffffffffffffffffffff");
-	EXPECT_TRUE(shows(hex, "est1", "1.0s", "4.0s"));
+	EXPECT_TRUE(prints(hex, "est1", "1.0s", "4.0s"));
 
 	const auto short_block = ztest::zunder(ztest::concat(rateest_head, {"--block", "00"}));
 	EXPECT_EQ(short_block.status, 2);

@@ -86,14 +86,15 @@ TEST(Ah, SavedOptionsParseBackIntoTheSameBlock)
 TEST(Ah, BlocksReadBack)
 {
 	// full range, length 0, check_reserved 1: two blanks before "reserved"
-	EXPECT_TRUE(ztest::shows_block(ah6, "00000000ffffffff0000000001000000", " ah  reserved", " --ahres"));
-	EXPECT_TRUE(ztest::shows_block(ah6, "00000000ffffffff0000000000040000", " ah  Unknown invflags: 0x4",
-				       ""));
-	EXPECT_TRUE(ztest::shows_block(ah6, "05000000050000001800000000070000",
-				       " ah spi:!5 length:!24 Unknown invflags: 0x4",
-				       " ! --ahspi 5 ! --ahlen 24"));
+	EXPECT_TRUE(
+		ztest::prints_block(ah6, "00000000ffffffff0000000001000000", " ah  reserved", " --ahres"));
+	EXPECT_TRUE(ztest::prints_block(ah6, "00000000ffffffff0000000000040000", " ah  Unknown invflags: 0x4",
+					""));
+	EXPECT_TRUE(ztest::prints_block(ah6, "05000000050000001800000000070000",
+					" ah spi:!5 length:!24 Unknown invflags: 0x4",
+					" ! --ahspi 5 ! --ahlen 24"));
 	// the zero fill of another host: SPI 0 only
-	EXPECT_TRUE(ztest::shows_block(ah6, "00000000000000000000000000000000", " ah spi:0", " --ahspi 0"));
+	EXPECT_TRUE(ztest::prints_block(ah6, "00000000000000000000000000000000", " ah spi:0", " --ahspi 0"));
 
 	const auto short_block = ztest::zunder(ztest::concat(ah6, {"--block", "00"}));
 	EXPECT_EQ(short_block.status, 2);

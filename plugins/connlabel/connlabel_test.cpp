@@ -129,18 +129,18 @@ TEST_F(Connlabel, SavedOptionsParseBackIntoTheSameBlock)
 
 TEST_F(Connlabel, BlocksReadBack)
 {
-	EXPECT_TRUE(ztest::shows_block(connlabel4, "0500030000000000", " connlabel ! 'blocked' set",
-				       " ! --label \"blocked\" --set", env()));
-	EXPECT_TRUE(ztest::shows_block(connlabel4, "0700020000000000", " connlabel 7 set",
-				       " --label \"7\" --set", env()));
+	EXPECT_TRUE(ztest::prints_block(connlabel4, "0500030000000000", " connlabel ! 'blocked' set",
+					" ! --label \"blocked\" --set", env()));
+	EXPECT_TRUE(ztest::prints_block(connlabel4, "0700020000000000", " connlabel 7 set",
+					" --label \"7\" --set", env()));
 	// Bits the label map does not have are still written as numbers.
-	EXPECT_TRUE(ztest::shows_block(connlabel4, "ffff010000000000", " connlabel ! 65535",
-				       " ! --label \"65535\"", env()));
+	EXPECT_TRUE(ztest::prints_block(connlabel4, "ffff010000000000", " connlabel ! 65535",
+					" ! --label \"65535\"", env()));
 	// Only flag bits 0 and 1 mean anything; the last four bytes are never read.
-	EXPECT_TRUE(ztest::shows_block(connlabel4, "0500fcffffffffff", " connlabel 'blocked'",
-				       " --label \"blocked\"", env()));
-	EXPECT_TRUE(ztest::shows_block({"-n", "-m", "connlabel"}, "7f00000000000000", " connlabel 127",
-				       " --label \"last\"", env()));
+	EXPECT_TRUE(ztest::prints_block(connlabel4, "0500fcffffffffff", " connlabel 'blocked'",
+					" --label \"blocked\"", env()));
+	EXPECT_TRUE(ztest::prints_block({"-n", "-m", "connlabel"}, "7f00000000000000", " connlabel 127",
+					" --label \"last\"", env()));
 }
 
 TEST_F(Connlabel, Help)

@@ -235,8 +235,8 @@ TEST(Ipv6header, BlocksReadBack)
 		 " ipv6header flags:!0xC0 soft", " ! --header " + hop_dst + " --soft"},
 	};
 	for (const auto &b : blocks) {
-		EXPECT_TRUE(ztest::shows_block(ipv6header6, b.block, b.list, b.save));
-		EXPECT_TRUE(ztest::shows_block(ipv6header6_numeric, b.block, b.numeric_list, b.save));
+		EXPECT_TRUE(ztest::prints_block(ipv6header6, b.block, b.list, b.save));
+		EXPECT_TRUE(ztest::prints_block(ipv6header6_numeric, b.block, b.numeric_list, b.save));
 	}
 	const auto short_block = ztest::zunder(ztest::concat(ipv6header6, {"--block", "00"}));
 	EXPECT_EQ(short_block.status, 2);
@@ -272,10 +272,10 @@ TEST(Ipv6header, BuiltInNamesWithoutDatabase)
 	const auto &env = ztest::no_protocols;
 	const std::string all = "hop-by-hop,dst,route,frag,auth,esp,none,protocol";
 
-	EXPECT_TRUE(ztest::shows_block(ipv6header6, "ff00000000000000", " ipv6header flags:" + all,
-				       " --header " + all, env));
-	EXPECT_TRUE(ztest::shows_block(ipv6header6, "3000000000000000", " ipv6header flags:route,frag",
-				       " --header route,frag", env));
+	EXPECT_TRUE(ztest::prints_block(ipv6header6, "ff00000000000000", " ipv6header flags:" + all,
+					" --header " + all, env));
+	EXPECT_TRUE(ztest::prints_block(ipv6header6, "3000000000000000", " ipv6header flags:route,frag",
+					" --header route,frag", env));
 	EXPECT_TRUE(ztest::accepts({ipv6header({"--header", "esp,auth,60"}), "4c00000000000000",
 				    " ipv6header flags:dst,auth,esp", " --header dst,auth,esp"},
 				   env));
@@ -291,7 +291,7 @@ TEST(Ipv6header, BuiltInNamesWithoutDatabase)
 // number, and its names for other protocols are refused by number.
 TEST(Ipv6header, NamesFromTheDatabase)
 {
-	EXPECT_TRUE(ztest::shows_block(
+	EXPECT_TRUE(ztest::prints_block(
 		ipv6header6, "ff00000000000000",
 		" ipv6header flags:hop-by-hop,ipv6-opts,ipv6-route,ipv6-frag,ah,esp,ipv6-nonxt,protocol",
 		" --header hop-by-hop,ipv6-opts,ipv6-route,ipv6-frag,ah,esp,ipv6-nonxt,protocol"));
@@ -310,8 +310,8 @@ TEST(Ipv6header, MachineDatabase)
 				"netbase) or it lacks protocol 50";
 	const auto &env = ztest::system_protocols;
 	const std::string all = names_of(0xff, system_database);
-	EXPECT_TRUE(ztest::shows_block(ipv6header6, "ff00000000000000", " ipv6header flags:" + all,
-				       " --header " + all, env));
+	EXPECT_TRUE(ztest::prints_block(ipv6header6, "ff00000000000000", " ipv6header flags:" + all,
+					" --header " + all, env));
 	EXPECT_TRUE(ztest::accepts({ipv6header({"--header", "0,60,43,44,51,50,59,255"}), "ff00000000000000",
 				    " ipv6header flags:" + all, " --header " + all},
 				   env));

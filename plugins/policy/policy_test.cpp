@@ -364,21 +364,21 @@ TEST(PolicyFinalCheck, PolicyNoneWithElementsIsRefused)
 TEST(PolicyListing, BlocksReadBack)
 {
 	const std::vector<std::string> numeric4 = {"-4", "-n", "-m", "policy"};
-	EXPECT_TRUE(ztest::shows_block(policy4, two_elements, two_elements_list("esp"), two_elements_save));
-	EXPECT_TRUE(ztest::shows_block(policy6, two_elements, two_elements_list("esp"), two_elements_save));
-	EXPECT_TRUE(ztest::shows_block(numeric4, two_elements, two_elements_list("50"), two_elements_save));
+	EXPECT_TRUE(ztest::prints_block(policy4, two_elements, two_elements_list("esp"), two_elements_save));
+	EXPECT_TRUE(ztest::prints_block(policy6, two_elements, two_elements_list("esp"), two_elements_save));
+	EXPECT_TRUE(ztest::prints_block(numeric4, two_elements, two_elements_list("50"), two_elements_save));
 
 	// Policy none: the header items only.
-	EXPECT_TRUE(ztest::shows_block(policy4, block().flags(dir_in | pol_none),
-				       " policy match dir in pol none", " --dir in --pol none"));
+	EXPECT_TRUE(ztest::prints_block(policy4, block().flags(dir_in | pol_none),
+					" policy match dir in pol none", " --dir in --pol none"));
 	// No direction bit reads as out; a mode other than 0 or 1 as "???"; a
 	// protocol the database does not know as its number.
-	EXPECT_TRUE(ztest::shows_block(policy4,
-				       block().count(1).mode(0, 7).proto(0, 253).match(0, mode | proto),
-				       " policy match dir out pol ipsec proto 253 mode ???",
-				       " --dir out --pol ipsec --proto 253 --mode ???"));
+	EXPECT_TRUE(ztest::prints_block(policy4,
+					block().count(1).mode(0, 7).proto(0, 253).match(0, mode | proto),
+					" policy match dir out pol ipsec proto 253 mode ???",
+					" --dir out --pol ipsec --proto 253 --mode ???"));
 	// The destination comes before the source.
-	EXPECT_TRUE(ztest::shows_block(
+	EXPECT_TRUE(ztest::prints_block(
 		policy6,
 		block().flags(dir_out)
 			.count(1)
@@ -388,7 +388,7 @@ TEST(PolicyListing, BlocksReadBack)
 			.tunnel_dst(0, "::", "::"),
 		" policy match dir out pol ipsec tunnel-dst ::/0 ! tunnel-src 2001:db8::/48",
 		" --dir out --pol ipsec --tunnel-dst ::/0 ! --tunnel-src 2001:db8::/48"));
-	EXPECT_TRUE(ztest::shows_block(
+	EXPECT_TRUE(ztest::prints_block(
 		policy4,
 		block().flags(dir_in)
 			.count(1)
@@ -425,9 +425,9 @@ TEST(PolicyProtocols, NamesFromTheDatabase)
 	EXPECT_TRUE(ztest::rejects({with(policy4, {"--dir", "in", "--proto", "esp"}),
 				    "policy: option \"--proto\": unknown protocol \"esp\""},
 				   ztest::no_protocols));
-	EXPECT_TRUE(ztest::shows_block(policy4, block().count(1).proto(0, 50).match(0, proto),
-				       " policy match dir out pol ipsec proto 50",
-				       " --dir out --pol ipsec --proto 50", ztest::no_protocols));
+	EXPECT_TRUE(ztest::prints_block(policy4, block().count(1).proto(0, 50).match(0, proto),
+					" policy match dir out pol ipsec proto 50",
+					" --dir out --pol ipsec --proto 50", ztest::no_protocols));
 }
 
 // Once against the machine's own database: a name parses to its number and
@@ -463,7 +463,7 @@ TEST(PolicyListing, CountAboveFourShowsFourElements)
 		for (unsigned i = 0; i < 4; ++i)
 			b.reqid(i, i + 1).match(i, reqid);
 		for (const auto &head : families)
-			EXPECT_TRUE(ztest::shows_block(head, b, list, save)) << "count " << count;
+			EXPECT_TRUE(ztest::prints_block(head, b, list, save)) << "count " << count;
 	}
 }
 

@@ -315,9 +315,9 @@ void expect_rejected(const std::vector<std::string> &head, const std::vector<bad
 	return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult shows_block(const std::vector<std::string> &head, const std::string &hex,
-				       const std::string &list, const std::string &save,
-				       const std::vector<std::string> &env)
+::testing::AssertionResult prints_block(const std::vector<std::string> &head, const std::string &hex,
+					const std::string &list, const std::string &save,
+					const std::vector<std::string> &env)
 {
 	const auto args = concat(head, {"--block", hex});
 	const run_result r = zunder(args, env);

@@ -42,9 +42,9 @@ struct rejected_rule {
 				       const std::vector<std::string> &env = {});
 
 // Lists and saves a block through --block; returns {list, save}.
-::testing::AssertionResult shows_block(const std::vector<std::string> &head, const std::string &hex,
-				       const std::string &list, const std::string &save,
-				       const std::vector<std::string> &env = {});
+::testing::AssertionResult prints_block(const std::vector<std::string> &head, const std::string &hex,
+					const std::string &list, const std::string &save,
+					const std::vector<std::string> &env = {});
 
 // A row of a bad-input table: the options after the clause name, and the
 // exact message.
