@@ -1,12 +1,9 @@
-// Baseline plug-in for the benchmarks: operations that do nothing beyond
-// the host's own work.  parse only calls zunder_option_parse, final_check
-// nothing, print and save write a text the benchmark hands over (the
-// measured plug-in's finished text) with one fputs.
-//
-// It registers one record, "bench_null", only to hand the host these
-// operations; the benchmark copies each measured record and swaps them in,
-// so that the baseline has the same option table and block sizes as the
-// record it stands beside.  Built as the plug-ins are, but not one of them.
+// Baseline plug-in for the benchmarks: operations that do nothing beyond the
+// host's own work.  parse only calls zunder_option_parse, final_check
+// nothing; print and save write, with one fputs, the text the benchmark
+// hands over (the measured plug-in's finished text).  Its one record only
+// carries these operations: the benchmark swaps them into a copy of each
+// measured record, so that the baseline has the same option table and blocks.
 #include <zunder/plugin.h>
 
 #include <cstdio>
@@ -37,16 +34,13 @@ void null_save(const void *, const zu_clause_entry *)
 constinit zunder_match null_record = {
 	.version = ZUNDER_VERSION,
 	.name = "bench_null",
-	.revision = 0,
 	.family = ZU_FAMILY_ANY,
 	.size = 8,
 	.userspace_size = 8,
-	.help = nullptr,
 	.print = null_print,
 	.save = null_save,
 	.parse = null_parse,
 	.final_check = null_final_check,
-	.options = nullptr,
 };
 
 } // namespace

@@ -165,19 +165,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	FUZZ_GUARDED(parsed, zunder::parse_clause(record, family, {words, count}, state));
 	if (!parsed)
 		return 0;
-	if (!state.data.guards_intact() || !state.udata.guards_intact())
+	if (!state.info.guards_intact() || !state.scratch.guards_intact())
 		fuzz::finding("block guards broken after a clause that parsed");
 
-	const std::span<const unsigned char> block{state.data.data(), state.data.size()};
-	bool shown;
-	FUZZ_GUARDED(shown, zunder::print_block(record, family, block, false));
-	if (!shown)
+	const std::span<const unsigned char> block{state.info.data(), state.info.size()};
+	bool printed;
+	FUZZ_GUARDED(printed, zunder::print_block(record, family, block, false));
+	if (!printed)
 		fuzz::finding(fuzz::last_message);
-	FUZZ_GUARDED(shown, zunder::print_block(record, family, block, true));
-	if (!shown)
+	FUZZ_GUARDED(printed, zunder::print_block(record, family, block, true));
+	if (!printed)
 		fuzz::finding(fuzz::last_message);
-	FUZZ_GUARDED(shown, zunder::save_block(record, family, block));
-	if (!shown)
+	FUZZ_GUARDED(printed, zunder::save_block(record, family, block));
+	if (!printed)
 		fuzz::finding(fuzz::last_message);
 	return 0;
 }

@@ -40,7 +40,7 @@ __attribute__((noreturn, format(printf, 2, 3))) inline void escape(int status, c
 	}
 	// Told apart by the host's format, since a message may quote the input.
 	if (std::strstr(format, "wrote outside its block") != nullptr ||
-	    std::strstr(format, "cannot be shown") != nullptr) {
+	    std::strstr(format, "cannot be printed") != nullptr) {
 		std::fprintf(stderr, "==fuzz== %s\n", last_message);
 		finding("guard hit");
 	}

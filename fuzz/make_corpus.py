@@ -1,112 +1,104 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora in fuzz/corpus/ from the cases the tests use.
+"""Writes the seed corpora in fuzz/corpus/ from the cases the tests run.
 
-Run from anywhere; it replaces fuzz/corpus/<target>/ entirely.  The input
-formats are described at the top of each fuzzer's source.
+   fuzz/make_corpus.py [BUILD]      (default: build, the default preset's)
+
+It runs the tests of BUILD with ZUNDER_ROWS_DIR set, so that each accepted
+row of their tables lands as a `zunder --batch` line in <clause>.rules
+there; each row becomes an option vector for fuzz_clause_options, and the
+info block `zunder --batch` makes of it a block for fuzz_block_print.  It
+replaces fuzz/corpus/<target>/ entirely, keeping only the seeds that add
+coverage when build-fuzz/ holds the fuzzers.  The input formats are described at
+the top of each fuzzer's source.
 """
 import hashlib
+import os
 import pathlib
 import shutil
-import struct
+import subprocess
+import sys
+import tempfile
 
 here = pathlib.Path(__file__).resolve().parent
 corpus = here / "corpus"
-
-# Clauses as fuzz_clause_options picks them: family byte, name, NUL.
-AH6, POLICY4, POLICY6 = (6, "ah"), (4, "policy"), (6, "policy")
-RATEEST4, RATEEST6, IPV6HEADER6 = (4, "RATEEST"), (6, "RATEEST"), (6, "ipv6header")
-CONNLABEL4, CONNLABEL6 = (4, "connlabel"), (6, "connlabel")
+build = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else here.parent / "build").resolve()
 
 
-def pick(choice):
-    family, name = choice
-    return bytes([family]) + name.encode() + b"\0"
+def batch_words(line):
+    """Splits a --batch line as zunder does: blanks separate, single quotes
+    group literally, double quotes group with a backslash escaping only
+    " \\ $ and `, and a backslash outside quotes takes the next byte."""
+    words, word, quote, i, started = [], "", None, 0, False
+    while i < len(line):
+        c = line[i]
+        if quote == "'":
+            quote, word = (None, word) if c == "'" else (quote, word + c)
+        elif quote == '"':
+            if c == "\\" and i + 1 < len(line) and line[i + 1] in '"\\$`':
+                i, word = i + 1, word + line[i + 1]
+            elif c == '"':
+                quote = None
+            else:
+                word += c
+        elif c in " \t":
+            if started:
+                words.append(word)
+            word, started = "", False
+        elif c in "'\"":
+            quote, started = c, True
+        elif c == "\\" and i + 1 < len(line):
+            i, word, started = i + 1, word + line[i + 1], True
+        else:
+            word, started = word + c, True
+        i += 1
+    if started:
+        words.append(word)
+    return words
 
 
-def clause(choice, words):
-    return pick(choice) + b"".join(w.encode("latin-1") + b"\0" for w in words)
+def clause_seed(words):
+    """fuzz_clause_options' input: family byte, clause name, NUL, words."""
+    at = next(i for i, w in enumerate(words) if w in ("-m", "-j")) + 1
+    family = 6 if "-6" in words[:at] else 4
+    encoded = [w.encode("utf-8", "surrogateescape") + b"\0" for w in words[at + 1 :]]
+    return bytes([family]) + words[at].encode() + b"\0" + b"".join(encoded)
 
 
-def rateest(interval, ewma, name="est1"):
-    return ["--rateest-name", name, "--rateest-interval", interval, "--rateest-ewmalog", ewma]
+def rows_from_tests():
+    rows = pathlib.Path(tempfile.mkdtemp(prefix="zunder-rows."))
+    env = dict(os.environ, ZUNDER_ROWS_DIR=str(rows))
+    subprocess.run(["ctest", "--test-dir", str(build), "-j2", "-E", "rdconnect|install|package"],
+                   env=env, check=True, stdout=subprocess.DEVNULL)
+    return rows
 
 
-clause_seeds = [
-    clause(AH6, ["--ahspi", "500"]),
-    clause(AH6, ["!", "--ahspi", "100:200", "--ahlen", "24", "--ahres"]),
-    clause(AH6, ["--ahspi", "0x10:0X20", "!", "--ahlen", "0"]),
-    clause(AH6, ["--ahspi", "1:"]),
-    clause(AH6, ["!", "--ahres"]),
-    clause(AH6, ["--ahspi", "1", "--ahspi", "2"]),
-    clause(AH6, ["!"]),
-    clause(AH6, []),
-    clause(POLICY4, ["--dir", "in", "--pol", "ipsec", "--strict", "--reqid", "1", "--spi", "0x10",
-                     "--proto", "esp", "--mode", "tunnel", "--tunnel-src", "10.0.0.0/8",
-                     "--tunnel-dst", "1.2.3.4", "--next", "!", "--reqid", "2"]),
-    clause(POLICY4, ["--dir", "out", "--pol", "none"]),
-    clause(POLICY4, ["--dir", "in", "--strict", "--spi", "1", "--next", "--spi", "2", "--next",
-                     "--next", "--next"]),
-    clause(POLICY4, ["--dir", "in", "--tunnel-src", "1.2.3.4"]),
-    clause(POLICY4, ["--dir", "in", "!", "--mode", "transport", "--tunnel-dst",
-                     "1.2.3.4/255.0.255.0", "--proto", "ipcomp"]),
-    clause(POLICY4, ["--dir", "in", "--reqid", "1", "--next"]),
-    clause(POLICY6, ["--dir", "in", "--mode", "tunnel", "--tunnel-src", "2001:db8::/32", "!",
-                     "--tunnel-dst", "::1", "--proto", "ah"]),
-    clause(POLICY6, ["--dir", "out", "--strict", "--mode", "tunnel", "--tunnel-dst",
-                     "fe80::/ffff::ffff"]),
-    clause(RATEEST4, rateest("1s", "4s")),
-    clause(RATEEST4, rateest("250ms", "1s")),
-    clause(RATEEST4, rateest("9s", "64s")),
-    clause(RATEEST4, rateest("1s", "nan")),
-    clause(RATEEST4, rateest("1e-9s", "4294967295")),
-    clause(RATEEST6, rateest("8000000us", "1.5SEC", "abcdefghijklmno")),
-    clause(RATEEST6, rateest("1s", "4s", "abcdefghijklmnop")),
-    clause(RATEEST6, ["--rateest-name", "e", "--rateest-interval", "9s"]),
-    clause(IPV6HEADER6, ["--header", "hop,dst"]),
-    clause(IPV6HEADER6, ["!", "--header", "none,esp,auth,frag,route,dst,hop,prot", "--soft"]),
-    clause(IPV6HEADER6, ["--header", "0,60,43,44,51,50,59,255"]),
-    clause(IPV6HEADER6, ["--header", "58"]),
-    clause(IPV6HEADER6, ["--header", ",,,"]),
-    clause(IPV6HEADER6, ["--header", "ipv6-frag,hop-by-hop,\xff"]),
-    clause(CONNLABEL4, ["--label", "eth0-in"]),
-    clause(CONNLABEL4, ["!", "--label", "interactive", "--set"]),
-    clause(CONNLABEL4, ["--label", "7"]),
-    clause(CONNLABEL6, ["--label", "128"]),
-    clause(CONNLABEL6, ["--set", "--label", ""]),
-    # Short codes: option 0, "!", option 1, value 1.
-    pick(AH6) + b"\x01\x00\0\x02\0\x01\x01\0\x03\x01\0",
-    pick(POLICY4) + b"\x01\x00\0\x03\x13\0\x01\x02\0\x01\x09\0",
-]
+def blocks_of(lines):
+    """The info block of each line the sample labels and the tests' fixed
+    protocols accept, one `zunder --batch -` each (a refused line ends a batch)."""
+    env = dict(os.environ, PAVANE_CONNLABEL_CONF=str(here.parent / "platform/libpavane_conntrack/connlabel.conf"),
+               LD_PRELOAD=str(build / "test-preload/zunder_fixed_protocols.so"))
+    for line in lines:
+        done = subprocess.run([str(build / "bin/zunder"), "--batch", "-"], input=line.encode(errors="surrogateescape") + b"\n",
+                              env=env, capture_output=True)
+        for out in done.stdout.decode().splitlines():
+            if out.startswith("block "):
+                yield bytes.fromhex(out[6:])
 
 
-def policy_element(src=b"", src_mask=b"", dst=b"", dst_mask=b"", spi=0, reqid=0, proto=0,
-                   mode=0, match=0, invert=0):
-    pad = lambda b: b.ljust(16, b"\0")
-    return (pad(src) + pad(src_mask) + pad(dst) + pad(dst_mask) +
-            struct.pack("<IIBBBB", spi, reqid, proto, mode, match, invert))
-
-
-def policy_block(elements, flags, count):
-    body = b"".join(elements).ljust(4 * 76, b"\0")
-    return body + struct.pack("<HH", flags, count) + b"\0" * 4
-
-
-block_seeds = [
-    b"",
-    b"\0" * 16,
-    b"\xff" * 312,
-    bytes.fromhex("64000000c80000001800000001010000"),   # ah: spis !100:200, length 24
-    bytes.fromhex("05000000050000001800000000070000"),   # ah: unknown invert bits
-    bytes.fromhex("c0ff"),                               # ipv6header: hop,dst inverted
-    bytes.fromhex("0500030000000000"),                   # connlabel: ! bit 5, set
-    bytes.fromhex("7f00020000000000"),
-    b"est1".ljust(16, b"\0") + bytes([0xfe, 31]) + b"\0" * 14,   # RATEEST: codes at the ends
-    b"abcdefghijklmnop" + bytes([0x80, 0xff]) + b"\0" * 14,
-    policy_block([policy_element(b"\x0a\0\0\x01", b"\xff\0\xff\0", b"\x01\x02\x03\x04",
-                                 b"\xff\xff\xff\xff", 0x10, 1, 50, 1, 63, 5),
-                  policy_element(spi=2, match=16)], 1 | 8, 2),
-    policy_block([policy_element(proto=200, mode=7, match=12, invert=255)], 2 | 4, 9),
-]
+rows = rows_from_tests()
+# Only the clauses of the build's plug-ins (the command tests also run a
+# faulty plug-in of their own).
+served = [f for f in sorted(rows.glob("*.rules"))
+          if any((build / "lib" / f"{prefix}_{f.stem}.so").exists() for prefix in ("libzu", "libqeb"))]
+lines = sorted({line for f in served for line in f.read_text(errors="surrogateescape").splitlines()
+                if not line.startswith("#")})
+shutil.rmtree(rows)
+clause_seeds = [clause_seed(batch_words(line)) for line in lines]
+names = sorted({seed[1 : seed.index(b"\0")] for seed in clause_seeds})
+# Short codes, which no test writes: option 0, "!", option 1, value 1.
+clause_seeds += [bytes([family]) + name + b"\0\x01\x00\0\x02\0\x01\x01\0\x03\x01\0"
+                 for name in names for family in (4, 6)]
+block_seeds = [b"", b"\xff" * 4096] + list(blocks_of(lines))
 
 # Operation byte, then the text (fuzz_host_values).
 value_seeds = [b"\x00" + t for t in (b"0", b"4294967295", b"4294967296", b"0x10", b"0XfF",
@@ -141,14 +133,25 @@ label_seeds = [
 
 
 def write(target, seeds):
+    """Replaces the target's corpus: with the seeds that add coverage when the
+    fuzz preset's build of the target is there (libFuzzer's -merge), else
+    with all of them."""
     folder = corpus / target
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
-    for seed in seeds:
-        (folder / hashlib.sha1(seed).hexdigest()).write_bytes(seed)
+    fuzzer = here.parent / "build-fuzz/bin" / target
+    with tempfile.TemporaryDirectory() as raw:
+        for seed in seeds:
+            (pathlib.Path(raw) / hashlib.sha1(seed).hexdigest()).write_bytes(seed)
+        if fuzzer.exists():
+            subprocess.run([str(fuzzer), "-merge=1", str(folder), raw], check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        else:
+            shutil.copytree(raw, folder, dirs_exist_ok=True)
+    print(f"{target}: {len(list(folder.iterdir()))} of {len(set(seeds))} seeds")
 
 
 write("fuzz_clause_options", clause_seeds)
-write("fuzz_block_show", block_seeds)
+write("fuzz_block_print", block_seeds)
 write("fuzz_host_values", value_seeds)
 write("fuzz_label_file", label_seeds)

@@ -15,7 +15,7 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || (( seconds == 0 )); then
   exit 2
 fi
 
-targets=(fuzz_clause_options fuzz_block_show fuzz_host_values fuzz_label_file)
+targets=(fuzz_clause_options fuzz_block_print fuzz_host_values fuzz_label_file)
 
 echo "=== fuzz: build"
 cmake --preset fuzz >/dev/null

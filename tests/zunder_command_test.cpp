@@ -94,10 +94,10 @@ TEST(Command, BlockArgument)
 	};
 	for (const auto &rule : rules)
 		EXPECT_TRUE(ztest::rejects(rule));
-	EXPECT_TRUE(ztest::shows_block({"-6", "-m", "ah"},
-				       "050000000500000000000000"
-				       "00AcCd00",
-				       " ah spi:5 Unknown invflags: 0xAC", " --ahspi 5"));
+	EXPECT_TRUE(ztest::prints_block({"-6", "-m", "ah"},
+					"050000000500000000000000"
+					"00AcCd00",
+					" ah spi:5 Unknown invflags: 0xAC", " --ahspi 5"));
 }
 
 TEST(Batch, WritesWhatSingleCallsWouldInOrder)

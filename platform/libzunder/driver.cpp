@@ -26,7 +26,7 @@ const zu_option_entry *find_option(const zu_option_entry *rows, const char *name
 
 void check_guards(const plugin_record &record, const clause_state &state, const char *operation)
 {
-	if (!state.data.guards_intact() || !state.udata.guards_intact())
+	if (!state.info.guards_intact() || !state.scratch.guards_intact())
 		guard_failure(record, operation);
 }
 
@@ -37,7 +37,7 @@ void with_entry(const plugin_record &record, uint16_t family, std::span<const un
 		const char *operation, Operation op)
 {
 	if (block.size() != record.size)
-		zu_params->exit_error(2, "%s %s: a block of %zu bytes cannot be shown: it takes %u",
+		zu_params->exit_error(2, "%s %s: a block of %zu bytes cannot be printed: it takes %u",
 				      kind_word(record.kind), record.name, block.size(), record.size);
 	static guarded_block storage;
 	storage.reset(sizeof(zu_clause_entry) + block.size());
@@ -78,8 +78,8 @@ void parse_clause(const plugin_record &record, uint16_t family, std::span<const 
 		  clause_state &state)
 {
 	const char *clause = record.name;
-	state.data.reset(record.size);
-	state.udata.reset(record.udata_size);
+	state.info.reset(record.size);
+	state.scratch.reset(record.udata_size);
 	uint32_t seen = 0;
 
 	for (size_t i = 0; i < args.size(); ++i) {
@@ -110,9 +110,9 @@ void parse_clause(const plugin_record &record, uint16_t family, std::span<const 
 		zu_option_call call{};
 		call.arg = arg;
 		call.entry = row;
-		call.data = state.data.data();
+		call.data = state.info.data();
 		call.invert = invert;
-		call.udata = state.udata.data();
+		call.udata = state.scratch.data();
 		call.clause = clause;
 		call.family = family;
 		record.parse(&call);
@@ -139,7 +139,7 @@ void parse_clause(const plugin_record &record, uint16_t family, std::span<const 
 	}
 
 	if (record.final_check != nullptr) {
-		zu_fcheck_call call{state.data.data(), state.udata.data(), clause};
+		zu_fcheck_call call{state.info.data(), state.scratch.data(), clause};
 		record.final_check(&call);
 		check_guards(record, state, "final check");
 	}

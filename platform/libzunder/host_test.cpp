@@ -143,7 +143,7 @@ protected:
 	T at(size_t offset)
 	{
 		T value;
-		std::memcpy(&value, state.data.data() + offset, sizeof(T));
+		std::memcpy(&value, state.info.data() + offset, sizeof(T));
 		return value;
 	}
 	zunder::clause_state state;
@@ -272,7 +272,7 @@ TEST_F(Host, StoresEveryTypeWhereTheRowSays)
 	EXPECT_EQ(at<uint32_t>(0), 7u);
 	EXPECT_EQ(at<uint32_t>(4), 3u);
 	EXPECT_EQ(at<uint32_t>(8), 9u);
-	EXPECT_STREQ(reinterpret_cast<const char *>(state.data.data() + 12), "abcdefg");
+	EXPECT_STREQ(reinterpret_cast<const char *>(state.info.data() + 12), "abcdefg");
 	EXPECT_EQ(at<uint32_t>(24), htonl(0x0a010200));
 	EXPECT_EQ(at<uint32_t>(40), htonl(0xffffff00));
 	EXPECT_EQ(at<uint8_t>(56), 51);

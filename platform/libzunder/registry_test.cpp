@@ -96,7 +96,8 @@ TEST(Registration, RefusesBitsNamingNoRow)
 }
 
 // The default error callback ends the program with one line on standard
-// error and drops standard output still buffered, as the rule command does.
+// error and drops standard output still buffered, so that a failed rule
+// leaves no partial output behind.
 TEST(DefaultExitError, DropsBufferedOutputAndWritesOneLine)
 {
 	const std::string out = temp_path("stdout");

@@ -161,7 +161,7 @@ void run_rule(std::span<const char *const> words)
 	} else {
 		static zunder::clause_state state;
 		zunder::parse_clause(record, r.family, r.options, state);
-		block = {state.data.data(), state.data.size()};
+		block = {state.info.data(), state.info.size()};
 		lines = "block " + hex_text(block) + "\n";
 	}
 	if (through_kernel) {
@@ -188,7 +188,7 @@ bool check_rule(std::span<const char *const> words)
 		block.assign(given.begin(), given.end());
 	} else {
 		zunder::parse_clause(record, r.family, r.options, state);
-		block.assign(state.data.data(), state.data.data() + state.data.size());
+		block.assign(state.info.data(), state.info.data() + state.info.size());
 	}
 	if (through_kernel) {
 		static std::vector<unsigned char> copy;
@@ -231,10 +231,10 @@ bool check_rule(std::span<const char *const> words)
 
 	// A block read back may carry bytes that belong to the kernel.
 	const size_t compared = is_block_rule(r) || through_kernel ? returned_size(record) : record.size;
-	if (std::equal(block.begin(), block.begin() + compared, state.data.data()))
+	if (std::equal(block.begin(), block.begin() + compared, state.info.data()))
 		return true;
 	const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
-				 ", read back " + hex_text({state.data.data(), state.data.size()}) +
+				 ", read back " + hex_text({state.info.data(), state.info.size()}) +
 				 ", save" + saved + "\n";
 	std::fputs(line.c_str(), stdout);
 	return false;

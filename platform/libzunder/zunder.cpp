@@ -1,4 +1,5 @@
-// zunder: drives one rule clause through its plug-in, as a rule command does.
+// zunder: drives one rule clause through its plug-in and writes what the
+// kernel would receive, the listing and the saved options.
 // The synopsis is `usage_text` below.
 #include "command.h"
 

@@ -77,17 +77,18 @@ private:
 	size_t size_ = 0;
 };
 
-// The state of one clause being parsed: its info block and scratch block.
-// Reused across clauses so that parsing allocates nothing once warm.
+// The state of one clause being parsed: its info block and scratch block,
+// handed to the plug-in as the calls' `data` and `udata`.  Reused across
+// clauses so that parsing allocates nothing once warm.
 struct clause_state {
-	guarded_block data;
-	guarded_block udata;
+	guarded_block info;
+	guarded_block scratch;
 };
 
-// Parses one clause's options exactly as a rule command does: zero-fills the
-// blocks, hands each option to the plug-in in order ("!" before an option
-// negates it), then checks mandatory, `requires` and `exclusive_with`, then
-// runs the final check.  Errors end through exit_error.
+// Parses one clause's options: zero-fills the blocks (plug-ins rely on it),
+// hands each option to the plug-in in order ("!" before an option negates
+// it), then checks mandatory, `requires` and `exclusive_with`, then runs the
+// final check.  Errors end through exit_error.
 void parse_clause(const plugin_record &record, uint16_t family, std::span<const char *const> args,
 		  clause_state &state);
 

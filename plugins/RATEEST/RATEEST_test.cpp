@@ -11,9 +11,9 @@ using namespace ztest;
 
 const std::string out_of_range = "RATEEST: ewmalog value is out of range";
 const std::string too_large = "RATEEST: interval value is too large";
-std::string invalid_name(const std::string &shown)
+std::string invalid_name(const std::string &printed)
 {
-	return "RATEEST: invalid name \"" + shown +
+	return "RATEEST: invalid name \"" + printed +
 	       "\": a name holds no control characters and none of \" \\ $ `";
 }
 
@@ -52,20 +52,20 @@ const std::vector<row> names = {
 	ok("-j RATEEST --rateest-name a^b --rateest-interval 1s --rateest-ewmalog 4s", "615e620000000000000000000000000000020000000000000000000000000000", " name a^b interval 1.0s ewmalog 4.0s", " --rateest-name \"a^b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name -h --rateest-interval 1s --rateest-ewmalog 4s", "2d68000000000000000000000000000000020000000000000000000000000000", " name -h interval 1.0s ewmalog 4.0s", " --rateest-name -h --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name ! --rateest-interval 1s --rateest-ewmalog 4s", "2100000000000000000000000000000000020000000000000000000000000000", " name ! interval 1.0s ewmalog 4.0s", " --rateest-name \"!\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	shows("-j RATEEST --block 4142434445464748494a4b4c4d4e4f2000020000000000000000000000000000", " name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s", " --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	shows("-j RATEEST --block 610a620000000000000000000000000000020000000000000000000000000000", " name a\\x0ab interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\x0ab\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 4142434445464748494a4b4c4d4e4f2000020000000000000000000000000000", " name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s", " --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 610a620000000000000000000000000000020000000000000000000000000000", " name a\\x0ab interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\x0ab\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name \"a\\\\x0ab\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\\x0ab")),
-	shows("-j RATEEST --block 0d00000000000000000000000000000000020000000000000000000000000000", " name \\x0d interval 1.0s ewmalog 4.0s", " --rateest-name \"\\x0d\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 0d00000000000000000000000000000000020000000000000000000000000000", " name \\x0d interval 1.0s ewmalog 4.0s", " --rateest-name \"\\x0d\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name \"\\\\x0d\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("\\x0d")),
-	shows("-j RATEEST --block 787f000000000000000000000000000000020000000000000000000000000000", " name x\\x7f interval 1.0s ewmalog 4.0s", " --rateest-name \"x\\x7f\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 787f000000000000000000000000000000020000000000000000000000000000", " name x\\x7f interval 1.0s ewmalog 4.0s", " --rateest-name \"x\\x7f\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name \"x\\\\x7f\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("x\\x7f")),
-	shows("-j RATEEST --block 6122620000000000000000000000000000020000000000000000000000000000", " name a\"b interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\\"b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 6122620000000000000000000000000000020000000000000000000000000000", " name a\"b interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\\"b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name \"a\\\"b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\"b")),
-	shows("-j RATEEST --block 615c620000000000000000000000000000020000000000000000000000000000", " name a\\\\b interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\\\b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 615c620000000000000000000000000000020000000000000000000000000000", " name a\\\\b interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\\\b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name \"a\\\\b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\\b")),
-	shows("-j RATEEST --block 24484f4d45000000000000000000000000020000000000000000000000000000", " name $HOME interval 1.0s ewmalog 4.0s", " --rateest-name \"\\$HOME\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 24484f4d45000000000000000000000000020000000000000000000000000000", " name $HOME interval 1.0s ewmalog 4.0s", " --rateest-name \"\\$HOME\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name \"\\$HOME\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("$HOME")),
-	shows("-j RATEEST --block 6069646000000000000000000000000000020000000000000000000000000000", " name `id` interval 1.0s ewmalog 4.0s", " --rateest-name \"\\`id\\`\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 6069646000000000000000000000000000020000000000000000000000000000", " name `id` interval 1.0s ewmalog 4.0s", " --rateest-name \"\\`id\\`\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name \"\\`id\\`\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("`id`")),
 };
 
@@ -323,25 +323,25 @@ const std::vector<row> rows = names + std::vector<row>{
 	no("-j RATEEST --rateest-name \"a\x7f\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("a\\x7f")),
 	// Time items switch units at 1ms and 1s (every listed time is 15625 * 2^k us); the averaging time is not cut to
 	// 32 bits; codes this plug-in never writes list their exact times; a name filling all 16 bytes ends at the field;
-	// bytes after the name's NUL, reserved and kernel-owned bytes are not shown.
-	shows("-j RATEEST --block 74000000000000000000000000000000f6000000000000000000000000000000", " name t interval 976us ewmalog 976us", " --rateest-name t --rateest-interval 976us --rateest-ewmalog 976us"),
-	shows("-j RATEEST --block 74000000000000000000000000000000f6010000000000000000000000000000", " name t interval 976us ewmalog 2.0ms", " --rateest-name t --rateest-interval 976us --rateest-ewmalog 2.0ms"),
-	shows("-j RATEEST --block 74000000000000000000000000000000f0000000000000000000000000000000", " name t interval 15us ewmalog 15us", " --rateest-name t --rateest-interval 15us --rateest-ewmalog 15us"),
-	shows("-j RATEEST --block 74000000000000000000000000000000ff000000000000000000000000000000", " name t interval 500.0ms ewmalog 500.0ms", " --rateest-name t --rateest-interval 500.0ms --rateest-ewmalog 500.0ms"),
-	shows("-j RATEEST --block 74000000000000000000000000000000ff010000000000000000000000000000", " name t interval 500.0ms ewmalog 1.0s", " --rateest-name t --rateest-interval 500.0ms --rateest-ewmalog 1.0s"),
-	shows("-j RATEEST --block 74000000000000000000000000000000fe020000000000000000000000000000", " name t interval 250.0ms ewmalog 1.0s", " --rateest-name t --rateest-interval 250.0ms --rateest-ewmalog 1.0s"),
-	shows("-j RATEEST --block 65000000000000000000000000000000fe1e0000000000000000000000000000", " name e interval 250.0ms ewmalog 268435456.0s", " --rateest-name e --rateest-interval 250.0ms --rateest-ewmalog 268435456.0s"),
-	shows("-j RATEEST --block 65000000000000000000000000000000fe0f0000000000000000000000000000", " name e interval 250.0ms ewmalog 8192.0s", " --rateest-name e --rateest-interval 250.0ms --rateest-ewmalog 8192.0s"),
-	shows("-j RATEEST --block 65000000000000000000000000000000fe0e0000000000000000000000000000", " name e interval 250.0ms ewmalog 4096.0s", " --rateest-name e --rateest-interval 250.0ms --rateest-ewmalog 4096.0s"),
-	shows("-j RATEEST --block 65000000000000000000000000000000031e0000000000000000000000000000", " name e interval 8.0s ewmalog 8589934592.0s", " --rateest-name e --rateest-interval 8.0s --rateest-ewmalog 8589934592.0s"),
-	shows("-j RATEEST --block 65" + std::string(62, '0'), " name e interval 1.0s ewmalog 1.0s", " --rateest-name e --rateest-interval 1.0s --rateest-ewmalog 1.0s"),
-	shows("-j RATEEST --block 6500000000000000000000000000000004010000000000000000000000000000", " name e interval 16.0s ewmalog 32.0s", " --rateest-name e --rateest-interval 16.0s --rateest-ewmalog 32.0s"),
-	shows("-j RATEEST --block 65000000000000000000000000000000fd030000000000000000000000000000", " name e interval 125.0ms ewmalog 1.0s", " --rateest-name e --rateest-interval 125.0ms --rateest-ewmalog 1.0s"),
-	shows("-j RATEEST --block 6500000000000000000000000000000000400000000000000000000000000000", " name e interval 1.0s ewmalog 18446744073709551616.0s", " --rateest-name e --rateest-interval 1.0s --rateest-ewmalog 18446744073709551616.0s"),
-	shows("-j RATEEST --block 6500000000000000000000000000000080800000000000000000000000000000", " name e interval 0us ewmalog 1.0s", " --rateest-name e --rateest-interval 0us --rateest-ewmalog 1.0s"),
-	shows("-j RATEEST --block 650000000000000000000000000000007f000000000000000000000000000000", " name e interval 170141183460469231731687303715884105728.0s ewmalog 170141183460469231731687303715884105728.0s", " --rateest-name e --rateest-interval 170141183460469231731687303715884105728.0s --rateest-ewmalog 170141183460469231731687303715884105728.0s"),
-	shows("-j RATEEST --block 4142434445464748494a4b4c4d4e4f5001020000000000000000000000000000", " name ABCDEFGHIJKLMNOP interval 2.0s ewmalog 8.0s", " --rateest-name ABCDEFGHIJKLMNOP --rateest-interval 2.0s --rateest-ewmalog 8.0s"),
-	shows("-j RATEEST --block 657374310041420000000000000000000002ffffffffffffffffffffffffffff", " name est1 interval 1.0s ewmalog 4.0s", " --rateest-name est1 --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	// bytes after the name's NUL, reserved and kernel-owned bytes are not printed.
+	prints("-j RATEEST --block 74000000000000000000000000000000f6000000000000000000000000000000", " name t interval 976us ewmalog 976us", " --rateest-name t --rateest-interval 976us --rateest-ewmalog 976us"),
+	prints("-j RATEEST --block 74000000000000000000000000000000f6010000000000000000000000000000", " name t interval 976us ewmalog 2.0ms", " --rateest-name t --rateest-interval 976us --rateest-ewmalog 2.0ms"),
+	prints("-j RATEEST --block 74000000000000000000000000000000f0000000000000000000000000000000", " name t interval 15us ewmalog 15us", " --rateest-name t --rateest-interval 15us --rateest-ewmalog 15us"),
+	prints("-j RATEEST --block 74000000000000000000000000000000ff000000000000000000000000000000", " name t interval 500.0ms ewmalog 500.0ms", " --rateest-name t --rateest-interval 500.0ms --rateest-ewmalog 500.0ms"),
+	prints("-j RATEEST --block 74000000000000000000000000000000ff010000000000000000000000000000", " name t interval 500.0ms ewmalog 1.0s", " --rateest-name t --rateest-interval 500.0ms --rateest-ewmalog 1.0s"),
+	prints("-j RATEEST --block 74000000000000000000000000000000fe020000000000000000000000000000", " name t interval 250.0ms ewmalog 1.0s", " --rateest-name t --rateest-interval 250.0ms --rateest-ewmalog 1.0s"),
+	prints("-j RATEEST --block 65000000000000000000000000000000fe1e0000000000000000000000000000", " name e interval 250.0ms ewmalog 268435456.0s", " --rateest-name e --rateest-interval 250.0ms --rateest-ewmalog 268435456.0s"),
+	prints("-j RATEEST --block 65000000000000000000000000000000fe0f0000000000000000000000000000", " name e interval 250.0ms ewmalog 8192.0s", " --rateest-name e --rateest-interval 250.0ms --rateest-ewmalog 8192.0s"),
+	prints("-j RATEEST --block 65000000000000000000000000000000fe0e0000000000000000000000000000", " name e interval 250.0ms ewmalog 4096.0s", " --rateest-name e --rateest-interval 250.0ms --rateest-ewmalog 4096.0s"),
+	prints("-j RATEEST --block 65000000000000000000000000000000031e0000000000000000000000000000", " name e interval 8.0s ewmalog 8589934592.0s", " --rateest-name e --rateest-interval 8.0s --rateest-ewmalog 8589934592.0s"),
+	prints("-j RATEEST --block 65" + std::string(62, '0'), " name e interval 1.0s ewmalog 1.0s", " --rateest-name e --rateest-interval 1.0s --rateest-ewmalog 1.0s"),
+	prints("-j RATEEST --block 6500000000000000000000000000000004010000000000000000000000000000", " name e interval 16.0s ewmalog 32.0s", " --rateest-name e --rateest-interval 16.0s --rateest-ewmalog 32.0s"),
+	prints("-j RATEEST --block 65000000000000000000000000000000fd030000000000000000000000000000", " name e interval 125.0ms ewmalog 1.0s", " --rateest-name e --rateest-interval 125.0ms --rateest-ewmalog 1.0s"),
+	prints("-j RATEEST --block 6500000000000000000000000000000000400000000000000000000000000000", " name e interval 1.0s ewmalog 18446744073709551616.0s", " --rateest-name e --rateest-interval 1.0s --rateest-ewmalog 18446744073709551616.0s"),
+	prints("-j RATEEST --block 6500000000000000000000000000000080800000000000000000000000000000", " name e interval 0us ewmalog 1.0s", " --rateest-name e --rateest-interval 0us --rateest-ewmalog 1.0s"),
+	prints("-j RATEEST --block 650000000000000000000000000000007f000000000000000000000000000000", " name e interval 170141183460469231731687303715884105728.0s ewmalog 170141183460469231731687303715884105728.0s", " --rateest-name e --rateest-interval 170141183460469231731687303715884105728.0s --rateest-ewmalog 170141183460469231731687303715884105728.0s"),
+	prints("-j RATEEST --block 4142434445464748494a4b4c4d4e4f5001020000000000000000000000000000", " name ABCDEFGHIJKLMNOP interval 2.0s ewmalog 8.0s", " --rateest-name ABCDEFGHIJKLMNOP --rateest-interval 2.0s --rateest-ewmalog 8.0s"),
+	prints("-j RATEEST --block 657374310041420000000000000000000002ffffffffffffffffffffffffffff", " name est1 interval 1.0s ewmalog 4.0s", " --rateest-name est1 --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --block 00", "--block for target \"RATEEST\" needs exactly 32 bytes as 64 hexadecimal digits"),
 	help("-j RATEEST -h", "RATEEST target options:\n  --rateest-name name\t\tRate estimator name\n  --rateest-interval sec\tRate measurement interval in seconds\n  --rateest-ewmalog value\tRate measurement averaging time constant\n"),
 };
@@ -363,7 +363,7 @@ TEST(Rateest, Grammar)
 TEST(Rateest, SavedNamesReadBackThroughAShell)
 {
 	for (const row &r : names) {
-		if (r.what != row::kind::accepted && r.what != row::kind::shown)
+		if (r.what != row::kind::accepted && r.what != row::kind::printed)
 			continue;
 		const auto shell = run_shell("cd \"$DIR\" && : >a1 && $ZUNDER -j RATEEST" + r.save,
 					     {"DIR=" + testing::TempDir(), "HOME=/home-expanded"});

@@ -41,10 +41,10 @@ const std::vector<row> rows = {
 	ok("-6 -m ah --ahres", "00000000ffffffff0000000001000000", " ah  reserved", " --ahres"),
 	ok("-6 -m ah --ahspi 0", "00000000000000000000000000000000", " ah spi:0", " --ahspi 0"),
 	// Blocks read back: two blanks before "reserved", flags the clause does not know, another host's zero fill.
-	shows("-6 -m ah --block 00000000ffffffff0000000001000000", " ah  reserved", " --ahres"),
-	shows("-6 -m ah --block 00000000ffffffff0000000000040000", " ah  Unknown invflags: 0x4", ""),
-	shows("-6 -m ah --block 05000000050000001800000000070000", " ah spi:!5 length:!24 Unknown invflags: 0x4", " ! --ahspi 5 ! --ahlen 24"),
-	shows("-6 -m ah --block 00000000000000000000000000000000", " ah spi:0", " --ahspi 0"),
+	prints("-6 -m ah --block 00000000ffffffff0000000001000000", " ah  reserved", " --ahres"),
+	prints("-6 -m ah --block 00000000ffffffff0000000000040000", " ah  Unknown invflags: 0x4", ""),
+	prints("-6 -m ah --block 05000000050000001800000000070000", " ah spi:!5 length:!24 Unknown invflags: 0x4", " ! --ahspi 5 ! --ahlen 24"),
+	prints("-6 -m ah --block 00000000000000000000000000000000", " ah spi:0", " --ahspi 0"),
 	no("-6 -m ah --block 00", "--block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits"),
 	no("-4 -m ah --ahspi 1", "no match \"ah\" exists for IPv4 (looked in " ZUNDER_PLUGIN_DIR "/libzu_ah.so)"),
 	// Numbers out of range or malformed.

@@ -63,11 +63,11 @@ const std::vector<row> rows = both_families({
 	// -n lists the number; save keeps the name.
 	ok("-n -m connlabel ! --label blocked --set", "0500030000000000", " connlabel ! 5 set", " ! --label \"blocked\" --set"),
 	// Blocks read back: bits the map does not have as numbers; only flag bits 0 and 1 mean anything, the last four bytes are never read.
-	shows("-4 -m connlabel --block 0500030000000000", " connlabel ! 'blocked' set", " ! --label \"blocked\" --set"),
-	shows("-4 -m connlabel --block 0700020000000000", " connlabel 7 set", " --label \"7\" --set"),
-	shows("-4 -m connlabel --block ffff010000000000", " connlabel ! 65535", " ! --label \"65535\""),
-	shows("-4 -m connlabel --block 0500fcffffffffff", " connlabel 'blocked'", " --label \"blocked\""),
-	shows("-n -m connlabel --block 7f00000000000000", " connlabel 127", " --label \"last\""),
+	prints("-4 -m connlabel --block 0500030000000000", " connlabel ! 'blocked' set", " ! --label \"blocked\" --set"),
+	prints("-4 -m connlabel --block 0700020000000000", " connlabel 7 set", " --label \"7\" --set"),
+	prints("-4 -m connlabel --block ffff010000000000", " connlabel ! 65535", " ! --label \"65535\""),
+	prints("-4 -m connlabel --block 0500fcffffffffff", " connlabel 'blocked'", " --label \"blocked\""),
+	prints("-n -m connlabel --block 7f00000000000000", " connlabel 127", " --label \"last\""),
 	// Names reach the map exactly as given: no trimming, bytes compared as they are; only the plain form of a number stands for a bit.
 	no("-4 -m connlabel --label x", not_found("x")),
 	no("-4 -m connlabel --label Blocked", not_found("Blocked")),

@@ -44,7 +44,8 @@ static_assert(offsetof(ipv6header_block, header_mask) == 0);
 static_assert(offsetof(ipv6header_block, invert_flag) == 1);
 static_assert(offsetof(ipv6header_block, soft_flag) == 2);
 
-constexpr uint8_t flag_set = 0xFF;
+// A flag byte that is on holds 0xFF, one that is off 0.
+constexpr uint8_t flag_on = 0xFF;
 
 // Header number and its mask bit.  The row order is the listing order.
 struct header_bit {
@@ -174,14 +175,14 @@ void ipv6header_parse(zu_option_call *call)
 	auto &b = *static_cast<ipv6header_block *>(call->data);
 	switch (call->entry->id) {
 	case opt_soft:
-		b.soft_flag = flag_set;
+		b.soft_flag = flag_on;
 		break;
 	case opt_header:
 		b.header_mask = parse_header_list(call->arg != nullptr ? call->arg : "");
 		if (b.header_mask == 0)
 			zu_params->exit_error(2, "qeb_ipv6header: cannot parse header names");
 		if (call->invert)
-			b.invert_flag = flag_set;
+			b.invert_flag = flag_on;
 		break;
 	}
 }

@@ -130,22 +130,22 @@ const std::vector<row> rows = {
 	no("-6 -m ipv6header --header esp," + std::string(4096, 'p'), "unknown header `" + std::string(4096, 'p') + "' specified"),
 	// Blocks read back: mask 0 cannot come from parsing but is still named; any non-zero flag byte counts; the
 	// unused bytes are not read.
-	shows("-6 -m ipv6header --block c0ffff0000000000", " ipv6header flags:!hop-by-hop,ipv6-opts soft", " ! --header hop-by-hop,ipv6-opts --soft"),
-	shows("-6 -n -m ipv6header --block c0ffff0000000000", " ipv6header flags:!0xC0 soft", " ! --header hop-by-hop,ipv6-opts --soft"),
-	shows("-6 -m ipv6header --block 0100000000000000", " ipv6header flags:protocol", " --header protocol"),
-	shows("-6 -n -m ipv6header --block 0100000000000000", " ipv6header flags:0x01", " --header protocol"),
-	shows("-6 -m ipv6header --block 3000000000000000", " ipv6header flags:ipv6-route,ipv6-frag", " --header ipv6-route,ipv6-frag"),
-	shows("-6 -n -m ipv6header --block 3000000000000000", " ipv6header flags:0x30", " --header ipv6-route,ipv6-frag"),
-	shows("-6 -m ipv6header --block ff00000000000000", " ipv6header flags:hop-by-hop,ipv6-opts,ipv6-route,ipv6-frag,ah,esp,ipv6-nonxt,protocol", " --header hop-by-hop,ipv6-opts,ipv6-route,ipv6-frag,ah,esp,ipv6-nonxt,protocol"),
-	shows("-6 -n -m ipv6header --block ff00000000000000", " ipv6header flags:0xFF", " --header hop-by-hop,ipv6-opts,ipv6-route,ipv6-frag,ah,esp,ipv6-nonxt,protocol"),
-	shows("-6 -m ipv6header --block 0000000000000000", " ipv6header", " --header NONE"),
-	shows("-6 -n -m ipv6header --block 0000000000000000", " ipv6header", " --header NONE"),
-	shows("-6 -m ipv6header --block 00ff000000000000", " ipv6header flags:!NONE", " ! --header NONE"),
-	shows("-6 -n -m ipv6header --block 00ff000000000000", " ipv6header flags:!0x00", " ! --header NONE"),
-	shows("-6 -m ipv6header --block 0000ff0000000000", " ipv6header soft", " --header NONE --soft"),
-	shows("-6 -n -m ipv6header --block 0000ff0000000000", " ipv6header soft", " --header NONE --soft"),
-	shows("-6 -m ipv6header --block c00101ffffffffff", " ipv6header flags:!hop-by-hop,ipv6-opts soft", " ! --header hop-by-hop,ipv6-opts --soft"),
-	shows("-6 -n -m ipv6header --block c00101ffffffffff", " ipv6header flags:!0xC0 soft", " ! --header hop-by-hop,ipv6-opts --soft"),
+	prints("-6 -m ipv6header --block c0ffff0000000000", " ipv6header flags:!hop-by-hop,ipv6-opts soft", " ! --header hop-by-hop,ipv6-opts --soft"),
+	prints("-6 -n -m ipv6header --block c0ffff0000000000", " ipv6header flags:!0xC0 soft", " ! --header hop-by-hop,ipv6-opts --soft"),
+	prints("-6 -m ipv6header --block 0100000000000000", " ipv6header flags:protocol", " --header protocol"),
+	prints("-6 -n -m ipv6header --block 0100000000000000", " ipv6header flags:0x01", " --header protocol"),
+	prints("-6 -m ipv6header --block 3000000000000000", " ipv6header flags:ipv6-route,ipv6-frag", " --header ipv6-route,ipv6-frag"),
+	prints("-6 -n -m ipv6header --block 3000000000000000", " ipv6header flags:0x30", " --header ipv6-route,ipv6-frag"),
+	prints("-6 -m ipv6header --block ff00000000000000", " ipv6header flags:hop-by-hop,ipv6-opts,ipv6-route,ipv6-frag,ah,esp,ipv6-nonxt,protocol", " --header hop-by-hop,ipv6-opts,ipv6-route,ipv6-frag,ah,esp,ipv6-nonxt,protocol"),
+	prints("-6 -n -m ipv6header --block ff00000000000000", " ipv6header flags:0xFF", " --header hop-by-hop,ipv6-opts,ipv6-route,ipv6-frag,ah,esp,ipv6-nonxt,protocol"),
+	prints("-6 -m ipv6header --block 0000000000000000", " ipv6header", " --header NONE"),
+	prints("-6 -n -m ipv6header --block 0000000000000000", " ipv6header", " --header NONE"),
+	prints("-6 -m ipv6header --block 00ff000000000000", " ipv6header flags:!NONE", " ! --header NONE"),
+	prints("-6 -n -m ipv6header --block 00ff000000000000", " ipv6header flags:!0x00", " ! --header NONE"),
+	prints("-6 -m ipv6header --block 0000ff0000000000", " ipv6header soft", " --header NONE --soft"),
+	prints("-6 -n -m ipv6header --block 0000ff0000000000", " ipv6header soft", " --header NONE --soft"),
+	prints("-6 -m ipv6header --block c00101ffffffffff", " ipv6header flags:!hop-by-hop,ipv6-opts soft", " ! --header hop-by-hop,ipv6-opts --soft"),
+	prints("-6 -n -m ipv6header --block c00101ffffffffff", " ipv6header flags:!0xC0 soft", " ! --header hop-by-hop,ipv6-opts --soft"),
 	no("-6 -m ipv6header --block 00", "--block for match \"ipv6header\" needs exactly 8 bytes as 16 hexadecimal digits"),
 	// Words that are no option, repeats even of the same list or negated, and --soft cannot stand in for the list.
 	no("-6 -m ipv6header --headers hop", host_says::unknown("ipv6header", "--headers")),
@@ -161,8 +161,8 @@ const std::vector<row> rows = {
 
 // With a protocol database that knows nothing, only the built-in table names headers, both ways.
 const std::vector<row> without_database = {
-	shows("-6 -m ipv6header --block ff00000000000000", " ipv6header flags:hop-by-hop,dst,route,frag,auth,esp,none,protocol", " --header hop-by-hop,dst,route,frag,auth,esp,none,protocol"),
-	shows("-6 -m ipv6header --block 3000000000000000", " ipv6header flags:route,frag", " --header route,frag"),
+	prints("-6 -m ipv6header --block ff00000000000000", " ipv6header flags:hop-by-hop,dst,route,frag,auth,esp,none,protocol", " --header hop-by-hop,dst,route,frag,auth,esp,none,protocol"),
+	prints("-6 -m ipv6header --block 3000000000000000", " ipv6header flags:route,frag", " --header route,frag"),
 	ok("-6 -m ipv6header --header esp,auth,60", "4c00000000000000", " ipv6header flags:dst,auth,esp", " --header dst,auth,esp"),
 	ok("-6 -m ipv6header ! --header 0,60,43,44,51,50,59,255", "ffff000000000000", " ipv6header flags:!hop-by-hop,dst,route,frag,auth,esp,none,protocol", " ! --header hop-by-hop,dst,route,frag,auth,esp,none,protocol"),
 	ok("-6 -m ipv6header ! --header hop-by-hop,dst,route,frag,auth,esp,none,protocol", "ffff000000000000", " ipv6header flags:!hop-by-hop,dst,route,frag,auth,esp,none,protocol", " ! --header hop-by-hop,dst,route,frag,auth,esp,none,protocol"),
@@ -245,8 +245,8 @@ TEST(Ipv6header, MachineDatabase)
 		table.push_back(ok("-6 -m ipv6header --header " + name, std::string(h.bit) + "00000000000000",
 				   " ipv6header flags:" + name, " --header " + name));
 	}
-	table.push_back(shows("-6 -m ipv6header --block ff00000000000000", " ipv6header flags:" + all,
-			      " --header " + all));
+	table.push_back(prints("-6 -m ipv6header --block ff00000000000000", " ipv6header flags:" + all,
+			       " --header " + all));
 	table.push_back(ok("-6 -m ipv6header --header 0,60,43,44,51,50,59,255", "ff00000000000000",
 			   " ipv6header flags:" + all, " --header " + all));
 	if (const protoent *tcp = getprotobyname("tcp"))

@@ -61,7 +61,7 @@ constexpr char policy_help_text[] =
 	"[!] --tunnel-dst addr/mask\tmatch tunnel destination\n"
 	"  --next \t\t\tbegin next element in policy";
 
-constexpr unsigned POLICY_MAX_ELEMENTS = 4;
+constexpr unsigned policy_max_elements = 4;
 
 struct policy_element {
 	uint8_t tunnel_src[16];
@@ -89,7 +89,7 @@ static_assert(offsetof(policy_element, match) == 74);
 static_assert(offsetof(policy_element, invert) == 75);
 
 struct policy_block {
-	policy_element elements[POLICY_MAX_ELEMENTS];
+	policy_element elements[policy_max_elements];
 	uint16_t flags;
 	uint16_t count;
 	uint8_t padding[4];
@@ -103,23 +103,23 @@ static_assert(offsetof(policy_block, count) == 306);
 static_assert(offsetof(policy_block, padding) == 308);
 
 enum : uint16_t {
-	POLICY_DIR_IN = 1,
-	POLICY_DIR_OUT = 2,
-	POLICY_NONE = 4,
-	POLICY_STRICT = 8,
+	policy_dir_in = 1,
+	policy_dir_out = 2,
+	policy_none = 4,
+	policy_strict = 8,
 };
 
 enum : uint8_t {
-	ITEM_TUNNEL_SRC = 1,
-	ITEM_TUNNEL_DST = 2,
-	ITEM_PROTO = 4,
-	ITEM_MODE = 8,
-	ITEM_SPI = 16,
-	ITEM_REQID = 32,
-	ITEM_ALL = 63,
+	item_tunnel_src = 1,
+	item_tunnel_dst = 2,
+	item_proto = 4,
+	item_mode = 8,
+	item_spi = 16,
+	item_reqid = 32,
+	item_all = 63,
 };
 
-enum : uint8_t { MODE_TRANSPORT = 0, MODE_TUNNEL = 1 };
+enum : uint8_t { mode_transport = 0, mode_tunnel = 1 };
 
 constexpr uint8_t proto_esp = 50, proto_ah = 51, proto_ipcomp = 108;
 
@@ -161,60 +161,60 @@ void policy_parse_option(zu_option_call *call)
 	switch (call->entry->id) {
 	case opt_dir:
 		if (std::strcmp(arg, "in") == 0)
-			b.flags |= POLICY_DIR_IN;
+			b.flags |= policy_dir_in;
 		else if (std::strcmp(arg, "out") == 0)
-			b.flags |= POLICY_DIR_OUT;
+			b.flags |= policy_dir_out;
 		else
 			zu_params->exit_error(2, "policy_match: invalid dir \"%s\"", arg);
 		break;
 	case opt_pol:
 		if (std::strcmp(arg, "none") == 0)
-			b.flags |= POLICY_NONE;
+			b.flags |= policy_none;
 		else if (std::strcmp(arg, "ipsec") != 0)
 			zu_params->exit_error(2, "policy match: invalid policy \"%s\"", arg);
 		break;
 	case opt_strict:
-		b.flags |= POLICY_STRICT;
+		b.flags |= policy_strict;
 		break;
 	case opt_reqid:
-		refuse_repeat(e, ITEM_REQID, "policy match: double --reqid option");
-		mark_item(e, ITEM_REQID, invert);
+		refuse_repeat(e, item_reqid, "policy match: double --reqid option");
+		mark_item(e, item_reqid, invert);
 		e.reqid = call->value.u32;
 		break;
 	case opt_spi:
-		refuse_repeat(e, ITEM_SPI, "policy match: double --spi option");
-		mark_item(e, ITEM_SPI, invert);
+		refuse_repeat(e, item_spi, "policy match: double --spi option");
+		mark_item(e, item_spi, invert);
 		e.spi = call->value.u32;
 		break;
 	case opt_proto:
-		refuse_repeat(e, ITEM_PROTO, "policy match: double --proto option");
+		refuse_repeat(e, item_proto, "policy match: double --proto option");
 		e.proto = call->value.protocol;
 		if (e.proto != proto_esp && e.proto != proto_ah && e.proto != proto_ipcomp)
 			zu_params->exit_error(2, "policy match: protocol must be ah/esp/ipcomp");
-		mark_item(e, ITEM_PROTO, invert);
+		mark_item(e, item_proto, invert);
 		break;
 	case opt_mode:
-		refuse_repeat(e, ITEM_MODE, "policy match: double --mode option");
-		mark_item(e, ITEM_MODE, invert);
+		refuse_repeat(e, item_mode, "policy match: double --mode option");
+		mark_item(e, item_mode, invert);
 		if (std::strcmp(arg, "transport") == 0)
-			e.mode = MODE_TRANSPORT;
+			e.mode = mode_transport;
 		else if (std::strcmp(arg, "tunnel") == 0)
-			e.mode = MODE_TUNNEL;
+			e.mode = mode_tunnel;
 		else
 			zu_params->exit_error(2, "policy match: invalid mode \"%s\"", arg);
 		break;
 	case opt_tunnel_src:
-		refuse_repeat(e, ITEM_TUNNEL_SRC, "policy match: double --tunnel-src option");
-		mark_item(e, ITEM_TUNNEL_SRC, invert);
+		refuse_repeat(e, item_tunnel_src, "policy match: double --tunnel-src option");
+		mark_item(e, item_tunnel_src, invert);
 		store_tunnel(call->value, e.tunnel_src, e.tunnel_src_mask);
 		break;
 	case opt_tunnel_dst:
-		refuse_repeat(e, ITEM_TUNNEL_DST, "policy match: double --tunnel-dst option");
-		mark_item(e, ITEM_TUNNEL_DST, invert);
+		refuse_repeat(e, item_tunnel_dst, "policy match: double --tunnel-dst option");
+		mark_item(e, item_tunnel_dst, invert);
 		store_tunnel(call->value, e.tunnel_dst, e.tunnel_dst_mask);
 		break;
 	case opt_next:
-		if (++b.count == POLICY_MAX_ELEMENTS)
+		if (++b.count == policy_max_elements)
 			zu_params->exit_error(2, "policy match: maximum policy depth reached");
 		break;
 	}
@@ -223,10 +223,10 @@ void policy_parse_option(zu_option_call *call)
 void policy_final_check(zu_fcheck_call *call)
 {
 	auto &b = *static_cast<policy_block *>(call->data);
-	if (!(b.flags & (POLICY_DIR_IN | POLICY_DIR_OUT)))
+	if (!(b.flags & (policy_dir_in | policy_dir_out)))
 		zu_params->exit_error(2, "policy match: neither --dir in nor --dir out specified");
-	if (b.flags & POLICY_NONE) {
-		if (b.flags & POLICY_STRICT)
+	if (b.flags & policy_none) {
+		if (b.flags & policy_strict)
 			zu_params->exit_error(2, "policy match: policy none but --strict given");
 		if (b.count != 0)
 			zu_params->exit_error(2, "policy match: policy none but policy given");
@@ -236,16 +236,16 @@ void policy_final_check(zu_fcheck_call *call)
 	++b.count;
 	for (unsigned i = 0; i < b.count; ++i) {
 		const policy_element &e = b.elements[i];
-		if ((b.flags & POLICY_STRICT) && !(e.match & ITEM_ALL))
+		if ((b.flags & policy_strict) && !(e.match & item_all))
 			zu_params->exit_error(2,
 					      "policy match: empty policy element %u. --strict is in "
 					      "effect, but at least one of reqid, spi, tunnel-src, "
 					      "tunnel-dst, proto or mode is required.",
 					      i);
-		const bool mode_inverted = e.invert & ITEM_MODE;
-		if ((e.match & (ITEM_TUNNEL_SRC | ITEM_TUNNEL_DST)) &&
-		    ((e.mode == MODE_TRANSPORT && !mode_inverted) ||
-		     (e.mode == MODE_TUNNEL && mode_inverted)))
+		const bool mode_inverted = e.invert & item_mode;
+		if ((e.match & (item_tunnel_src | item_tunnel_dst)) &&
+		    ((e.mode == mode_transport && !mode_inverted) ||
+		     (e.mode == mode_tunnel && mode_inverted)))
 			zu_params->exit_error(2,
 					      "policy match: --tunnel-src/--tunnel-dst is only valid "
 					      "in tunnel mode");
@@ -254,9 +254,9 @@ void policy_final_check(zu_fcheck_call *call)
 
 void policy_emit_header(const char *prefix, uint16_t flags)
 {
-	std::printf((flags & POLICY_DIR_IN) ? " %sdir in" : " %sdir out", prefix);
-	std::printf((flags & POLICY_NONE) ? " %spol none" : " %spol ipsec", prefix);
-	if (flags & POLICY_STRICT)
+	std::printf((flags & policy_dir_in) ? " %sdir in" : " %sdir out", prefix);
+	std::printf((flags & policy_none) ? " %spol none" : " %spol ipsec", prefix);
+	if (flags & policy_strict)
 		std::printf(" %sstrict", prefix);
 }
 
@@ -290,11 +290,11 @@ void policy_emit_element(const char *prefix, const policy_element &e, int numeri
 			std::printf(" !");
 		return true;
 	};
-	if (given(ITEM_REQID))
+	if (given(item_reqid))
 		std::printf(" %sreqid %u", prefix, e.reqid);
-	if (given(ITEM_SPI))
+	if (given(item_spi))
 		std::printf(" %sspi 0x%x", prefix, e.spi);
-	if (given(ITEM_PROTO)) {
+	if (given(item_proto)) {
 		std::printf(" %sproto ", prefix);
 		const protoent *entry = numeric ? nullptr : getprotobynumber(e.proto);
 		if (entry != nullptr)
@@ -302,23 +302,23 @@ void policy_emit_element(const char *prefix, const policy_element &e, int numeri
 		else
 			std::printf("%u", e.proto);
 	}
-	if (given(ITEM_MODE)) {
+	if (given(item_mode)) {
 		std::printf(" %smode ", prefix);
-		std::printf("%s", e.mode == MODE_TRANSPORT ? "transport"
-				  : e.mode == MODE_TUNNEL  ? "tunnel"
+		std::printf("%s", e.mode == mode_transport ? "transport"
+				  : e.mode == mode_tunnel  ? "tunnel"
 							   : "???");
 	}
-	if (given(ITEM_TUNNEL_DST))
+	if (given(item_tunnel_dst))
 		emit_tunnel(prefix, "tunnel-dst", e.tunnel_dst, e.tunnel_dst_mask, family);
-	if (given(ITEM_TUNNEL_SRC))
+	if (given(item_tunnel_src))
 		emit_tunnel(prefix, "tunnel-src", e.tunnel_src, e.tunnel_src_mask, family);
 }
 
 // The number of elements to write.  Only a corrupted block can claim more
 // than the block holds; it is written as if it held exactly that many.
-unsigned shown_elements(const policy_block &b)
+unsigned printed_elements(const policy_block &b)
 {
-	return b.count > POLICY_MAX_ELEMENTS ? POLICY_MAX_ELEMENTS : b.count;
+	return b.count > policy_max_elements ? policy_max_elements : b.count;
 }
 
 void print_block(const zu_clause_entry *entry, int numeric, uint16_t family)
@@ -326,7 +326,7 @@ void print_block(const zu_clause_entry *entry, int numeric, uint16_t family)
 	const auto &b = info_block<policy_block>(entry);
 	std::printf(" policy match");
 	policy_emit_header("", b.flags);
-	const unsigned count = shown_elements(b);
+	const unsigned count = printed_elements(b);
 	for (unsigned i = 0; i < count; ++i) {
 		if (count > 1)
 			std::printf(" [%u]", i);
@@ -338,7 +338,7 @@ void save_block(const zu_clause_entry *entry, uint16_t family)
 {
 	const auto &b = info_block<policy_block>(entry);
 	policy_emit_header("--", b.flags);
-	const unsigned count = shown_elements(b);
+	const unsigned count = printed_elements(b);
 	for (unsigned i = 0; i < count; ++i) {
 		policy_emit_element("--", b.elements[i], 0, family);
 		if (i + 1 < count)

@@ -231,9 +231,9 @@ void append_rows(const std::vector<given_row> &rules, const std::vector<std::str
 	       << "'\n  stderr: '" << r.err << "'\n  wanted stderr: '" << wanted << "'";
 }
 
-::testing::AssertionResult shows_block(const std::vector<std::string> &head, const std::string &hex,
-				       const std::string &list, const std::string &save,
-				       const std::vector<std::string> &env)
+::testing::AssertionResult prints_block(const std::vector<std::string> &head, const std::string &hex,
+					const std::string &list, const std::string &save,
+					const std::vector<std::string> &env)
 {
 	const auto args = concat(head, {"--block", hex});
 	const run_result r = zunder(args, env);

@@ -50,8 +50,8 @@ void append_rows(const std::vector<given_row> &rules, const std::vector<std::str
 ::testing::AssertionResult rejects(const rejected_rule &rule, const std::vector<std::string> &env = {});
 
 // Lists and saves a block through --block; returns {list, save}.
-::testing::AssertionResult shows_block(const std::vector<std::string> &head, const std::string &hex,
-				       const std::string &list, const std::string &save,
-				       const std::vector<std::string> &env = {});
+::testing::AssertionResult prints_block(const std::vector<std::string> &head, const std::string &hex,
+					const std::string &list, const std::string &save,
+					const std::vector<std::string> &env = {});
 
 } // namespace ztest

@@ -27,9 +27,9 @@ row kept(std::string rule, std::string block, std::string list, std::string save
 	return {row::kind::kept, std::move(rule), {}, std::move(block), std::move(list), std::move(save), at};
 }
 
-row shows(std::string rule, std::string list, std::string save, where at)
+row prints(std::string rule, std::string list, std::string save, where at)
 {
-	return {row::kind::shown, std::move(rule), {}, "", std::move(list), std::move(save), at};
+	return {row::kind::printed, std::move(rule), {}, "", std::move(list), std::move(save), at};
 }
 
 row no(std::string rule, std::string message, where at)
@@ -107,7 +107,7 @@ void fail(const row &r, const std::string &what)
 		<< "row " << (r.line.empty() ? "(words)" : "'" + r.line + "'") << ": " << what;
 }
 
-std::string shown(const run_result &r)
+std::string outcome(const run_result &r)
 {
 	return "exit " + std::to_string(r.status) + "\n  stdout: '" + r.out + "'\n  stderr: '" + r.err + "'";
 }
@@ -173,7 +173,7 @@ std::vector<output> run_listing_rows(const std::vector<const row *> &rows,
 	std::istringstream out(batch.out);
 	for (size_t i = 0; i < rows.size(); ++i) {
 		const row &r = *rows[i];
-		const bool with_block = r.what != row::kind::shown;
+		const bool with_block = r.what != row::kind::printed;
 		run_result alone;
 		if (!r.line.empty() && batch_ok) {
 			if (!next_output(out, with_block, &outputs[i])) {
@@ -186,7 +186,7 @@ std::vector<output> run_listing_rows(const std::vector<const row *> &rows,
 			std::string rest;
 			if (alone.status != 0 || !alone.err.empty() ||
 			    !next_output(one, with_block, &outputs[i]) || std::getline(one, rest)) {
-				fail(r, shown(alone));
+				fail(r, outcome(alone));
 				continue;
 			}
 		}
@@ -194,7 +194,7 @@ std::vector<output> run_listing_rows(const std::vector<const row *> &rows,
 			fail(r, d);
 	}
 	if (!batch_ok && !lines.empty())
-		ADD_FAILURE() << "the rows pass one at a time but not in one batch: " << shown(batch);
+		ADD_FAILURE() << "the rows pass one at a time but not in one batch: " << outcome(batch);
 	return outputs;
 }
 
@@ -204,14 +204,14 @@ void check_refusal(const row &r, const std::vector<std::string> &env)
 	const std::string wanted =
 		std::string("zunder: ") + (r.line.empty() ? "" : "line 1: ") + r.list + "\n";
 	if (got.status != 2 || !got.out.empty() || got.err != wanted)
-		fail(r, shown(got) + "\n  wanted stderr: '" + wanted + "'");
+		fail(r, outcome(got) + "\n  wanted stderr: '" + wanted + "'");
 }
 
 void check_help(const row &r, const std::vector<std::string> &env)
 {
 	const run_result got = run_batch(r.line + "\n", env);
 	if (got.status != 0 || got.out != r.list || !got.err.empty())
-		fail(r, shown(got) + "\n  wanted stdout: '" + r.list + "'");
+		fail(r, outcome(got) + "\n  wanted stdout: '" + r.list + "'");
 }
 
 } // namespace
@@ -220,7 +220,8 @@ void check_table(const std::vector<row> &rows, const std::vector<std::string> &e
 {
 	std::vector<const row *> listing;
 	for (const row &r : rows)
-		if (r.what == row::kind::accepted || r.what == row::kind::kept || r.what == row::kind::shown)
+		if (r.what == row::kind::accepted || r.what == row::kind::kept ||
+		    r.what == row::kind::printed)
 			listing.push_back(&r);
 	const std::vector<output> outputs = run_listing_rows(listing, env);
 
@@ -229,7 +230,7 @@ void check_table(const std::vector<row> &rows, const std::vector<std::string> &e
 	std::vector<given_row> given;
 	std::vector<const row *> given_from;
 	for (const row *r : listing) {
-		if (r->what == row::kind::shown || r->line.empty())
+		if (r->what == row::kind::printed || r->line.empty())
 			continue;
 		const std::string head = head_of(*r);
 		given.push_back({r->line, head.substr(head.rfind(' ') + 1), r->list, r->save});

@@ -10,7 +10,7 @@
 //                                the same block, listing and saved text
 //   kept(rule, block, list, save) accepted, but its saved text is known not
 //                                to read back into the same block
-//   shows(rule, list, save)      a block read back: the rule holds --block HEX
+//   prints(rule, list, save)      a block read back: the rule holds --block HEX
 //   no(rule, message)            refused: exit status 2, nothing on standard
 //                                output, and exactly "zunder: MESSAGE"
 //   help(rule, text)             the exact help text
@@ -29,7 +29,7 @@ using words = std::vector<std::string>;
 using where = std::source_location;
 
 struct row {
-	enum class kind { accepted, kept, shown, refused, help } what;
+	enum class kind { accepted, kept, printed, refused, help } what;
 	std::string line;  // the rule as a batch line, or empty when given as words
 	words args;        // the rule as words, when it has no line
 	std::string block; // hex digits; empty: not checked
@@ -42,7 +42,7 @@ row ok(std::string rule, std::string block, std::string list, std::string save, 
 row ok(words rule, std::string block, std::string list, std::string save, where at = where::current());
 row kept(std::string rule, std::string block, std::string list, std::string save,
 	 where at = where::current());
-row shows(std::string rule, std::string list, std::string save, where at = where::current());
+row prints(std::string rule, std::string list, std::string save, where at = where::current());
 row no(std::string rule, std::string message, where at = where::current());
 row no(words rule, std::string message, where at = where::current());
 row help(std::string rule, std::string text, where at = where::current());
