@@ -75,57 +75,23 @@ pid_t xvfb = -1;
 
 void stop_xvfb()
 {
-	if (xvfb > 0) {
+	if (xvfb > 0)
 		kill(xvfb, SIGTERM);
-		waitpid(xvfb, nullptr, 0);
-		xvfb = -1;
-	}
+	xvfb = -1;
 }
 
-// Starts Xvfb on a number it picks itself (-displayfd) and returns ":N".
+// Starts the tests' own X server with scripts/private-xvfb.sh, the way the
+// demo does, owned by this process; returns ":N".
 std::string start_xvfb()
 {
-	int fd[2];
-	if (pipe2(fd, O_CLOEXEC) != 0)
+	const run_result r =
+		ztest::run_shell("\"$SCRIPT\" " + std::to_string(getpid()), {"SCRIPT=" PRIVATE_XVFB_SCRIPT});
+	const size_t blank = r.out.find(' ');
+	if (r.status != 0 || blank == std::string::npos)
 		return "";
-	const pid_t parent = getpid();
-	const pid_t pid = fork();
-	if (pid == 0) {
-		// Die with the test process even if it is killed outright.
-		prctl(PR_SET_PDEATHSIG, SIGKILL);
-		if (getppid() != parent)
-			_exit(1);
-		fcntl(fd[1], F_SETFD, 0);
-		const int null = open("/dev/null", O_RDWR);
-		dup2(null, 0);
-		dup2(null, 1);
-		dup2(null, 2);
-		const std::string fd_text = std::to_string(fd[1]);
-		execlp("Xvfb", "Xvfb", "-displayfd", fd_text.c_str(), "-nolisten", "tcp", "-screen", "0",
-		       "320x240x24", static_cast<char *>(nullptr));
-		_exit(127);
-	}
-	close(fd[1]);
-	if (pid < 0) {
-		close(fd[0]);
-		return "";
-	}
-	xvfb = pid;
+	xvfb = static_cast<pid_t>(std::stol(r.out.substr(blank + 1)));
 	std::atexit(stop_xvfb);
-
-	std::string number;
-	pollfd p{fd[0], POLLIN, 0};
-	while (number.find('\n') == std::string::npos && poll(&p, 1, 20000) > 0) {
-		char buffer[32];
-		const ssize_t n = read(fd[0], buffer, sizeof buffer);
-		if (n <= 0)
-			break;
-		number.append(buffer, static_cast<size_t>(n));
-	}
-	close(fd[0]);
-	if (number.find('\n') == std::string::npos)
-		return "";
-	return display_name(number.substr(0, number.find('\n')));
+	return r.out.substr(0, blank);
 }
 
 class RdconnectTest : public testing::Test {
