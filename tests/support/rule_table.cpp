@@ -47,6 +47,12 @@ row help(std::string rule, std::string text, where at)
 	return {row::kind::help, std::move(rule), {}, "", std::move(text), "", at};
 }
 
+row gives(words args, std::string file, int status, std::string out, std::string err, where at)
+{
+	return {row::kind::call, "", std::move(args), "",    std::move(out),
+		std::move(err),  at, std::move(file), status};
+}
+
 std::vector<row> both_families(std::vector<row> rows)
 {
 	const size_t n = rows.size();
@@ -207,6 +213,29 @@ void check_refusal(const row &r, const std::vector<std::string> &env)
 		fail(r, outcome(got) + "\n  wanted stderr: '" + wanted + "'");
 }
 
+// Runs a call row: FILE, as a word or within a script, is a temporary file
+// holding the row's text.
+void check_call(const row &r, const std::vector<std::string> &env)
+{
+	char path[] = "/tmp/zunder_call.XXXXXX";
+	const int fd = mkstemp(path);
+	if (fd < 0 || write(fd, r.file.data(), r.file.size()) != static_cast<ssize_t>(r.file.size())) {
+		fail(r, "cannot write a temporary file");
+		return;
+	}
+	close(fd);
+	words args = r.args;
+	for (std::string &word : args)
+		for (size_t at = word.find("FILE"); at != std::string::npos; at = word.find("FILE", at))
+			word.replace(at, 4, path);
+	const bool shell = args.size() == 2 && args[0] == "sh";
+	const run_result got = shell ? run_shell(args[1], env) : zunder(args, env);
+	unlink(path);
+	if (got.status != r.status || got.out != r.list || got.err != r.save)
+		fail(r, outcome(got) + "\n  wanted exit " + std::to_string(r.status) + "\n  stdout: '" +
+				r.list + "'\n  stderr: '" + r.save + "'");
+}
+
 void check_help(const row &r, const std::vector<std::string> &env)
 {
 	const run_result got = run_batch(r.line + "\n", env);
@@ -266,6 +295,8 @@ void check_table(const std::vector<row> &rows, const std::vector<std::string> &e
 			check_refusal(r, env);
 		else if (r.what == row::kind::help)
 			check_help(r, env);
+		else if (r.what == row::kind::call)
+			check_call(r, env);
 }
 
 std::vector<row> grammar_rows(const std::string &head, const std::string &base,

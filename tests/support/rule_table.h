@@ -14,6 +14,12 @@
 //   no(rule, message)            refused: exit status 2, nothing on standard
 //                                output, and exactly "zunder: MESSAGE"
 //   help(rule, text)             the exact help text
+//   gives(args, file, status, out, err)  any call of the command, with exactly
+//                                what it must give: `args` are its words, the
+//                                word FILE standing for a temporary file that
+//                                holds `file`; {"sh", SCRIPT} runs the script
+//                                with /bin/sh ($ZUNDER is the command, FILE in
+//                                the script the file's path)
 // A failing row is reported at its line in the table.
 #pragma once
 
@@ -29,13 +35,15 @@ using words = std::vector<std::string>;
 using where = std::source_location;
 
 struct row {
-	enum class kind { accepted, kept, printed, refused, help } what;
+	enum class kind { accepted, kept, printed, refused, help, call } what;
 	std::string line;  // the rule as a batch line, or empty when given as words
 	words args;        // the rule as words, when it has no line
 	std::string block; // hex digits; empty: not checked
 	std::string list;  // what print wrote; for a refusal its message, for help its text
-	std::string save;  // what save wrote
+	std::string save;  // what save wrote; for a call, its standard error
 	std::source_location at;
+	std::string file = ""; // for a call, the text of FILE
+	int status = 0;        // for a call, its exit status
 };
 
 row ok(std::string rule, std::string block, std::string list, std::string save, where at = where::current());
@@ -46,6 +54,8 @@ row prints(std::string rule, std::string list, std::string save, where at = wher
 row no(std::string rule, std::string message, where at = where::current());
 row no(words rule, std::string message, where at = where::current());
 row help(std::string rule, std::string text, where at = where::current());
+row gives(words args, std::string file, int status, std::string out, std::string err,
+	  where at = where::current());
 
 // Each row as given (its rule starting "-4 "), then each again with "-6 ".
 std::vector<row> both_families(std::vector<row> rows);
