@@ -83,6 +83,50 @@ TEST(Batch, LineWithANulByteIsRefusedWhole)
 	std::remove(file.c_str());
 }
 
+// Streams that never end: refused at their first NUL byte, or once a line
+// is longer than the longest allowed, without holding the line in memory.
+// Each runs under a limit on the address space that leaves no room for a
+// growing line, and under one so large that only a line held whole would
+// reach it; the sanitizers and the emulator reserve more address space than
+// any such limit leaves, so there the stream runs without one.
+TEST(Batch, LinesThatNeverEndAreRefusedAtOnce)
+{
+	const std::string endless = "yes a | tr -d '\\n' | ";
+	const std::string one_rule = "echo '-6 -m ah --ahspi 1'; ";
+	const std::string comment = "printf '#'; head -c 65535 /dev/zero | tr '\\0' a; ";
+	const std::string rule_out = zunder({"-6", "-m", "ah", "--ahspi", "1"}).out;
+	const std::string nul = "zunder: line 1: the line holds a NUL byte\n";
+	const std::string too_long = "zunder: line 1: the line is longer than 65536 bytes\n";
+	const struct {
+		std::string script, out, err;
+	} cases[] = {
+		{"$ZUNDER --batch /dev/zero", "", nul},
+		{"$ZUNDER --check - </dev/zero", "", nul},
+		{"{ " + one_rule + "printf x; cat /dev/zero; } | $ZUNDER --batch -", rule_out,
+		 "zunder: line 2: the line holds a NUL byte\n"},
+		{endless + "$ZUNDER --batch -", "", too_long},
+		{endless + "$ZUNDER --check -", "", too_long},
+		// the longest line allowed, then one byte more
+		{"{ " + comment + "echo; " + one_rule + "} | $ZUNDER --batch -", rule_out, ""},
+		{"{ " + comment + "echo a; " + one_rule + "} | $ZUNDER --batch -", "", too_long},
+	};
+#if defined(ZUNDER_SANITIZED)
+	const std::vector<std::string> limits = {""};
+#else
+	const std::vector<std::string> limits =
+		ztest::emulated() ? std::vector<std::string>{""}
+				  : std::vector<std::string>{"ulimit -v 100000; ", "ulimit -v 4000000; "};
+#endif
+	for (const std::string &limit : limits)
+		for (const auto &c : cases) {
+			const std::string script = limit + c.script;
+			const auto r = ztest::run_shell(script);
+			EXPECT_EQ(r.status, c.err.empty() ? 0 : 2) << script;
+			EXPECT_EQ(r.out, c.out) << script;
+			EXPECT_EQ(r.err, c.err) << script;
+		}
+}
+
 // Descriptors closed by the shell that starts zunder.  Under the emulator
 // the emulator's own files take the free descriptors, so only native.
 TEST(Descriptors, ClosedStandardDescriptorsAreNeverTakenForFiles)

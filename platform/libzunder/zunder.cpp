@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -112,6 +113,8 @@ int main(int argc, char **argv)
 	hold_standard_descriptors();
 	zunder::set_program_name("zunder");
 	zunder::set_exit_error(exit_error);
+	// Memory that cannot be had is an error like any other, not an abort.
+	std::set_new_handler([] { exit_error(2, "out of memory"); });
 	const char *first = argc >= 2 ? argv[1] : "";
 	if (std::strcmp(first, "-h") == 0 || std::strcmp(first, "--help") == 0) {
 		if (argc != 2)
