@@ -275,4 +275,24 @@ TEST(Check, ReportsTheRulesWhoseSavedOptionsDoNotReadBack)
 		EXPECT_TRUE(ztest::rejects(rule));
 }
 
+// A check that ends in an error leaves every report before it whole on
+// standard output: more than a buffer's worth of them here.
+TEST(Check, AnErrorLeavesEveryEarlierReportWhole)
+{
+	std::string rules;
+	for (int i = 1; i <= 20; ++i)
+		rules += "-m policy --dir in --pol none --reqid " + std::to_string(i) + "\n";
+	const auto reports = zunder({"--check", write_file("reports", rules)});
+	ASSERT_EQ(reports.status, 1) << reports.err;
+	const std::string summary = "rules checked: 20, not reading back: 20\n";
+	ASSERT_TRUE(reports.out.ends_with(summary)) << reports.out;
+	ASSERT_GT(reports.out.size(), 3 * 4096u);
+
+	const auto r = zunder({"--check", write_file("reports", rules + "-m policy --dir sideways\n")});
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "zunder: line 21: policy_match: invalid dir \"sideways\"\n");
+	EXPECT_EQ(r.out, reports.out.substr(0, reports.out.size() - summary.size()));
+	std::remove(temp_path("reports").c_str());
+}
+
 } // namespace

@@ -92,13 +92,17 @@ void run_batch(const char *name)
 }
 
 // Reports each rule whose saved options do not read back, then a summary.
+// Each report is written before the next rule runs, so an error leaves
+// every earlier report whole on standard output.
 int run_check(const char *name)
 {
 	unsigned long rules = 0, differ = 0;
 	command::for_each_rule(name, [&](std::span<const char *const> words) {
 		++rules;
-		if (!command::check_rule(words))
+		if (!command::check_rule(words)) {
 			++differ;
+			flush_output();
+		}
 	});
 	command::batch_line = 0;
 	std::printf("rules checked: %lu, not reading back: %lu\n", rules, differ);
