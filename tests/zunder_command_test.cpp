@@ -211,6 +211,24 @@ TEST(Batch, AnErrorStopsTheBatchAfterTheEarlierLines)
 		EXPECT_TRUE(ztest::rejects(rule));
 }
 
+// A file offering records the host refuses fails to load, in one line that
+// says which records and why.
+TEST(Registration, RefusedRecordsFailTheLoadInOneLine)
+{
+	const std::vector<std::string> env = {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR};
+	const std::string why =
+		"cannot load " ZUNDER_TEST_PLUGIN_DIR
+		"/libzu_other_host.so: match \"other_host\" not registered: it was built for "
+		"another host version; target \"other_host\" not registered: it lacks a print or "
+		"save operation";
+	const ztest::rejected_rule rules[] = {
+		{{"-m", "other_host"}, why},
+		{{"-6", "-j", "other_host", "-h"}, why},
+	};
+	for (const auto &rule : rules)
+		EXPECT_TRUE(ztest::rejects(rule, env));
+}
+
 TEST(Guards, CatchAPlugInWritingOutsideItsBlocks)
 {
 	const std::vector<std::string> env = {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR};
