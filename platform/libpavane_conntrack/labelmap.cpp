@@ -205,6 +205,8 @@ PAVANE_EXPORT struct mokt_labelmap *mokt_labelmap_new(const char *path)
 	std::string beside;
 	if (path == nullptr)
 		path = std::getenv(environment_variable);
+	if (path != nullptr && *path == '\0')
+		path = nullptr; // an empty variable counts as unset, as ZUNDER_PLUGIN_DIR does
 	if (path == nullptr) {
 		beside = file_beside_library();
 		path = !beside.empty() && access(beside.c_str(), F_OK) == 0 ? beside.c_str()
