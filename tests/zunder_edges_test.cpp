@@ -248,7 +248,7 @@ TEST(Check, ReportsTheRulesWhoseSavedOptionsDoNotReadBack)
 			 "line 4: block " +
 			 control_name +
 			 ", read back refused (RATEEST: invalid name \"A\\x0a\": "
-			 "a name holds no control characters and none of \" \\ $ `), save --rateest-name \"A\\x0a\" "
+			 "a name holds no control characters and none of \" \\ $ `), save --rateest-name 'A\\x0a' "
 			 "--rateest-interval 1.0s --rateest-ewmalog 4.0s\n"
 			 "rules checked: 4, not reading back: 3\n",
 		 1},
