@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -76,6 +77,49 @@ TEST(Command, PluginLookup)
 				   {"ZUNDER_PLUGIN_DIR=/nonexistent"}));
 	EXPECT_TRUE(ztest::accepts({{"-6", "-m", "ah", "--ahspi", "1"}, "", " ah spi:1", " --ahspi 1"},
 				   {"ZUNDER_PLUGIN_DIR=" + dir}));
+}
+
+// Without /proc (a bare chroot or container) the program's own folder is
+// unknown: the plug-in folder is then ZUNDER_PLUGIN_DIR or an error, never
+// the current folder, here one holding a plug-in file that would load.
+TEST(Command, NoPluginFolderFromTheCurrentFolder)
+{
+	if (ztest::emulated())
+		GTEST_SKIP() << "the emulator answers /proc/self/exe itself";
+#if defined(ZUNDER_SANITIZED)
+	GTEST_SKIP() << "the sanitizer runtime does not start without /proc";
+#endif
+	if (geteuid() != 0 || ztest::run_shell("unshare -m true").status != 0)
+		GTEST_SKIP() << "hiding /proc needs root and a mount namespace of its own";
+	const std::string dir = testing::TempDir() + "/" + std::to_string(getpid()) + "-cwd-plugins";
+	std::filesystem::create_directories(dir);
+	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so", dir + "/libzu_broken.so",
+				   std::filesystem::copy_options::overwrite_existing);
+	const std::string no_folder =
+		"zunder: cannot find the plug-in folder: /proc/self/exe: No such file or "
+		"directory; set ZUNDER_PLUGIN_DIR\n";
+	const struct {
+		std::string plugin_dir; // "-" for unset
+		std::string out, err;
+	} cases[] = {
+		{"-", "", no_folder},
+		{"", "", no_folder},
+		{dir, "block 0000000000000000\nlist\nsave from " + dir + "/libzu_broken.so\n", ""},
+	};
+	for (const auto &c : cases) {
+		// Without /proc the loader cannot find the libraries beside the program either.
+		const std::string script =
+			"cd \"$DIR\" && unshare -m sh -c 'mount -t tmpfs none /proc && "
+			"LD_LIBRARY_PATH=" ZUNDER_PLUGIN_DIR " exec $ZUNDER -m broken'";
+		const auto r =
+			ztest::run_shell(script, {"DIR=" + dir,
+						  c.plugin_dir == "-" ? "ZUNDER_PLUGIN_DIR"
+								      : "ZUNDER_PLUGIN_DIR=" + c.plugin_dir});
+		EXPECT_EQ(r.status, c.err.empty() ? 0 : 2) << c.plugin_dir;
+		EXPECT_EQ(r.out, c.out) << c.plugin_dir;
+		EXPECT_EQ(r.err, c.err) << c.plugin_dir;
+	}
+	std::filesystem::remove_all(dir);
 }
 
 TEST(Command, BlockArgument)
@@ -168,6 +212,24 @@ TEST(Batch, AnErrorStopsTheBatchAfterTheEarlierLines)
 	};
 	for (const auto &rule : rules)
 		EXPECT_TRUE(ztest::rejects(rule));
+}
+
+// A file offering records the host refuses fails to load, in one line that
+// says which records and why.
+TEST(Registration, RefusedRecordsFailTheLoadInOneLine)
+{
+	const std::vector<std::string> env = {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR};
+	const std::string why =
+		"cannot load " ZUNDER_TEST_PLUGIN_DIR
+		"/libzu_other_host.so: match \"other_host\" not registered: it was built for "
+		"another host version; target \"other_host\" not registered: it lacks a print or "
+		"save operation";
+	const ztest::rejected_rule rules[] = {
+		{{"-m", "other_host"}, why},
+		{{"-6", "-j", "other_host", "-h"}, why},
+	};
+	for (const auto &rule : rules)
+		EXPECT_TRUE(ztest::rejects(rule, env));
 }
 
 TEST(Guards, CatchAPlugInWritingOutsideItsBlocks)

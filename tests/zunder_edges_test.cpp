@@ -83,6 +83,50 @@ TEST(Batch, LineWithANulByteIsRefusedWhole)
 	std::remove(file.c_str());
 }
 
+// Streams that never end: refused at their first NUL byte, or once a line
+// is longer than the longest allowed, without holding the line in memory.
+// Each runs under a limit on the address space that leaves no room for a
+// growing line, and under one so large that only a line held whole would
+// reach it; the sanitizers and the emulator reserve more address space than
+// any such limit leaves, so there the stream runs without one.
+TEST(Batch, LinesThatNeverEndAreRefusedAtOnce)
+{
+	const std::string endless = "yes a | tr -d '\\n' | ";
+	const std::string one_rule = "echo '-6 -m ah --ahspi 1'; ";
+	const std::string comment = "printf '#'; head -c 65535 /dev/zero | tr '\\0' a; ";
+	const std::string rule_out = zunder({"-6", "-m", "ah", "--ahspi", "1"}).out;
+	const std::string nul = "zunder: line 1: the line holds a NUL byte\n";
+	const std::string too_long = "zunder: line 1: the line is longer than 65536 bytes\n";
+	const struct {
+		std::string script, out, err;
+	} cases[] = {
+		{"$ZUNDER --batch /dev/zero", "", nul},
+		{"$ZUNDER --check - </dev/zero", "", nul},
+		{"{ " + one_rule + "printf x; cat /dev/zero; } | $ZUNDER --batch -", rule_out,
+		 "zunder: line 2: the line holds a NUL byte\n"},
+		{endless + "$ZUNDER --batch -", "", too_long},
+		{endless + "$ZUNDER --check -", "", too_long},
+		// the longest line allowed, then one byte more
+		{"{ " + comment + "echo; " + one_rule + "} | $ZUNDER --batch -", rule_out, ""},
+		{"{ " + comment + "echo a; " + one_rule + "} | $ZUNDER --batch -", "", too_long},
+	};
+#if defined(ZUNDER_SANITIZED)
+	const std::vector<std::string> limits = {""};
+#else
+	const std::vector<std::string> limits =
+		ztest::emulated() ? std::vector<std::string>{""}
+				  : std::vector<std::string>{"ulimit -v 100000; ", "ulimit -v 4000000; "};
+#endif
+	for (const std::string &limit : limits)
+		for (const auto &c : cases) {
+			const std::string script = limit + c.script;
+			const auto r = ztest::run_shell(script);
+			EXPECT_EQ(r.status, c.err.empty() ? 0 : 2) << script;
+			EXPECT_EQ(r.out, c.out) << script;
+			EXPECT_EQ(r.err, c.err) << script;
+		}
+}
+
 // Descriptors closed by the shell that starts zunder.  Under the emulator
 // the emulator's own files take the free descriptors, so only native.
 TEST(Descriptors, ClosedStandardDescriptorsAreNeverTakenForFiles)
@@ -204,7 +248,7 @@ TEST(Check, ReportsTheRulesWhoseSavedOptionsDoNotReadBack)
 			 "line 4: block " +
 			 control_name +
 			 ", read back refused (RATEEST: invalid name \"A\\x0a\": "
-			 "a name holds no control characters and none of \" \\ $ `), save --rateest-name \"A\\x0a\" "
+			 "a name holds no control characters and none of \" \\ $ `), save --rateest-name 'A\\x0a' "
 			 "--rateest-interval 1.0s --rateest-ewmalog 4.0s\n"
 			 "rules checked: 4, not reading back: 3\n",
 		 1},
@@ -229,6 +273,26 @@ TEST(Check, ReportsTheRulesWhoseSavedOptionsDoNotReadBack)
 	};
 	for (const auto &rule : errors)
 		EXPECT_TRUE(ztest::rejects(rule));
+}
+
+// A check that ends in an error leaves every report before it whole on
+// standard output: more than a buffer's worth of them here.
+TEST(Check, AnErrorLeavesEveryEarlierReportWhole)
+{
+	std::string rules;
+	for (int i = 1; i <= 20; ++i)
+		rules += "-m policy --dir in --pol none --reqid " + std::to_string(i) + "\n";
+	const auto reports = zunder({"--check", write_file("reports", rules)});
+	ASSERT_EQ(reports.status, 1) << reports.err;
+	const std::string summary = "rules checked: 20, not reading back: 20\n";
+	ASSERT_TRUE(reports.out.ends_with(summary)) << reports.out;
+	ASSERT_GT(reports.out.size(), 3 * 4096u);
+
+	const auto r = zunder({"--check", write_file("reports", rules + "-m policy --dir sideways\n")});
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "zunder: line 21: policy_match: invalid dir \"sideways\"\n");
+	EXPECT_EQ(r.out, reports.out.substr(0, reports.out.size() - summary.size()));
+	std::remove(temp_path("reports").c_str());
 }
 
 } // namespace

@@ -207,9 +207,10 @@ TEST(Rateest, HostChecksTheOptions)
 }
 
 // The block a rule gives, run through /bin/sh as a saved rule pasted into
-// a script would be, and through --batch.
+// a script would be, through bash with history expansion on as in an
+// interactive one, and through --batch.
 struct read_back {
-	std::string shell, batch;
+	std::string shell, history, batch;
 };
 
 read_back read_back_blocks(const std::string &saved)
@@ -222,6 +223,10 @@ read_back read_back_blocks(const std::string &saved)
 	if (shell.status == 0 && shell.err.empty() && ztest::split_rule_output(shell.out, &lines))
 		blocks.shell = lines.block;
 	const std::string file = testing::TempDir() + "/rateest-batch-" + std::to_string(getpid());
+	std::ofstream(file) << "set -o history -H\n$ZUNDER -j RATEEST" + saved + "\n";
+	const auto history = ztest::run_shell("bash <\"$FILE\"", {"FILE=" + file});
+	if (history.status == 0 && history.err.empty() && ztest::split_rule_output(history.out, &lines))
+		blocks.history = lines.block;
 	std::ofstream(file) << "-j RATEEST" + saved + "\n";
 	const auto batch = ztest::zunder({"--batch", file});
 	if (batch.status == 0 && batch.err.empty() && ztest::split_rule_output(batch.out, &lines))
@@ -241,26 +246,29 @@ TEST(Rateest, SavedNamesReadBackThroughAShellAndTheBatchReader)
 		{"est-1_a.b:c+d=e", "est-1_a.b:c+d=e"},
 		{"caf\xc3\xa9", "caf\xc3\xa9"},
 		{"%@,/", "%@,/"},
-		{"", "\"\""},
-		{"a b", "\"a b\""},
-		{"it's", "\"it's\""},
-		{"x;true", "\"x;true\""},
-		{"a|b", "\"a|b\""},
-		{"a&b", "\"a&b\""},
-		{"a<b", "\"a<b\""},
-		{"a>b", "\"a>b\""},
-		{"a(b)", "\"a(b)\""},
-		{"*", "\"*\""},
-		{"a?", "\"a?\""},
-		{"a[1]", "\"a[1]\""},
-		{"#x", "\"#x\""},
-		{"~", "\"~\""},
-		{"~root", "\"~root\""},
-		{"{a,b}", "\"{a,b}\""},
-		{"!x", "\"!x\""},
-		{"a^b", "\"a^b\""},
+		{"", "''"},
+		{"a b", "'a b'"},
+		{"it's", R"('it'\''s')"},
+		{"x;true", "'x;true'"},
+		{"a|b", "'a|b'"},
+		{"a&b", "'a&b'"},
+		{"a<b", "'a<b'"},
+		{"a>b", "'a>b'"},
+		{"a(b)", "'a(b)'"},
+		{"*", "'*'"},
+		{"a?", "'a?'"},
+		{"a[1]", "'a[1]'"},
+		{"#x", "'#x'"},
+		{"~", "'~'"},
+		{"~root", "'~root'"},
+		{"{a,b}", "'{a,b}'"},
+		{"!x", "'!x'"},
+		{"a!x", "'a!x'"},
+		{"it's!x", R"('it'\''s!x')"},
+		{"''", R"(''\'''\''')"},
+		{"a^b", "'a^b'"},
 		{"-h", "-h"},
-		{"!", "\"!\""},
+		{"!", "'!'"},
 	};
 	for (const auto &c : cases) {
 		const std::string saved =
@@ -269,12 +277,18 @@ TEST(Rateest, SavedNamesReadBackThroughAShellAndTheBatchReader)
 					    " name " + c.name + " interval 1.0s ewmalog 4.0s", saved}));
 		const read_back blocks = read_back_blocks(saved);
 		EXPECT_EQ(blocks.shell, block_hex(c.name, 0, 2)) << c.name;
+		EXPECT_EQ(blocks.history, block_hex(c.name, 0, 2)) << c.name;
 		EXPECT_EQ(blocks.batch, block_hex(c.name, 0, 2)) << c.name;
 	}
+	// In double quotes bash's history expansion would take !x for an event.
+	const read_back double_quoted =
+		read_back_blocks(" --rateest-name \"!x\" --rateest-interval 1.0s --rateest-ewmalog 4.0s");
+	EXPECT_EQ(double_quoted.shell, block_hex("!x", 0, 2));
+	EXPECT_EQ(double_quoted.history, "");
 	// a 16-byte name without its NUL is quoted within the field alone
 	EXPECT_TRUE(ztest::prints_block(rateest_head, block_hex("ABCDEFGHIJKLMNO ", 0, 2),
 					" name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s",
-					" --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s "
+					" --rateest-name 'ABCDEFGHIJKLMNO ' --rateest-interval 1.0s "
 					"--rateest-ewmalog 4.0s"));
 }
 
@@ -304,10 +318,10 @@ TEST(Rateest, BlocksReadBackWithRefusedBytesListAndSaveOnOneLine)
 	const struct {
 		std::string name, listed, saved;
 	} cases[] = {
-		{"a\nb", "a\\x0ab", "\"a\\x0ab\""}, {"\r", "\\x0d", "\"\\x0d\""},
-		{"x\x7f", "x\\x7f", "\"x\\x7f\""},  {"a\"b", "a\"b", "\"a\\\"b\""},
-		{"a\\b", "a\\\\b", "\"a\\\\b\""},   {"$HOME", "$HOME", "\"\\$HOME\""},
-		{"`id`", "`id`", "\"\\`id\\`\""},
+		{"a\nb", "a\\x0ab", R"('a\x0ab')"}, {"\r", "\\x0d", R"('\x0d')"},
+		{"x\x7f", "x\\x7f", R"('x\x7f')"},  {"a\"b", "a\"b", R"('a"b')"},
+		{"a\\b", "a\\\\b", R"('a\b')"},     {"$HOME", "$HOME", "'$HOME'"},
+		{"`id`", "`id`", "'`id`'"},         {"'$", "'$", R"(''\''$')"},
 	};
 	for (const auto &c : cases) {
 		EXPECT_TRUE(ztest::prints_block(rateest_head, block_hex(c.name, 0, 2),
@@ -315,6 +329,7 @@ TEST(Rateest, BlocksReadBackWithRefusedBytesListAndSaveOnOneLine)
 						" --rateest-name " + c.saved + rest));
 		const read_back blocks = read_back_blocks(" --rateest-name " + c.saved + rest);
 		EXPECT_EQ(blocks.shell, "") << c.listed;
+		EXPECT_EQ(blocks.history, "") << c.listed;
 		EXPECT_EQ(blocks.batch, "") << c.listed;
 	}
 }

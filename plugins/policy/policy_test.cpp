@@ -3,10 +3,13 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -371,12 +374,29 @@ TEST(PolicyListing, BlocksReadBack)
 	// Policy none: the header items only.
 	EXPECT_TRUE(ztest::prints_block(policy4, block().flags(dir_in | pol_none),
 					" policy match dir in pol none", " --dir in --pol none"));
-	// No direction bit reads as out; a mode other than 0 or 1 as "???"; a
-	// protocol the database does not know as its number.
+	// No direction bit reads as out; a mode other than 0 or 1 as "???"
+	// (quoted when saved); a protocol the database does not know as its
+	// number.
 	EXPECT_TRUE(ztest::prints_block(policy4,
 					block().count(1).mode(0, 7).proto(0, 253).match(0, mode | proto),
 					" policy match dir out pol ipsec proto 253 mode ???",
-					" --dir out --pol ipsec --proto 253 --mode ???"));
+					" --dir out --pol ipsec --proto 253 --mode '\?\?\?'"));
+	// Read back through a shell, in a folder where ??? would match files,
+	// and through --batch, the saved mode is refused as it stands, never
+	// expanded.
+	const std::string unnamed_save = " --dir out --pol ipsec --mode '\?\?\?'";
+	EXPECT_TRUE(ztest::prints_block(policy4, block().count(1).mode(0, 7).match(0, mode),
+					" policy match dir out pol ipsec mode ???", unnamed_save));
+	const std::string dir = testing::TempDir() + "/policy-glob-" + std::to_string(getpid());
+	std::filesystem::create_directories(dir);
+	const auto shell =
+		ztest::run_shell("cd \"$DIR\" && : >abc && : >def && $ZUNDER -m policy" + unnamed_save,
+				 {"DIR=" + dir});
+	EXPECT_EQ(shell.err, "zunder: policy match: invalid mode \"???\"\n");
+	std::ofstream(dir + "/rules") << "-m policy" + unnamed_save + "\n";
+	EXPECT_EQ(ztest::zunder({"--batch", dir + "/rules"}).err,
+		  "zunder: line 1: policy match: invalid mode \"???\"\n");
+	std::filesystem::remove_all(dir);
 	// The destination comes before the source.
 	EXPECT_TRUE(ztest::prints_block(
 		policy6,
