@@ -4,6 +4,9 @@
 #include "rule_table.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -96,6 +99,61 @@ TEST(Command, PluginFolders)
 {
 	check_table(other_plugin_folders, {"ZUNDER_PLUGIN_DIR=/nonexistent"});
 	check_table(build_plugin_folder, {"ZUNDER_PLUGIN_DIR=" ZUNDER_PLUGIN_DIR});
+}
+
+// A file offering records the host refuses fails to load, in one line that
+// says which records and why.
+TEST(Command, RefusedRecordsFailTheLoadInOneLine)
+{
+	const std::string why =
+		"zunder: cannot load " ZUNDER_TEST_PLUGIN_DIR
+		"/libzu_other_host.so: match \"other_host\" not registered: it was built for another host version; target \"other_host\" not registered: it lacks a print or save operation\n";
+	check_table({gives(words{"-m", "other_host"}, "", 2, "", why),
+		     gives(words{"-6", "-j", "other_host", "-h"}, "", 2, "", why)},
+		    {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR});
+}
+
+// Without /proc (a bare chroot or container) the program's own folder is
+// unknown: the plug-in folder is then ZUNDER_PLUGIN_DIR or an error, never
+// the current folder, here one holding a plug-in file that would load.
+TEST(Command, NoPluginFolderFromTheCurrentFolder)
+{
+	if (ztest::emulated())
+		GTEST_SKIP() << "the emulator answers /proc/self/exe itself";
+#if defined(ZUNDER_SANITIZED)
+	GTEST_SKIP() << "the sanitizer runtime does not start without /proc";
+#endif
+	if (geteuid() != 0 || ztest::run_shell("unshare -m true").status != 0)
+		GTEST_SKIP() << "hiding /proc needs root and a mount namespace of its own";
+	const std::string dir = testing::TempDir() + "/" + std::to_string(getpid()) + "-cwd-plugins";
+	std::filesystem::create_directories(dir);
+	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so", dir + "/libzu_broken.so",
+				   std::filesystem::copy_options::overwrite_existing);
+	const std::string no_folder =
+		"zunder: cannot find the plug-in folder: /proc/self/exe: No such file or "
+		"directory; set ZUNDER_PLUGIN_DIR\n";
+	const struct {
+		std::string plugin_dir; // "-" for unset
+		std::string out, err;
+	} cases[] = {
+		{"-", "", no_folder},
+		{"", "", no_folder},
+		{dir, "block 0000000000000000\nlist\nsave from " + dir + "/libzu_broken.so\n", ""},
+	};
+	for (const auto &c : cases) {
+		// Without /proc the loader cannot find the libraries beside the program either.
+		const std::string script =
+			"cd \"$DIR\" && unshare -m sh -c 'mount -t tmpfs none /proc && "
+			"LD_LIBRARY_PATH=" ZUNDER_PLUGIN_DIR " exec $ZUNDER -m broken'";
+		const auto r =
+			ztest::run_shell(script, {"DIR=" + dir,
+						  c.plugin_dir == "-" ? "ZUNDER_PLUGIN_DIR"
+								      : "ZUNDER_PLUGIN_DIR=" + c.plugin_dir});
+		EXPECT_EQ(r.status, c.err.empty() ? 0 : 2) << c.plugin_dir;
+		EXPECT_EQ(r.out, c.out) << c.plugin_dir;
+		EXPECT_EQ(r.err, c.err) << c.plugin_dir;
+	}
+	std::filesystem::remove_all(dir);
 }
 
 TEST(Command, Guards)

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -15,6 +16,17 @@ namespace {
 
 using namespace ztest;
 using namespace std::string_literals;
+
+std::string temp_path(const std::string &name)
+{
+	return testing::TempDir() + "/" + std::to_string(getpid()) + "-edges-" + name;
+}
+
+std::string write_file(const std::string &name, const std::string &text)
+{
+	std::ofstream(temp_path(name), std::ios::binary) << text;
+	return temp_path(name);
+}
 
 // clang-format off
 // Help is found for either family; control bytes in echoed text are escaped; a batch line with a NUL byte
@@ -40,7 +52,7 @@ const std::vector<row> calls = {
 	gives(words{"-j", "RATEEST", "--rateest-name", "e", "--rateest-interval", "250001us", "--rateest-ewmalog", "4200s"}, "", 0, "block 65000000000000000000000000000000ff0e0000000000000000000000000000\nlist name e interval 500.0ms ewmalog 8192.0s\nsave --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8192.0s\n", ""),
 	gives(words{"-j", "RATEEST", "--rateest-name", "e", "--rateest-interval", "500.0ms", "--rateest-ewmalog", "8192.0s"}, "", 0, "block 65000000000000000000000000000000ff0d0000000000000000000000000000\nlist name e interval 500.0ms ewmalog 4096.0s\nsave --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 4096.0s\n", ""),
 	gives(words{"--check", "FILE"}, "# every one reads back\n-6 -m ah --ahspi 500\n\n-m policy --dir out --pol ipsec --strict --reqid 16 --proto esp --next --mode transport\n-j RATEEST --rateest-name \"a b;c\" --rateest-interval 1s --rateest-ewmalog 4s\n-6 -m ipv6header --header hop,esp --soft\n-6 -m ah --block 01000000020000000000000001000000\n", 0, "rules checked: 5, not reading back: 0\n", ""),
-	gives(words{"--check", "FILE"}, "-m policy --dir in --pol none --reqid 5\n-6 -m ah --ahspi 1\n-j RATEEST --rateest-name e --rateest-interval 250001us --rateest-ewmalog 4200s\n-j RATEEST --block 410a000000000000000000000000000000020000000000000000000000000000\n", 1, "line 1: block " + std::string(137, '0') + "500000000002" + std::string(460, '0') + "500000000000000, read back " + std::string(609, '0') + "500000000000000, save --dir in --pol none\nline 3: block 65000000000000000000000000000000ff0e0000000000000000000000000000, read back 65000000000000000000000000000000ff0d0000000000000000000000000000, save --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8192.0s\nline 4: block 410a000000000000000000000000000000020000000000000000000000000000, read back refused (RATEEST: invalid name \"A\\x0a\": a name holds no control characters and none of \" \\ $ `), save --rateest-name \"A\\x0a\" --rateest-interval 1.0s --rateest-ewmalog 4.0s\nrules checked: 4, not reading back: 3\n", ""),
+	gives(words{"--check", "FILE"}, "-m policy --dir in --pol none --reqid 5\n-6 -m ah --ahspi 1\n-j RATEEST --rateest-name e --rateest-interval 250001us --rateest-ewmalog 4200s\n-j RATEEST --block 410a000000000000000000000000000000020000000000000000000000000000\n", 1, "line 1: block " + std::string(137, '0') + "500000000002" + std::string(460, '0') + "500000000000000, read back " + std::string(609, '0') + "500000000000000, save --dir in --pol none\nline 3: block 65000000000000000000000000000000ff0e0000000000000000000000000000, read back 65000000000000000000000000000000ff0d0000000000000000000000000000, save --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8192.0s\nline 4: block 410a000000000000000000000000000000020000000000000000000000000000, read back refused (RATEEST: invalid name \"A\\x0a\": a name holds no control characters and none of \" \\ $ `), save --rateest-name 'A\\x0a' --rateest-interval 1.0s --rateest-ewmalog 4.0s\nrules checked: 4, not reading back: 3\n", ""),
 	gives(words{"--check", "FILE"}, "", 0, "rules checked: 0, not reading back: 0\n", ""),
 	gives(words{"--check", "FILE"}, "-6 -m ah --ahspi 1\n-6 -m ah --ahspi x\n", 2, "", "zunder: line 2: ah: option \"--ahspi\": \"x\" is not a number or a range \"first:last\" of numbers from 0 to 4294967295\n"),
 	gives(words{"--check", "FILE"}, "-6 -m ah -h\n", 2, "", "zunder: line 1: -h shows help and saves no rule\n"),
@@ -71,6 +83,70 @@ const std::vector<row> fifo = {
 	gives(words{"sh", "set -e; cd \"$DIR\"; rm -f rules; mkfifo rules; printf '%s\\n' '-6 -m ah --ahspi 9' >rules & $ZUNDER --batch rules; wait; rm rules"}, "", 0, "block 09000000090000000000000000000000\nlist ah spi:9\nsave --ahspi 9\n", ""),
 };
 // clang-format on
+
+// Streams that never end: refused at their first NUL byte, or once a line
+// is longer than the longest allowed, without holding the line in memory.
+// Each runs under a limit on the address space that leaves no room for a
+// growing line, and under one so large that only a line held whole would
+// reach it; the sanitizers and the emulator reserve more address space than
+// any such limit leaves, so there the stream runs without one.
+TEST(Edges, LinesThatNeverEndAreRefusedAtOnce)
+{
+	const std::string endless = "yes a | tr -d '\\n' | ";
+	const std::string one_rule = "echo '-6 -m ah --ahspi 1'; ";
+	const std::string comment = "printf '#'; head -c 65535 /dev/zero | tr '\\0' a; ";
+	const std::string rule_out = zunder({"-6", "-m", "ah", "--ahspi", "1"}).out;
+	const std::string nul = "zunder: line 1: the line holds a NUL byte\n";
+	const std::string too_long = "zunder: line 1: the line is longer than 65536 bytes\n";
+	const struct {
+		std::string script, out, err;
+	} cases[] = {
+		{"$ZUNDER --batch /dev/zero", "", nul},
+		{"$ZUNDER --check - </dev/zero", "", nul},
+		{"{ " + one_rule + "printf x; cat /dev/zero; } | $ZUNDER --batch -", rule_out,
+		 "zunder: line 2: the line holds a NUL byte\n"},
+		{endless + "$ZUNDER --batch -", "", too_long},
+		{endless + "$ZUNDER --check -", "", too_long},
+		// the longest line allowed, then one byte more
+		{"{ " + comment + "echo; " + one_rule + "} | $ZUNDER --batch -", rule_out, ""},
+		{"{ " + comment + "echo a; " + one_rule + "} | $ZUNDER --batch -", "", too_long},
+	};
+#if defined(ZUNDER_SANITIZED)
+	const std::vector<std::string> limits = {""};
+#else
+	const std::vector<std::string> limits =
+		ztest::emulated() ? std::vector<std::string>{""}
+				  : std::vector<std::string>{"ulimit -v 100000; ", "ulimit -v 4000000; "};
+#endif
+	for (const std::string &limit : limits)
+		for (const auto &c : cases) {
+			const std::string script = limit + c.script;
+			const auto r = ztest::run_shell(script);
+			EXPECT_EQ(r.status, c.err.empty() ? 0 : 2) << script;
+			EXPECT_EQ(r.out, c.out) << script;
+			EXPECT_EQ(r.err, c.err) << script;
+		}
+}
+
+// A check that ends in an error leaves every report before it whole on
+// standard output: more than a buffer's worth of them here.
+TEST(Edges, AnErrorInACheckLeavesEveryEarlierReportWhole)
+{
+	std::string rules;
+	for (int i = 1; i <= 20; ++i)
+		rules += "-m policy --dir in --pol none --reqid " + std::to_string(i) + "\n";
+	const auto reports = zunder({"--check", write_file("reports", rules)});
+	ASSERT_EQ(reports.status, 1) << reports.err;
+	const std::string summary = "rules checked: 20, not reading back: 20\n";
+	ASSERT_TRUE(reports.out.ends_with(summary)) << reports.out;
+	ASSERT_GT(reports.out.size(), 3 * 4096u);
+
+	const auto r = zunder({"--check", write_file("reports", rules + "-m policy --dir sideways\n")});
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "zunder: line 21: policy_match: invalid dir \"sideways\"\n");
+	EXPECT_EQ(r.out, reports.out.substr(0, reports.out.size() - summary.size()));
+	std::remove(temp_path("reports").c_str());
+}
 
 TEST(Edges, Calls)
 {

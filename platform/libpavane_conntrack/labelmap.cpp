@@ -178,6 +178,8 @@ std::FILE *open_regular_file(const char *path)
 
 // connlabel.conf in the folder this library was loaded from.  Only the
 // build tree puts one there, so that build-tree programs use the sample.
+// Empty when the library's own path is not known: never a file of the
+// current folder.
 std::string file_beside_library()
 {
 	Dl_info info;
@@ -185,7 +187,9 @@ std::string file_beside_library()
 		return {};
 	std::string file = info.dli_fname;
 	const size_t slash = file.find_last_of('/');
-	file.erase(slash == std::string::npos ? 0 : slash + 1);
+	if (slash == std::string::npos)
+		return {};
+	file.erase(slash + 1);
 	return file + "connlabel.conf";
 }
 
@@ -201,9 +205,12 @@ PAVANE_EXPORT struct mokt_labelmap *mokt_labelmap_new(const char *path)
 	std::string beside;
 	if (path == nullptr)
 		path = std::getenv(environment_variable);
+	if (path != nullptr && *path == '\0')
+		path = nullptr; // an empty variable counts as unset, as ZUNDER_PLUGIN_DIR does
 	if (path == nullptr) {
 		beside = file_beside_library();
-		path = access(beside.c_str(), F_OK) == 0 ? beside.c_str() : PAVANE_CONNLABEL_DEFAULT;
+		path = !beside.empty() && access(beside.c_str(), F_OK) == 0 ? beside.c_str()
+									    : PAVANE_CONNLABEL_DEFAULT;
 	}
 	std::FILE *file = open_regular_file(path);
 	if (file == nullptr)

@@ -244,17 +244,21 @@ TEST_F(LabelFile, DefaultFileComesFromTheEnvironmentElseBesideTheLibrary)
 	EXPECT_EQ(mokt_labelmap_new(nullptr), nullptr);
 	EXPECT_EQ(errno, ENOENT);
 
-	// Without the variable, the build tree's library reads the sample file
-	// copied beside it.
-	unsetenv("PAVANE_CONNLABEL_CONF");
-	{
+	// Without the variable, or with it empty, the build tree's library
+	// reads the sample file copied beside it.
+	for (const bool empty : {false, true}) {
+		if (empty)
+			setenv("PAVANE_CONNLABEL_CONF", "", 1);
+		else
+			unsetenv("PAVANE_CONNLABEL_CONF");
 		const map_ptr map(mokt_labelmap_new(nullptr));
-		ASSERT_NE(map, nullptr);
+		ASSERT_NE(map, nullptr) << "empty: " << empty;
 		const map_ptr sample(mokt_labelmap_new(PAVANE_SAMPLE_LABELS));
 		ASSERT_NE(sample, nullptr);
 		for (unsigned bit = 0; bit < MOKT_LABEL_BITS; ++bit)
 			EXPECT_STREQ(name_of(map, bit), name_of(sample, bit)) << bit;
 	}
+	unsetenv("PAVANE_CONNLABEL_CONF");
 
 	if (before)
 		setenv("PAVANE_CONNLABEL_CONF", saved.c_str(), 1);

@@ -35,7 +35,8 @@ struct mokt_labelmap;
 
 /*
  * Reads a label file.  A null path selects the default file: the one named
- * by the environment variable PAVANE_CONNLABEL_CONF when it is set, else a
+ * by the environment variable PAVANE_CONNLABEL_CONF when it is set and not
+ * empty (an empty one counts as unset; an empty path argument does not), else a
  * connlabel.conf beside this library (the build tree keeps its sample file
  * there), else connlabel.conf in the installation's configuration folder.
  * Returns null

@@ -56,8 +56,6 @@ std::vector<std::string> split_line(std::string_view line)
 bool next_line(const char *name, std::string &line)
 {
 	static std::FILE *file = nullptr;
-	static char *buffer = nullptr;
-	static size_t capacity = 0;
 	const bool from_stdin = std::strcmp(name, "-") == 0;
 	if (file == nullptr) {
 		// A FIFO is fine here: that is how --batch <(generate) works.
@@ -65,21 +63,29 @@ bool next_line(const char *name, std::string &line)
 		if (file == nullptr)
 			zu_params->exit_error(2, "cannot read %s: %s", name, std::strerror(errno));
 	}
+	// Byte by byte into a buffer of bounded size, so that a stream without
+	// a newline (/dev/zero) ends the command at once instead of filling the
+	// memory.  A NUL is refused as soon as it comes: a C string would end
+	// there and run the rest of the line cut short.
+	static char buffer[max_line_length];
+	size_t length = 0;
 	errno = 0;
-	const ssize_t length = getline(&buffer, &capacity, file);
-	if (length < 0) {
-		if (std::ferror(file))
-			zu_params->exit_error(2, "cannot read %s: %s", from_stdin ? "standard input" : name,
-					      std::strerror(errno != 0 ? errno : EIO));
-		return false;
+	int c = getc_unlocked(file);
+	if (c != EOF)
+		++batch_line;
+	for (; c != EOF && c != '\n'; c = getc_unlocked(file)) {
+		if (c == '\0')
+			zu_params->exit_error(2, "the line holds a NUL byte");
+		if (length == max_line_length)
+			zu_params->exit_error(2, "the line is longer than %zu bytes", max_line_length);
+		buffer[length++] = static_cast<char>(c);
 	}
-	++batch_line;
-	line.assign(buffer, static_cast<size_t>(length));
-	if (!line.empty() && line.back() == '\n')
-		line.pop_back();
-	// A C string would end at the NUL and run the rest of the line cut short.
-	if (line.find('\0') != std::string::npos)
-		zu_params->exit_error(2, "the line holds a NUL byte");
+	if (c == EOF && std::ferror(file))
+		zu_params->exit_error(2, "cannot read %s: %s", from_stdin ? "standard input" : name,
+				      std::strerror(errno != 0 ? errno : EIO));
+	if (c == EOF && length == 0)
+		return false;
+	line.assign(buffer, length);
 	return true;
 }
 

@@ -51,9 +51,14 @@ bool check_rule(std::span<const char *const> words);
 // Splits a batch line into words as a POSIX shell does for the simple cases.
 std::vector<std::string> split_line(std::string_view line);
 
+// The longest line --batch and --check take, without its newline.  A rule
+// line is a few hundred bytes; a longer line is an error.
+constexpr size_t max_line_length = 65536;
+
 // Calls `each` with the words of every rule line of FILE, or of standard
 // input for "-", counting lines in batch_line.  A line holding a NUL byte or
-// a file that cannot be read ends the command.
+// longer than max_line_length, or a file that cannot be read, ends the
+// command.
 template <typename Each>
 void for_each_rule(const char *name, Each each);
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,15 +21,20 @@ bool is_directory(const std::string &path)
 }
 
 // ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: lib/zunder
-// in an installed tree, lib in the build tree.
+// in an installed tree, lib in the build tree.  Where this program cannot
+// be found (no /proc in a bare chroot) that is an error: never the current
+// folder, whose files anyone may have put there.
 std::string find_plugin_dir()
 {
 	if (const char *dir = std::getenv("ZUNDER_PLUGIN_DIR"); dir != nullptr && *dir != '\0')
 		return dir;
 	char exe[4096];
-	ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-	if (length <= 0)
-		return ".";
+	const ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe));
+	// Only an absolute path that fits makes a folder that is not the current one.
+	if (length <= 0 || static_cast<size_t>(length) == sizeof(exe) || exe[0] != '/')
+		zu_params->exit_error(
+			2, "cannot find the plug-in folder: /proc/self/exe: %s; set ZUNDER_PLUGIN_DIR",
+			length < 0 ? std::strerror(errno) : "not an absolute path that fits");
 	exe[length] = '\0';
 	std::string lib(exe);
 	lib.erase(lib.find_last_of('/') + 1);

@@ -20,8 +20,11 @@ std::vector<plugin_record> &records()
 	return all;
 }
 
-// The file being loaded, so that records know where they came from.
+// The file being loaded, so that records know where they came from, and
+// why records it offered were refused: the load's failure, told in the one
+// line that reports it.  Null outside a load.
 const char *loading_file = "";
+std::string *load_refusals = nullptr;
 
 constexpr unsigned value_width(unsigned type)
 {
@@ -83,9 +86,26 @@ __attribute__((format(printf, 1, 2))) void report(const char *format, ...)
 	va_end(args);
 }
 
+// A refused record: part of the failure of the load that offered it, else
+// (a program registering records of its own) a line on standard error.
+void refuse(clause_kind kind, const char *name, const char *fault)
+{
+	if (load_refusals == nullptr) {
+		report("%s \"%s\" not registered: %s", kind_word(kind), name, fault);
+		return;
+	}
+	if (!load_refusals->empty())
+		*load_refusals += "; ";
+	*load_refusals += std::string(kind_word(kind)) + " \"" + name + "\" not registered: " + fault;
+}
+
 template <typename Record>
 void register_record(clause_kind kind, Record *record)
 {
+	if (record == nullptr) {
+		refuse(kind, "", "no record was given");
+		return;
+	}
 	plugin_record r{kind,
 			record->name,
 			record->revision,
@@ -104,8 +124,7 @@ void register_record(clause_kind kind, Record *record)
 				    ? "it was built for another host version"
 				    : record_fault(r);
 	if (fault != nullptr) {
-		report("%s: %s \"%s\" not registered: %s", loading_file, kind_word(kind),
-		       record->name ? record->name : "", fault);
+		refuse(kind, record->name ? record->name : "", fault);
 		return;
 	}
 	record->loaded_from = loading_file;
@@ -167,11 +186,16 @@ std::string load_plugin_file(const std::string &path)
 	if (!why.empty())
 		return why;
 	loading_file = slot->first.c_str(); // lives as long as the process
+	std::string refusals;
+	load_refusals = &refusals;
 	void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+	load_refusals = nullptr;
 	loading_file = "";
 	if (handle == nullptr) {
 		const char *error = dlerror();
 		why = error ? error : "cannot load";
+	} else {
+		why = refusals;
 	}
 	return why;
 }
@@ -189,6 +213,8 @@ void zunder_register_match(struct zunder_match *record)
 
 void zunder_register_matches(struct zunder_match *records, unsigned int count)
 {
+	if (records == nullptr && count != 0)
+		return zunder::register_record<zunder_match>(clause_kind::match, nullptr);
 	for (unsigned i = 0; i < count; ++i)
 		zunder::register_record(clause_kind::match, &records[i]);
 }
@@ -200,6 +226,8 @@ void zunder_register_target(struct zunder_target *record)
 
 void zunder_register_targets(struct zunder_target *records, unsigned int count)
 {
+	if (records == nullptr && count != 0)
+		return zunder::register_record<zunder_target>(clause_kind::target, nullptr);
 	for (unsigned i = 0; i < count; ++i)
 		zunder::register_record(clause_kind::target, &records[i]);
 }

@@ -88,11 +88,22 @@ TEST(Registration, RefusesBitsNamingNoRow)
 	const std::string err = testing::internal::GetCapturedStderr();
 	const std::string why = "not registered: an option requires or excludes an id that no option has\n";
 	EXPECT_EQ(err,
-		  "zunder: : match \"needs_missing\" " + why + "zunder: : match \"excludes_missing\" " + why);
+		  "zunder: match \"needs_missing\" " + why + "zunder: match \"excludes_missing\" " + why);
 	EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, "needs_missing", ZU_FAMILY_IPV4), nullptr);
 	EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, "excludes_missing", ZU_FAMILY_IPV4),
 		  nullptr);
 	EXPECT_NE(zunder::find_record(zunder::clause_kind::match, "sound_bits", ZU_FAMILY_IPV4), nullptr);
+}
+
+// No record at all is refused like a faulty one, never followed.
+TEST(Registration, RefusesNoRecord)
+{
+	testing::internal::CaptureStderr();
+	zunder_register_match(nullptr);
+	zunder_register_targets(nullptr, 2);
+	EXPECT_EQ(testing::internal::GetCapturedStderr(),
+		  "zunder: match \"\" not registered: no record was given\n"
+		  "zunder: target \"\" not registered: no record was given\n");
 }
 
 // The default error callback ends the program with one line on standard

@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -93,13 +94,17 @@ void run_batch(const char *name)
 }
 
 // Reports each rule whose saved options do not read back, then a summary.
+// Each report is written before the next rule runs, so an error leaves
+// every earlier report whole on standard output.
 int run_check(const char *name)
 {
 	unsigned long rules = 0, differ = 0;
 	command::for_each_rule(name, [&](std::span<const char *const> words) {
 		++rules;
-		if (!command::check_rule(words))
+		if (!command::check_rule(words)) {
 			++differ;
+			flush_output();
+		}
 	});
 	command::batch_line = 0;
 	std::printf("rules checked: %lu, not reading back: %lu\n", rules, differ);
@@ -114,6 +119,8 @@ int main(int argc, char **argv)
 	hold_standard_descriptors();
 	zunder::set_program_name("zunder");
 	zunder::set_exit_error(exit_error);
+	// Memory that cannot be had is an error like any other, not an abort.
+	std::set_new_handler([] { exit_error(2, "out of memory"); });
 	if (argc >= 2 && std::strcmp(argv[1], "--kernel") == 0) {
 		command::through_kernel = true;
 		--argc;

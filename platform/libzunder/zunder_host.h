@@ -45,7 +45,9 @@ const std::vector<plugin_record> &registered_records();
 
 // Loads a plug-in file once per process (RTLD_NOW); its constructor registers
 // its records.  Returns an empty text on success, else why it failed (also
-// for a path that is not a regular file); a later call gives the same answer.
+// for a path that is not a regular file, and for a file that offered a record
+// the host refused: each such record and why, the others staying
+// registered); a later call gives the same answer.
 std::string load_plugin_file(const std::string &path);
 
 // Replaces the fatal-error callback (the command uses it to add context,

@@ -152,10 +152,13 @@ void list_name(const char (&name)[16])
 }
 
 // The name as saved options hold it: bare when no byte needs quoting, else
-// in double quotes.  Only a block read back can hold a refused byte: '"',
-// '\\', '$' and '`' get a backslash, a control byte is written \xHH; both
-// readers keep that backslash, so such a rule is refused when read back
-// rather than run, split or read as another name.  At most 16 bytes.
+// in single quotes, inside which neither a shell (nor bash's history
+// expansion of '!') nor the batch reader acts on any byte; a ' is written
+// '\'' (close, a quote taken as it is, reopen).  Only a block read back can
+// hold a refused byte: a control byte is written \xHH, the others as they
+// are, so the name read back holds a refused byte or a backslash and the
+// rule is refused rather than run, split or read as another name.  At most
+// 16 bytes.
 void save_name(const char (&name)[16])
 {
 	const size_t length = strnlen(name, sizeof(name));
@@ -166,18 +169,17 @@ void save_name(const char (&name)[16])
 		std::printf("%.16s", name);
 		return;
 	}
-	std::putchar('"');
+	std::putchar('\'');
 	for (size_t i = 0; i < length; ++i) {
 		const auto b = static_cast<unsigned char>(name[i]);
-		if (b < 0x20 || b == 0x7f) {
+		if (b < 0x20 || b == 0x7f)
 			put_hex_escape(name[i]);
-			continue;
-		}
-		if (refused_name_byte(name[i]))
-			std::putchar('\\');
-		std::putchar(name[i]);
+		else if (name[i] == '\'')
+			std::fputs("'\\''", stdout);
+		else
+			std::putchar(name[i]);
 	}
-	std::putchar('"');
+	std::putchar('\'');
 }
 
 // The interval is 2^interval s and the averaging time interval * 2^ewmalog.

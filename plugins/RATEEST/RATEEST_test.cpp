@@ -4,6 +4,10 @@
 #include "rule_table.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 
 namespace {
 
@@ -32,41 +36,47 @@ const std::vector<row> names = {
 	ok("-j RATEEST --rateest-name est-1_a.b:c+d=e --rateest-interval 1s --rateest-ewmalog 4s", "6573742d315f612e623a632b643d650000020000000000000000000000000000", " name est-1_a.b:c+d=e interval 1.0s ewmalog 4.0s", " --rateest-name est-1_a.b:c+d=e --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name \"caf\xc3\xa9\" --rateest-interval 1s --rateest-ewmalog 4s", "636166c3a9000000000000000000000000020000000000000000000000000000", " name caf\xc3\xa9 interval 1.0s ewmalog 4.0s", " --rateest-name caf\xc3\xa9 --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name %@,/ --rateest-interval 1s --rateest-ewmalog 4s", "25402c2f00000000000000000000000000020000000000000000000000000000", " name %@,/ interval 1.0s ewmalog 4.0s", " --rateest-name %@,/ --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"\" --rateest-interval 1s --rateest-ewmalog 4s", "0000000000000000000000000000000000020000000000000000000000000000", " name  interval 1.0s ewmalog 4.0s", " --rateest-name \"\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"a b\" --rateest-interval 1s --rateest-ewmalog 4s", "6120620000000000000000000000000000020000000000000000000000000000", " name a b interval 1.0s ewmalog 4.0s", " --rateest-name \"a b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"it's\" --rateest-interval 1s --rateest-ewmalog 4s", "6974277300000000000000000000000000020000000000000000000000000000", " name it's interval 1.0s ewmalog 4.0s", " --rateest-name \"it's\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"x;true\" --rateest-interval 1s --rateest-ewmalog 4s", "783b747275650000000000000000000000020000000000000000000000000000", " name x;true interval 1.0s ewmalog 4.0s", " --rateest-name \"x;true\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"a|b\" --rateest-interval 1s --rateest-ewmalog 4s", "617c620000000000000000000000000000020000000000000000000000000000", " name a|b interval 1.0s ewmalog 4.0s", " --rateest-name \"a|b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"a&b\" --rateest-interval 1s --rateest-ewmalog 4s", "6126620000000000000000000000000000020000000000000000000000000000", " name a&b interval 1.0s ewmalog 4.0s", " --rateest-name \"a&b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"a<b\" --rateest-interval 1s --rateest-ewmalog 4s", "613c620000000000000000000000000000020000000000000000000000000000", " name a<b interval 1.0s ewmalog 4.0s", " --rateest-name \"a<b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"a>b\" --rateest-interval 1s --rateest-ewmalog 4s", "613e620000000000000000000000000000020000000000000000000000000000", " name a>b interval 1.0s ewmalog 4.0s", " --rateest-name \"a>b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"a(b)\" --rateest-interval 1s --rateest-ewmalog 4s", "6128622900000000000000000000000000020000000000000000000000000000", " name a(b) interval 1.0s ewmalog 4.0s", " --rateest-name \"a(b)\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"*\" --rateest-interval 1s --rateest-ewmalog 4s", "2a00000000000000000000000000000000020000000000000000000000000000", " name * interval 1.0s ewmalog 4.0s", " --rateest-name \"*\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"a?\" --rateest-interval 1s --rateest-ewmalog 4s", "613f000000000000000000000000000000020000000000000000000000000000", " name a? interval 1.0s ewmalog 4.0s", " --rateest-name \"a?\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"a[1]\" --rateest-interval 1s --rateest-ewmalog 4s", "615b315d00000000000000000000000000020000000000000000000000000000", " name a[1] interval 1.0s ewmalog 4.0s", " --rateest-name \"a[1]\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"#x\" --rateest-interval 1s --rateest-ewmalog 4s", "2378000000000000000000000000000000020000000000000000000000000000", " name #x interval 1.0s ewmalog 4.0s", " --rateest-name \"#x\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"~\" --rateest-interval 1s --rateest-ewmalog 4s", "7e00000000000000000000000000000000020000000000000000000000000000", " name ~ interval 1.0s ewmalog 4.0s", " --rateest-name \"~\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"~root\" --rateest-interval 1s --rateest-ewmalog 4s", "7e726f6f74000000000000000000000000020000000000000000000000000000", " name ~root interval 1.0s ewmalog 4.0s", " --rateest-name \"~root\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name \"{a,b}\" --rateest-interval 1s --rateest-ewmalog 4s", "7b612c627d000000000000000000000000020000000000000000000000000000", " name {a,b} interval 1.0s ewmalog 4.0s", " --rateest-name \"{a,b}\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name !x --rateest-interval 1s --rateest-ewmalog 4s", "2178000000000000000000000000000000020000000000000000000000000000", " name !x interval 1.0s ewmalog 4.0s", " --rateest-name \"!x\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name a^b --rateest-interval 1s --rateest-ewmalog 4s", "615e620000000000000000000000000000020000000000000000000000000000", " name a^b interval 1.0s ewmalog 4.0s", " --rateest-name \"a^b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"\" --rateest-interval 1s --rateest-ewmalog 4s", "0000000000000000000000000000000000020000000000000000000000000000", " name  interval 1.0s ewmalog 4.0s", " --rateest-name '' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"a b\" --rateest-interval 1s --rateest-ewmalog 4s", "6120620000000000000000000000000000020000000000000000000000000000", " name a b interval 1.0s ewmalog 4.0s", " --rateest-name 'a b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"it's\" --rateest-interval 1s --rateest-ewmalog 4s", "6974277300000000000000000000000000020000000000000000000000000000", " name it's interval 1.0s ewmalog 4.0s", " --rateest-name 'it'\\''s' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"x;true\" --rateest-interval 1s --rateest-ewmalog 4s", "783b747275650000000000000000000000020000000000000000000000000000", " name x;true interval 1.0s ewmalog 4.0s", " --rateest-name 'x;true' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"a|b\" --rateest-interval 1s --rateest-ewmalog 4s", "617c620000000000000000000000000000020000000000000000000000000000", " name a|b interval 1.0s ewmalog 4.0s", " --rateest-name 'a|b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"a&b\" --rateest-interval 1s --rateest-ewmalog 4s", "6126620000000000000000000000000000020000000000000000000000000000", " name a&b interval 1.0s ewmalog 4.0s", " --rateest-name 'a&b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"a<b\" --rateest-interval 1s --rateest-ewmalog 4s", "613c620000000000000000000000000000020000000000000000000000000000", " name a<b interval 1.0s ewmalog 4.0s", " --rateest-name 'a<b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"a>b\" --rateest-interval 1s --rateest-ewmalog 4s", "613e620000000000000000000000000000020000000000000000000000000000", " name a>b interval 1.0s ewmalog 4.0s", " --rateest-name 'a>b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"a(b)\" --rateest-interval 1s --rateest-ewmalog 4s", "6128622900000000000000000000000000020000000000000000000000000000", " name a(b) interval 1.0s ewmalog 4.0s", " --rateest-name 'a(b)' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"*\" --rateest-interval 1s --rateest-ewmalog 4s", "2a00000000000000000000000000000000020000000000000000000000000000", " name * interval 1.0s ewmalog 4.0s", " --rateest-name '*' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"a?\" --rateest-interval 1s --rateest-ewmalog 4s", "613f000000000000000000000000000000020000000000000000000000000000", " name a? interval 1.0s ewmalog 4.0s", " --rateest-name 'a?' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"a[1]\" --rateest-interval 1s --rateest-ewmalog 4s", "615b315d00000000000000000000000000020000000000000000000000000000", " name a[1] interval 1.0s ewmalog 4.0s", " --rateest-name 'a[1]' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"#x\" --rateest-interval 1s --rateest-ewmalog 4s", "2378000000000000000000000000000000020000000000000000000000000000", " name #x interval 1.0s ewmalog 4.0s", " --rateest-name '#x' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"~\" --rateest-interval 1s --rateest-ewmalog 4s", "7e00000000000000000000000000000000020000000000000000000000000000", " name ~ interval 1.0s ewmalog 4.0s", " --rateest-name '~' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"~root\" --rateest-interval 1s --rateest-ewmalog 4s", "7e726f6f74000000000000000000000000020000000000000000000000000000", " name ~root interval 1.0s ewmalog 4.0s", " --rateest-name '~root' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"{a,b}\" --rateest-interval 1s --rateest-ewmalog 4s", "7b612c627d000000000000000000000000020000000000000000000000000000", " name {a,b} interval 1.0s ewmalog 4.0s", " --rateest-name '{a,b}' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name !x --rateest-interval 1s --rateest-ewmalog 4s", "2178000000000000000000000000000000020000000000000000000000000000", " name !x interval 1.0s ewmalog 4.0s", " --rateest-name '!x' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name a!x --rateest-interval 1s --rateest-ewmalog 4s", "6121780000000000000000000000000000020000000000000000000000000000", " name a!x interval 1.0s ewmalog 4.0s", " --rateest-name 'a!x' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"it's!x\" --rateest-interval 1s --rateest-ewmalog 4s", "6974277321780000000000000000000000020000000000000000000000000000", " name it's!x interval 1.0s ewmalog 4.0s", " --rateest-name 'it'\\''s!x' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"''\" --rateest-interval 1s --rateest-ewmalog 4s", "2727000000000000000000000000000000020000000000000000000000000000", " name '' interval 1.0s ewmalog 4.0s", " --rateest-name ''\\'''\\''' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name a^b --rateest-interval 1s --rateest-ewmalog 4s", "615e620000000000000000000000000000020000000000000000000000000000", " name a^b interval 1.0s ewmalog 4.0s", " --rateest-name 'a^b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name -h --rateest-interval 1s --rateest-ewmalog 4s", "2d68000000000000000000000000000000020000000000000000000000000000", " name -h interval 1.0s ewmalog 4.0s", " --rateest-name -h --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	ok("-j RATEEST --rateest-name ! --rateest-interval 1s --rateest-ewmalog 4s", "2100000000000000000000000000000000020000000000000000000000000000", " name ! interval 1.0s ewmalog 4.0s", " --rateest-name \"!\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	prints("-j RATEEST --block 4142434445464748494a4b4c4d4e4f2000020000000000000000000000000000", " name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s", " --rateest-name \"ABCDEFGHIJKLMNO \" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	prints("-j RATEEST --block 610a620000000000000000000000000000020000000000000000000000000000", " name a\\x0ab interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\x0ab\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	no("-j RATEEST --rateest-name \"a\\\\x0ab\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\\x0ab")),
-	prints("-j RATEEST --block 0d00000000000000000000000000000000020000000000000000000000000000", " name \\x0d interval 1.0s ewmalog 4.0s", " --rateest-name \"\\x0d\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	no("-j RATEEST --rateest-name \"\\\\x0d\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("\\x0d")),
-	prints("-j RATEEST --block 787f000000000000000000000000000000020000000000000000000000000000", " name x\\x7f interval 1.0s ewmalog 4.0s", " --rateest-name \"x\\x7f\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	no("-j RATEEST --rateest-name \"x\\\\x7f\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("x\\x7f")),
-	prints("-j RATEEST --block 6122620000000000000000000000000000020000000000000000000000000000", " name a\"b interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\\"b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	no("-j RATEEST --rateest-name \"a\\\"b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\"b")),
-	prints("-j RATEEST --block 615c620000000000000000000000000000020000000000000000000000000000", " name a\\\\b interval 1.0s ewmalog 4.0s", " --rateest-name \"a\\\\b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	no("-j RATEEST --rateest-name \"a\\\\b\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\\b")),
-	prints("-j RATEEST --block 24484f4d45000000000000000000000000020000000000000000000000000000", " name $HOME interval 1.0s ewmalog 4.0s", " --rateest-name \"\\$HOME\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	no("-j RATEEST --rateest-name \"\\$HOME\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("$HOME")),
-	prints("-j RATEEST --block 6069646000000000000000000000000000020000000000000000000000000000", " name `id` interval 1.0s ewmalog 4.0s", " --rateest-name \"\\`id\\`\" --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
-	no("-j RATEEST --rateest-name \"\\`id\\`\" --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("`id`")),
+	ok("-j RATEEST --rateest-name ! --rateest-interval 1s --rateest-ewmalog 4s", "2100000000000000000000000000000000020000000000000000000000000000", " name ! interval 1.0s ewmalog 4.0s", " --rateest-name '!' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 4142434445464748494a4b4c4d4e4f2000020000000000000000000000000000", " name ABCDEFGHIJKLMNO  interval 1.0s ewmalog 4.0s", " --rateest-name 'ABCDEFGHIJKLMNO ' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 610a620000000000000000000000000000020000000000000000000000000000", " name a\\x0ab interval 1.0s ewmalog 4.0s", " --rateest-name 'a\\x0ab' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name 'a\\x0ab' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\\x0ab")),
+	prints("-j RATEEST --block 0d00000000000000000000000000000000020000000000000000000000000000", " name \\x0d interval 1.0s ewmalog 4.0s", " --rateest-name '\\x0d' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name '\\x0d' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("\\x0d")),
+	prints("-j RATEEST --block 787f000000000000000000000000000000020000000000000000000000000000", " name x\\x7f interval 1.0s ewmalog 4.0s", " --rateest-name 'x\\x7f' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name 'x\\x7f' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("x\\x7f")),
+	prints("-j RATEEST --block 6122620000000000000000000000000000020000000000000000000000000000", " name a\"b interval 1.0s ewmalog 4.0s", " --rateest-name 'a\"b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name 'a\"b' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\"b")),
+	prints("-j RATEEST --block 615c620000000000000000000000000000020000000000000000000000000000", " name a\\\\b interval 1.0s ewmalog 4.0s", " --rateest-name 'a\\b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name 'a\\b' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\\b")),
+	prints("-j RATEEST --block 24484f4d45000000000000000000000000020000000000000000000000000000", " name $HOME interval 1.0s ewmalog 4.0s", " --rateest-name '$HOME' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name '$HOME' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("$HOME")),
+	prints("-j RATEEST --block 6069646000000000000000000000000000020000000000000000000000000000", " name `id` interval 1.0s ewmalog 4.0s", " --rateest-name '`id`' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name '`id`' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("`id`")),
+	prints("-j RATEEST --block 2724000000000000000000000000000000020000000000000000000000000000", " name '$ interval 1.0s ewmalog 4.0s", " --rateest-name ''\\''$' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name ''\\''$' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("'$")),
+
 };
 
 const std::vector<row> rows = names + std::vector<row>{
@@ -358,23 +368,39 @@ TEST(Rateest, Grammar)
 }
 
 // The saved names pasted into a shell script, run in an empty folder with a
-// file a glob could match and HOME set: the accepted ones give their block,
+// file a glob could match and HOME set, by sh and by bash with history
+// expansion on as in an interactive one: the accepted ones give their block,
 // the ones read back from blocks are refused.
 TEST(Rateest, SavedNamesReadBackThroughAShell)
 {
-	for (const row &r : names) {
-		if (r.what != row::kind::accepted && r.what != row::kind::printed)
-			continue;
-		const auto shell = run_shell("cd \"$DIR\" && : >a1 && $ZUNDER -j RATEEST" + r.save,
-					     {"DIR=" + testing::TempDir(), "HOME=/home-expanded"});
+	const std::string file = testing::TempDir() + "/rateest-history-" + std::to_string(getpid());
+	const auto block_through = [&](const std::string &save, bool history) {
+		const std::string rule = "$ZUNDER -j RATEEST" + save;
+		std::ofstream(file) << "set -o history -H\n" << rule << "\n";
+		const auto r =
+			run_shell(history ? "cd \"$DIR\" && : >a1 && bash <\"$FILE\""
+					  : "cd \"$DIR\" && : >a1 && " + rule,
+				  {"DIR=" + testing::TempDir(), "HOME=/home-expanded", "FILE=" + file});
 		rule_lines lines;
-		if (r.what == row::kind::accepted)
-			EXPECT_TRUE(shell.status == 0 && split_rule_output(shell.out, &lines) &&
-				    lines.block == r.block)
-				<< r.line << ": " << shell.err;
-		else
-			EXPECT_TRUE(shell.status == 2 && shell.out.empty()) << r.line << ": " << shell.out;
-	}
+		return r.status == 0 && r.err.empty() && split_rule_output(r.out, &lines) ? lines.block : "";
+	};
+	for (const row &r : names)
+		for (const bool history : {false, true}) {
+			if (r.what == row::kind::accepted) {
+				EXPECT_EQ(block_through(r.save, history), r.block)
+					<< r.line << (history ? " (bash -H)" : "");
+			} else if (r.what == row::kind::printed) {
+				EXPECT_EQ(block_through(r.save, history), "")
+					<< r.line << (history ? " (bash -H)" : "");
+			}
+		}
+	// In double quotes bash's history expansion would take !x for an event.
+	const std::string double_quoted =
+		" --rateest-name \"!x\" --rateest-interval 1.0s --rateest-ewmalog 4.0s";
+	EXPECT_EQ(block_through(double_quoted, false),
+		  "2178" + std::string(28, '0') + "0002" + std::string(28, '0'));
+	EXPECT_EQ(block_through(double_quoted, true), "");
+	std::remove(file.c_str());
 }
 
 } // namespace

@@ -281,6 +281,18 @@ void emit_tunnel(const char *prefix, const char *name, const uint8_t *addr, cons
 	std::printf(" %s%s %s%s", prefix, name, addr_text, mask_text);
 }
 
+// A mode that has no name lists as ???, and is saved quoted ('\?' keeps
+// "??'" from being read as a trigraph), so that a shell reading the saved
+// rule back takes it as it stands instead of as a glob.
+const char *mode_word(uint8_t mode, bool saving)
+{
+	if (mode == mode_transport)
+		return "transport";
+	if (mode == mode_tunnel)
+		return "tunnel";
+	return saving ? "'\?\?\?'" : "???";
+}
+
 void policy_emit_element(const char *prefix, const policy_element &e, int numeric, uint16_t family)
 {
 	auto given = [&](uint8_t item) {
@@ -302,12 +314,8 @@ void policy_emit_element(const char *prefix, const policy_element &e, int numeri
 		else
 			std::printf("%u", e.proto);
 	}
-	if (given(item_mode)) {
-		std::printf(" %smode ", prefix);
-		std::printf("%s", e.mode == mode_transport ? "transport"
-				  : e.mode == mode_tunnel  ? "tunnel"
-							   : "???");
-	}
+	if (given(item_mode))
+		std::printf(" %smode %s", prefix, mode_word(e.mode, prefix[0] != '\0'));
 	if (given(item_tunnel_dst))
 		emit_tunnel(prefix, "tunnel-dst", e.tunnel_dst, e.tunnel_dst_mask, family);
 	if (given(item_tunnel_src))

@@ -6,6 +6,8 @@
 #include <netdb.h>
 
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -77,7 +79,10 @@ const std::vector<row> rows = both_families({
 	// the tunnel destination comes before the source.
 	prints("-4 -n -m policy --block " + block(312, "68:10 72:32 74:24 140:0002 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto 50 [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
 	prints("-4 -m policy --block " + block(312, "304:05"), " policy match dir in pol none", " --dir in --pol none"),
-	prints("-4 -m policy --block " + block(312, "72:fd 73:07 74:0c 306:01"), " policy match dir out pol ipsec proto 253 mode ???", " --dir out --pol ipsec --proto 253 --mode ???"),
+	prints("-4 -m policy --block " + block(312, "72:fd 73:07 74:0c 306:01"), " policy match dir out pol ipsec proto 253 mode ???", " --dir out --pol ipsec --proto 253 --mode '\?\?\?'"),
+	prints("-4 -m policy --block " + block(312, "73:07 74:08 306:01"), " policy match dir out pol ipsec mode ???", " --dir out --pol ipsec --mode '\?\?\?'"),
+	// A mode saved as '???' is refused as it stands when read back, never taken for a file-name pattern.
+	no("-m policy --dir out --pol ipsec --mode '\?\?\?'", "policy match: invalid mode \"???\""),
 	prints("-6 -m policy --block " + block(312, "0:20010db8 16:ffffffffffff 74:03 75:01 304:02 306:01"), " policy match dir out pol ipsec tunnel-dst ::/0 ! tunnel-src 2001:db8::/48", " --dir out --pol ipsec --tunnel-dst ::/0 ! --tunnel-src 2001:db8::/48"),
 	prints("-4 -m policy --block " + block(312, "0:0a000001 16:ffffffff 32:0a000002 48:ffff 74:03 304:01 306:01"), " policy match dir in pol ipsec tunnel-dst 10.0.0.2/16 tunnel-src 10.0.0.1", " --dir in --pol ipsec --tunnel-dst 10.0.0.2/16 --tunnel-src 10.0.0.1"),
 	// The plug-in's own refusals; a repeat is found before the protocol is looked at, the fourth --next as soon as it is read.
@@ -205,6 +210,19 @@ TEST(Policy, MachineDatabase)
 			" policy match dir out pol ipsec proto " + name,
 			" --dir out --pol ipsec --proto " + name)},
 		    system_protocols);
+}
+
+// Read back through a shell, in a folder where ??? would match files, the
+// saved mode is refused as it stands, never expanded.
+TEST(Policy, SavedUnknownModeIsNoFileNamePattern)
+{
+	const std::string dir = testing::TempDir() + "/policy-glob-" + std::to_string(getpid());
+	std::filesystem::create_directories(dir);
+	const auto shell = run_shell(
+		"cd \"$DIR\" && : >abc && : >def && $ZUNDER -m policy --dir out --pol ipsec --mode '\?\?\?'",
+		{"DIR=" + dir});
+	EXPECT_EQ(shell.err, "zunder: policy match: invalid mode \"???\"\n");
+	std::filesystem::remove_all(dir);
 }
 
 // Policy none with a --next cannot reach the final check through the rule

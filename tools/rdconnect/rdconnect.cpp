@@ -17,13 +17,28 @@ namespace {
 
 const char *program = "rdconnect";
 
+// Writes the text to standard error with control bytes and DEL as \xHH, so
+// that a message echoing a name stays one line.
+void put_one_line(const char *text)
+{
+	for (const char *p = text; *p != '\0'; ++p) {
+		const auto b = static_cast<unsigned char>(*p);
+		if (b >= 0x20 && b != 0x7f)
+			std::fputc(b, stderr);
+		else
+			std::fprintf(stderr, "\\x%02x", b);
+	}
+}
+
 [[noreturn]] void usage()
 {
-	std::fprintf(stderr,
-		     "usage: %s [-display Xtarvik-display] host[:port]\n"
-		     "Tells Xtarvik to connect to a listening TARVIK viewer on the "
-		     "given host and port\n",
-		     program);
+	std::fputs("usage: ", stderr);
+	put_one_line(program);
+	std::fputs(
+		" [-display Xtarvik-display] host[:port]\n"
+		"Tells Xtarvik to connect to a listening TARVIK viewer on the "
+		"given host and port\n",
+		stderr);
 	std::exit(1);
 }
 
@@ -31,6 +46,9 @@ const char *program = "rdconnect";
 
 int main(int argc, char **argv)
 {
+	// Buffered, so that each message leaves in one write; exit flushes it.
+	static char error_buffer[BUFSIZ];
+	std::setvbuf(stderr, error_buffer, _IOFBF, sizeof error_buffer);
 	// A caller may exec us with an empty argument vector (which newer kernels
 	// turn into a single empty word); keep the built-in name then rather than
 	// printing a null pointer or nothing.
@@ -55,8 +73,10 @@ int main(int argc, char **argv)
 
 	Display *connection = XOpenDisplay(display_name);
 	if (connection == nullptr) {
-		std::fprintf(stderr, "%s: unable to open display \"%s\"\n", program,
-			     XDisplayName(display_name));
+		put_one_line(program);
+		std::fputs(": unable to open display \"", stderr);
+		put_one_line(XDisplayName(display_name));
+		std::fputs("\"\n", stderr);
 		return 1;
 	}
 

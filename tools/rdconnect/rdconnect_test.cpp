@@ -258,6 +258,39 @@ TEST_F(RdconnectTest, UnreachableDefaultDisplayIsReported)
 	EXPECT_EQ(property(), std::nullopt);
 }
 
+// Display and program names holding control bytes are echoed with them as
+// \xHH, so that each message stays one line.  None of these names has a
+// host part, so the X library refuses them without a network look-up.
+TEST_F(RdconnectTest, NamesWithControlBytesAreEchoedOnOneLine)
+{
+	const bool native = ztest::emulator().empty();
+	const struct {
+		std::vector<std::string> args;
+		std::optional<std::string> display;
+		std::string argv0, err;
+	} cases[] = {
+		{{"-display", ":\n3", "host:1"}, display_, argv0, open_failure_text(argv0, ":\\x0a3")},
+		{{"-display", ":1\x1b[2J\x7f", "host:1"},
+		 display_,
+		 argv0,
+		 open_failure_text(argv0, ":1\\x1b[2J\\x7f")},
+		{{"host:1"}, ":9\n0", argv0, open_failure_text(argv0, ":9\\x0a0")},
+		{{"-display", ":\r", "host:1"},
+		 display_,
+		 native ? "evil\nname" : binary,
+		 open_failure_text(native ? "evil\\x0aname" : binary, ":\\x0d")},
+		{{}, display_, native ? "a\tb" : binary, usage_text(native ? "a\\x09b" : binary)},
+	};
+	for (const auto &c : cases) {
+		const run_result r = ztest::run(
+			{binary, c.args, {c.display ? "DISPLAY=" + *c.display : "DISPLAY"}, c.argv0});
+		EXPECT_EQ(r.status, 1) << c.err;
+		EXPECT_EQ(r.out, "") << c.err;
+		EXPECT_EQ(r.err, c.err);
+	}
+	EXPECT_EQ(property(), std::nullopt);
+}
+
 // Started with an empty argument vector, the tool still prints usage under
 // its own name instead of dereferencing a missing argv[0].
 TEST_F(RdconnectTest, EmptyArgumentVectorShowsUsage)
