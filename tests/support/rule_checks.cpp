@@ -69,8 +69,18 @@ bool batch_line(const std::vector<std::string> &args, std::string *line)
 	return true;
 }
 
+// Says once per reason why the rules do not go through the kernel.
+void report_kernel_skip(const std::string &reason)
+{
+	static std::set<std::string> reported;
+	if (reported.insert(reason).second)
+		std::printf("[  SKIPPED ] accepted rows not through the kernel: %s\n", reason.c_str());
+}
+
+} // namespace
+
 // Runs the lines through `zunder --batch FILE`, or `zunder --kernel --batch FILE`.
-run_result run_batch(const std::string &lines, const std::vector<std::string> &env, bool kernel = false)
+run_result run_batch(const std::string &lines, const std::vector<std::string> &env, bool kernel)
 {
 	char path[] = "/tmp/zunder_batch.XXXXXX";
 	const int fd = mkstemp(path);
@@ -87,16 +97,6 @@ run_result run_batch(const std::string &lines, const std::vector<std::string> &e
 	unlink(path);
 	return r;
 }
-
-// Says once per reason why the rules do not go through the kernel.
-void report_kernel_skip(const std::string &reason)
-{
-	static std::set<std::string> reported;
-	if (reported.insert(reason).second)
-		std::printf("[  SKIPPED ] accepted rows not through the kernel: %s\n", reason.c_str());
-}
-
-} // namespace
 
 // The accepted rules through `zunder --kernel --batch`: each must come back
 // from the kernel with its block (the kernel's line may leave out a tail of

@@ -27,6 +27,9 @@ struct rejected_rule {
 };
 
 ::testing::AssertionResult accepts(const accepted_rule &rule, const std::vector<std::string> &env = {});
+// Runs the lines through `zunder --batch FILE`, or `zunder --kernel --batch FILE`.
+run_result run_batch(const std::string &lines, const std::vector<std::string> &env, bool kernel = false);
+
 // An accepted rule as a batch line that reads back into its words, its
 // clause, and what it lists and saves.
 struct given_row {

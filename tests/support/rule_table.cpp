@@ -91,22 +91,6 @@ std::string block(size_t size, const std::string &pieces)
 
 namespace {
 
-// Runs the lines through `zunder --batch FILE`.
-run_result run_batch(const std::string &lines, const std::vector<std::string> &env)
-{
-	char path[] = "/tmp/zunder_table.XXXXXX";
-	const int fd = mkstemp(path);
-	if (fd < 0)
-		return {};
-	std::FILE *file = fdopen(fd, "w");
-	const bool written = file && std::fwrite(lines.data(), 1, lines.size(), file) == lines.size();
-	if (file)
-		std::fclose(file);
-	run_result r = written ? zunder({"--batch", path}, env) : run_result{};
-	unlink(path);
-	return r;
-}
-
 void fail(const row &r, const std::string &what)
 {
 	ADD_FAILURE_AT(r.at.file_name(), static_cast<int>(r.at.line()))
