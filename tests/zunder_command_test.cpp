@@ -64,7 +64,7 @@ const std::vector<row> calls = {
 	gives(words{"--batch", "FILE"}, "-6 -m ah --ahlen x\"y z\"w\n", 2, "", "zunder: line 1: ah: option \"--ahlen\": \"xy zw\" is not a number from 0 to 4294967295\n"),
 	gives(words{"--batch", "FILE"}, "-6 -m ah --ahlen \"\"\n", 2, "", "zunder: line 1: ah: option \"--ahlen\": \"\" is not a number from 0 to 4294967295\n"),
 	gives(words{"--batch", "FILE"}, "-6 -m ah --ahspi 1\n\n-6 -m ah --ahspi 2 --ahspi 3\n-6 -m ah --ahspi 4\n", 2, "block 01000000010000000000000000000000\nlist ah spi:1\nsave --ahspi 1\n", "zunder: line 3: ah: option \"--ahspi\" may be given only once\n"),
-	gives(words{"-6", "-m", "ah", "--ahspi", "1"}, "", 0, "block 01000000010000000000000000000000\nlist ah spi:1\nsave --ahspi 1\n", ""),
+	ok("-6 -m ah --ahspi 1", "01000000010000000000000000000000", " ah spi:1", " --ahspi 1"),
 	gives(words{"--batch", "/nonexistent/rules"}, "", 2, "", "zunder: cannot read /nonexistent/rules: No such file or directory\n"),
 	gives(words{"--batch", "FILE"}, "-6 -m ah --ahlen \"1\n", 2, "", "zunder: line 1: unterminated double quote\n"),
 	gives(words{"--batch", "FILE"}, "-6 ah\n", 2, "", "zunder: line 1: expected -4, -6, -n, -m or -j, not \"ah\"\n"),
@@ -75,7 +75,7 @@ const std::vector<row> other_plugin_folders = {
 };
 
 const std::vector<row> build_plugin_folder = {
-	gives(words{"-6", "-m", "ah", "--ahspi", "1"}, "", 0, "block 01000000010000000000000000000000\nlist ah spi:1\nsave --ahspi 1\n", ""),
+	ok("-6 -m ah --ahspi 1", "01000000010000000000000000000000", " ah spi:1", " --ahspi 1"),
 };
 
 // A faulty plug-in's writes outside its blocks are caught; the record's origin is the host's own copy of

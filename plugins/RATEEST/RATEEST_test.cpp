@@ -377,10 +377,9 @@ TEST(Rateest, SavedNamesReadBackThroughAShell)
 	const auto block_through = [&](const std::string &save, bool history) {
 		const std::string rule = "$ZUNDER -j RATEEST" + save;
 		std::ofstream(file) << "set -o history -H\n" << rule << "\n";
-		const auto r =
-			run_shell(history ? "cd \"$DIR\" && : >a1 && bash <\"$FILE\""
-					  : "cd \"$DIR\" && : >a1 && " + rule,
-				  {"DIR=" + testing::TempDir(), "HOME=/home-expanded", "FILE=" + file});
+		const auto r = history ? run_shell("bash <\"$FILE\"", {"FILE=" + file})
+				       : run_shell("cd \"$DIR\" && : >a1 && " + rule,
+						   {"DIR=" + testing::TempDir(), "HOME=/home-expanded"});
 		rule_lines lines;
 		return r.status == 0 && r.err.empty() && split_rule_output(r.out, &lines) ? lines.block : "";
 	};

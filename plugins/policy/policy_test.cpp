@@ -46,6 +46,7 @@ const std::vector<option_row> options = {
 
 const std::vector<row> rows = both_families({
 	ok("-4 -m policy --dir in", block(312, "304:01 306:01"), " policy match dir in pol ipsec", " --dir in --pol ipsec"),
+	ok("-4 -m policy --dir in --pol ipsec", block(312, "304:01 306:01"), " policy match dir in pol ipsec", " --dir in --pol ipsec"),
 	ok("-4 -m policy --pol none --dir out", block(312, "304:06"), " policy match dir out pol none", " --dir out --pol none"),
 	ok("-4 -m policy --dir out --strict --reqid 16 --proto esp --next --spi 512 --mode tunnel", block(312, "68:10 72:32 74:24 140:0002 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto esp [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
 	ok("-4 -m policy --dir in ! --reqid 5 ! --spi 0x10 --proto 51 ! --mode transport", block(312, "64:10 68:05 72:33 74:3c 75:38 304:01 306:01"), " policy match dir in pol ipsec ! reqid 5 ! spi 0x10 proto ah ! mode transport", " --dir in --pol ipsec ! --reqid 5 ! --spi 0x10 --proto ah ! --mode transport"),
