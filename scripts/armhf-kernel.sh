@@ -358,6 +358,17 @@ records "$work/armhf.out" "$([[ -n $native_mode ]] && echo 0 || echo 1)" >"$work
 records "$work/native.out" 0 >"$work/native.records"
 
 native_release=$(uname -r)
+describe() { # RECORD
+	local status text
+	IFS=$'\t' read -r _ _ status text <<<"$1"
+	if [[ -z $1 ]]; then
+		echo "no result"
+	elif [[ $status == 0 ]]; then
+		echo "accepted: $text"
+	else
+		echo "refused (exit status $status): $text"
+	fi
+}
 accepted=0
 different=0
 findings=()
@@ -370,18 +381,18 @@ for row in "${clauses[@]}"; do
 		native=$(awk -F'\t' -v c="$clause" -v n="$n" '$1 == c && $2 == n' "$work/native.records")
 		armhf_status=$(cut -f3 <<<"$armhf")
 		[[ $armhf_status == 0 ]] && accepted=$((accepted + 1))
-		if [[ $armhf != "$native" ]]; then
-			different=$((different + 1))
+		if [[ $armhf != "$native" || $armhf_status != 0 ]]; then
+			[[ $armhf == "$native" ]] || different=$((different + 1))
 			findings+=("$clause row $n: zunder $rule"
-				"  armhf kernel $kernel_release: ${armhf:+status $(cut -f3- <<<"$armhf")}${armhf:-no result}"
-				"  native kernel $native_release: ${native:+status $(cut -f3- <<<"$native")}${native:-no result}")
+				"  armhf kernel $kernel_release: $(describe "$armhf")"
+				"  native kernel $native_release: $(describe "$native")")
 		fi
 	done <"$root/rows/$clause.rules"
 done
 
 ((${#findings[@]} == 0)) || printf '%s\n' "${findings[@]}" >&2
 verdict="same blocks"
-((different == 0)) || verdict="$different different"
+((different == 0)) || verdict="$different different from native"
 [[ -n $native_mode ]] || verdict+=" (native without --kernel: not root)"
 echo "armhf kernel $kernel_release: $rule_count rules, $accepted accepted, $verdict" \
 	"(package $kernel_version, machine ${boot_seconds} s)"
