@@ -14,9 +14,12 @@
 #   armhf kernel 6.1.0-NN-armmp: N rules, N accepted, same blocks
 #
 # The rows are the ones the native tests accept: the tests' shared checker
-# appends each, as one batch line, to $ZUNDER_ROWS_DIR/<clause>.rules.  With
-# --rows DIR they are read from there, else the native tests are run here to
-# collect them.
+# appends each, as one batch line, to $ZUNDER_ROWS_DIR/<clause>.rules, after
+# a line "# env: CHANGE..." when it ran with changes to zunder's environment
+# (NAME=value, or a bare NAME taken away) beyond the fixed protocol table
+# that every row has preloaded.  With --rows DIR they are read from there,
+# else the native tests are run here to collect them.  In the machine, a file
+# a change names is a copy, a file of the native build its armhf counterpart.
 #
 # Exit status: 0 when every rule is accepted with the same output as
 # natively; 1 on a refusal, a difference or a boot that does not finish in
@@ -141,7 +144,7 @@ module_tree=$kernel_tree/lib/modules/$kernel_release
 # --- The initramfs ----------------------------------------------------------
 
 root=$work/root
-mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules,rows,z/bin,z/lib,z/preload,lib/arm-linux-gnueabihf}
+mkdir -p "$root"/{bin,dev,etc,proc,sys,tmp,modules,rows,files,z/bin,z/lib,z/test-preload,lib/arm-linux-gnueabihf}
 cp "$busybox_tree/bin/busybox" "$root/bin/"
 ln -s busybox "$root/bin/sh"
 
@@ -183,7 +186,9 @@ printf '%s\n' "${module_order[@]}" >"$root/modules/order"
 # its plug-ins and the label file as it does there.
 cp "$armhf_build/bin/zunder" "$root/z/bin/"
 find "$armhf_build/lib" -maxdepth 1 \( -name '*.so*' -o -name '*.conf' \) -exec cp -P {} "$root/z/lib/" \;
-cp "$armhf_build/test-preload/zunder_fixed_protocols.so" "$root/z/preload/"
+cp "$armhf_build"/test-preload/*.so "$root/z/test-preload/"
+# The rows that run with the machine's own protocol database find this one's.
+[[ ! -f /etc/protocols ]] || cp /etc/protocols "$root/etc/"
 
 # The C and C++ runtime: every library the armhf files need, found where the
 # armhf loader finds them.
@@ -205,7 +210,7 @@ copy_needs() {
 		die "no armhf $need for $(basename "$file")"
 	done
 }
-for file in "$root"/z/bin/* "$root"/z/lib/*.so* "$root"/z/preload/*; do
+for file in "$root"/z/bin/* "$root"/z/lib/*.so* "$root"/z/test-preload/*; do
 	[[ -L $file ]] || copy_needs "$file"
 done
 loader=$(readelf -l "$armhf_build/bin/zunder" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
@@ -226,38 +231,98 @@ if [[ -z $rows_dir ]]; then
 	ZUNDER_ROWS_DIR=$rows_dir ctest --test-dir "$native_build" -j2 >"$work/ctest.log" 2>&1 ||
 		{ tail -n 20 "$work/ctest.log" >&2; failed "the native tests failed"; }
 fi
+
+# vm_change CHANGE: the change as the machine makes it.
+declare -A vm_changes=()
+files=0
+vm_change() {
+	local name=${1%%=*} value=${1#*=} copy
+	if [[ $1 != *=* ]]; then
+		echo "-u $1"
+	elif [[ -n ${vm_changes[$1]:-} ]]; then
+		echo "${vm_changes[$1]}"
+	elif [[ $value == "$native_build"/* ]]; then
+		copy=/z/${value#"$native_build"/}
+		[[ -f $armhf_build/${value#"$native_build"/} ]] || die "no armhf counterpart of $value"
+		mkdir -p "$root$(dirname "$copy")"
+		cp "$armhf_build/${value#"$native_build"/}" "$root$copy"
+		vm_changes[$1]="$name=$copy"
+		echo "$name=$copy"
+	elif [[ $value == /* && -f $value ]]; then
+		files=$((files + 1))
+		copy=/files/$files-$(basename "$value")
+		cp "$value" "$root$copy"
+		vm_changes[$1]="$name=$copy"
+		echo "$name=$copy"
+	else
+		echo "$1"
+	fi
+}
+# Each clause's rows go in batches of consecutive rows with the same
+# changes, one folder a clause on each side: NNN.rules and NNN.env, the
+# words env(1) takes before zunder.  <clause>.list keeps, a line a rule, its
+# changes and its row (split by the byte 0x1f, which no row holds) for the
+# report.
 rule_count=0
 for row in "${clauses[@]}"; do
 	read -r clause _ <<<"$row"
 	[[ -s $rows_dir/$clause.rules ]] || failed "no rows for $clause in $rows_dir"
-	# A row the tests accepted twice is one rule.
-	awk 'NF && !/^[[:space:]]*#/ && !seen[$0]++' "$rows_dir/$clause.rules" >"$root/rows/$clause.rules"
-	rule_count=$((rule_count + $(wc -l <"$root/rows/$clause.rules")))
+	# A row the tests accepted twice with the same changes is one rule.
+	awk '/^# env: / { changes = substr($0, 8); next }
+	     /^[ \t]*(#|$)/ { next }
+	     !seen[changes "\037" $0]++ { print changes "\037" $0 }
+	     { changes = "" }' "$rows_dir/$clause.rules" >"$work/$clause.list"
+	mkdir -p "$root/rows/$clause" "$work/native-rows/$clause"
+	batch=0
+	previous=""
+	while IFS=$'\x1f' read -r changes rule; do
+		if ((batch == 0)) || [[ $changes != "$previous" ]]; then
+			batch=$((batch + 1))
+			previous=$changes
+			name=$(printf '%03d' "$batch")
+			vm_words=""
+			for change in $changes; do
+				vm_words+=" $(vm_change "$change")"
+			done
+			echo "$vm_words" >"$root/rows/$clause/$name.env"
+			for change in $changes; do
+				[[ $change == *=* ]] && echo -n " $change" || echo -n " -u $change"
+			done >"$work/native-rows/$clause/$name.env"
+			echo >>"$work/native-rows/$clause/$name.env"
+		fi
+		printf '%s\n' "$rule" >>"$root/rows/$clause/$name.rules"
+		printf '%s\n' "$rule" >>"$work/native-rows/$clause/$name.rules"
+		rule_count=$((rule_count + 1))
+	done <"$work/$clause.list"
 done
 
-# Runs each clause's rows through one zunder and prints the results: after
-# "@@ clause NAME batch", the batch's output; if the batch fails, after
-# "@@ clause NAME single" each rule alone, "@@ rule NAME I status S", its
-# output and its messages as "@@ err ...".  POSIX sh: it runs here under bash
-# and in the machine under busybox.
+# Runs a clause's batches, each through one zunder, and prints the results:
+# after "@@ batch CLAUSE FIRST", the batch's output (its first rule is the
+# clause's rule FIRST); if the batch fails, each of its rules alone, after
+# "@@ rule CLAUSE I status S", its output and its messages as "@@ err ...".
+# POSIX sh: it runs here under bash and in the machine under busybox.
 cat >"$root/run-rows" <<'EOF'
-run_rows() { # ZUNDER MODE CLAUSE FILE TMP
-	if "$1" $2 --batch "$4" >"$5/out" 2>"$5/err" </dev/null; then
-		echo "@@ clause $3 batch"
-		cat "$5/out"
-		return
-	fi
-	echo "@@ clause $3 single"
-	i=0
-	while IFS= read -r line; do
-		i=$((i + 1))
-		printf '%s\n' "$line" >"$5/one"
-		status=0
-		"$1" $2 --batch "$5/one" >"$5/out" 2>"$5/err" </dev/null || status=$?
-		echo "@@ rule $3 $i status $status"
-		cat "$5/out"
-		sed 's/^/@@ err /' "$5/err"
-	done <"$4"
+run_rows() { # ZUNDER MODE CLAUSE FOLDER TMP
+	first=1
+	for rules in "$4"/*.rules; do
+		changes=$(cat "${rules%.rules}.env")
+		if env $changes "$1" $2 --batch "$rules" >"$5/out" 2>"$5/err" </dev/null; then
+			echo "@@ batch $3 $first"
+			cat "$5/out"
+		else
+			i=$first
+			while IFS= read -r line; do
+				printf '%s\n' "$line" >"$5/one"
+				status=0
+				env $changes "$1" $2 --batch "$5/one" >"$5/out" 2>"$5/err" </dev/null || status=$?
+				echo "@@ rule $3 $i status $status"
+				cat "$5/out"
+				sed 's/^/@@ err /' "$5/err"
+				i=$((i + 1))
+			done <"$rules"
+		fi
+		first=$((first + $(wc -l <"$rules")))
+	done
 }
 EOF
 
@@ -291,10 +356,10 @@ for entry in$clause_words; do
 		grep -qx "\$clause" \$list || echo "@@ failed \$clause is not in \$list"
 	done
 done
-export LD_LIBRARY_PATH=/z/lib LD_PRELOAD=/z/preload/zunder_fixed_protocols.so
+export LD_LIBRARY_PATH=/z/lib LD_PRELOAD=/z/test-preload/zunder_fixed_protocols.so
 for entry in$clause_words; do
 	clause=\${entry%%:*}
-	run_rows /z/bin/zunder "$kernel_mode" \$clause /rows/\$clause.rules /tmp
+	run_rows /z/bin/zunder "$kernel_mode" \$clause /rows/\$clause /tmp
 done
 echo "@@@ end"
 poweroff -f
@@ -331,7 +396,7 @@ native_mode=$kernel_mode
 	export LD_PRELOAD=$native_build/test-preload/zunder_fixed_protocols.so
 	for row in "${clauses[@]}"; do
 		read -r clause _ <<<"$row"
-		run_rows "$native_build/bin/zunder" "$native_mode" "$clause" "$root/rows/$clause.rules" "$work"
+		run_rows "$native_build/bin/zunder" "$native_mode" "$clause" "$work/native-rows/$clause" "$work"
 	done
 ) >"$work/native.out"
 
@@ -341,15 +406,16 @@ native_mode=$kernel_mode
 records() { # FILE DROP_KERNEL_LINES
 	awk -v drop_kernel="$2" '
 	function flush() {
-		if (clause != "" && n > 0)
+		if (open)
 			printf "%s\t%d\t%d\t%s\n", clause, n, status, status == 0 ? text : errors
+		open = 0
 		text = errors = ""
 	}
 	/^@@@ / || /^@@ kernel / { next }
-	/^@@ clause / { flush(); clause = $3; mode = $4; n = 0; next }
-	/^@@ rule / { flush(); n = $4; status = $6; next }
+	/^@@ batch / { flush(); clause = $3; mode = "batch"; n = $4 - 1; next }
+	/^@@ rule / { flush(); clause = $3; mode = "single"; n = $4; status = $6; open = 1; next }
 	/^@@ err / { errors = errors (errors == "" ? "" : " | ") substr($0, 8); next }
-	mode == "batch" && /^block / { flush(); n++; status = 0 }
+	mode == "batch" && /^block / { flush(); n++; status = 0; open = 1 }
 	drop_kernel && /^kernel / { next }
 	{ text = text (text == "" ? "" : " | ") $0 }
 	END { flush() }' "$1"
@@ -375,7 +441,7 @@ findings=()
 for row in "${clauses[@]}"; do
 	read -r clause _ <<<"$row"
 	n=0
-	while IFS= read -r rule; do
+	while IFS=$'\x1f' read -r changes rule; do
 		n=$((n + 1))
 		armhf=$(awk -F'\t' -v c="$clause" -v n="$n" '$1 == c && $2 == n' "$work/armhf.records")
 		native=$(awk -F'\t' -v c="$clause" -v n="$n" '$1 == c && $2 == n' "$work/native.records")
@@ -383,11 +449,11 @@ for row in "${clauses[@]}"; do
 		[[ $armhf_status == 0 ]] && accepted=$((accepted + 1))
 		if [[ $armhf != "$native" || $armhf_status != 0 ]]; then
 			[[ $armhf == "$native" ]] || different=$((different + 1))
-			findings+=("$clause row $n: zunder $rule"
+			findings+=("$clause row $n: ${changes:+env $changes }zunder $rule"
 				"  armhf kernel $kernel_release: $(describe "$armhf")"
 				"  native kernel $native_release: $(describe "$native")")
 		fi
-	done <"$root/rows/$clause.rules"
+	done <"$work/$clause.list"
 done
 
 ((${#findings[@]} == 0)) || printf '%s\n' "${findings[@]}" >&2
