@@ -101,29 +101,39 @@ kernel_package=$(apt-cache depends linux-image-armmp:armhf 2>/dev/null |
 [[ -n $kernel_package ]] || cannot "apt knows no linux-image-armmp:armhf (dpkg --add-architecture armhf; apt-get update)"
 kernel_release=${kernel_package#linux-image-}
 
-# fetch PACKAGE: the path of the candidate version's .deb in the cache.
+# fetch PACKAGE...: sets debs to the cache's files of the packages'
+# candidate versions, in the same order, each fetched unless the cache holds
+# it with the registry's checksum.  Once, the package lists are brought up
+# to date if the registry no longer has a version they name.
 fetch() {
-	local package=$1 version file
-	version=$(apt-cache policy "$package:armhf" | sed -n 's/^ *Candidate: //p')
-	[[ -n $version && $version != "(none)" ]] || cannot "apt has no candidate for $package:armhf"
-	file="$cache/${package}_${version//:/%3a}_armhf.deb"
-	if [[ ! -s $file ]]; then
-		mkdir -p "$cache"
-		local download=(apt-get download -q -o APT::Sandbox::User=root "$package:armhf=$version")
-		if ! (cd "$cache" && "${download[@]}" >"$work/apt.log" 2>&1); then
-			# The package lists may name a version the registry no longer has.
-			as_root apt-get update -qq >/dev/null 2>&1 || true
-			version=$(apt-cache policy "$package:armhf" | sed -n 's/^ *Candidate: //p')
-			file="$cache/${package}_${version//:/%3a}_armhf.deb"
-			download[-1]="$package:armhf=$version"
-			(cd "$cache" && "${download[@]}" >"$work/apt.log" 2>&1) ||
-				cannot "cannot fetch $package:armhf: $(tail -n 1 "$work/apt.log")"
-		fi
-	fi
-	echo "$file"
+	local attempt uris uri file size checksum
+	for attempt in 1 2; do
+		((attempt == 1)) || as_root apt-get update -qq >/dev/null 2>&1 || true
+		uris=$(apt-get download --print-uris "$@" 2>"$work/apt.log") ||
+			cannot "apt cannot find $*: $(tail -n 1 "$work/apt.log")"
+		debs=()
+		while read -r uri file size checksum; do
+			debs+=("$cache/$file")
+			[[ -s $cache/$file && $(sha256sum <"$cache/$file") == "${checksum#SHA256:} "* ]] && continue
+			mkdir -p "$cache"
+			rm -f "$cache/$file"
+			(cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "${file%%_*}:armhf") \
+				>"$work/apt.log" 2>&1 || break
+		done <<<"$uris"
+		for file in "${debs[@]}"; do
+			[[ -s $file ]] || continue 2
+		done
+		return
+	done
+	cannot "cannot fetch $*: $(tail -n 1 "$work/apt.log")"
 }
-kernel_deb=$(fetch "$kernel_package")
-busybox_deb=$(fetch busybox-static)
+fetch "$kernel_package:armhf" busybox-static:armhf
+for deb in "${debs[@]}"; do
+	case $(dpkg-deb -f "$deb" Package) in
+	"$kernel_package") kernel_deb=$deb ;;
+	busybox-static) busybox_deb=$deb ;;
+	esac
+done
 kernel_version=$(dpkg-deb -f "$kernel_deb" Version)
 
 # unpacked DEB: the folder holding the package's files, unpacked once.
