@@ -253,9 +253,11 @@ vm_change() {
 		echo "${vm_changes[$1]}"
 	elif [[ $value == "$native_build"/* ]]; then
 		copy=/z/${value#"$native_build"/}
-		[[ -f $armhf_build/${value#"$native_build"/} ]] || die "no armhf counterpart of $value"
-		mkdir -p "$root$(dirname "$copy")"
-		cp "$armhf_build/${value#"$native_build"/}" "$root$copy"
+		[[ -e $armhf_build/${value#"$native_build"/} ]] || die "no armhf counterpart of $value"
+		if [[ ! -e $root$copy ]]; then
+			mkdir -p "$root$(dirname "$copy")"
+			cp -r "$armhf_build/${value#"$native_build"/}" "$root$copy"
+		fi
 		vm_changes[$1]="$name=$copy"
 		echo "$name=$copy"
 	elif [[ $value == /* && -f $value ]]; then
@@ -433,40 +435,40 @@ records() { # FILE DROP_KERNEL_LINES
 records "$work/armhf.out" "$([[ -n $native_mode ]] && echo 0 || echo 1)" >"$work/armhf.records"
 records "$work/native.out" 0 >"$work/native.records"
 
-native_release=$(uname -r)
-describe() { # RECORD
-	local status text
-	IFS=$'\t' read -r _ _ status text <<<"$1"
-	if [[ -z $1 ]]; then
-		echo "no result"
-	elif [[ $status == 0 ]]; then
-		echo "accepted: $text"
-	else
-		echo "refused (exit status $status): $text"
-	fi
-}
-accepted=0
-different=0
-findings=()
+# Each rule with both sides' records; every refusal or difference is
+# written out with what each kernel said.  Prints "ACCEPTED DIFFERENT".
 for row in "${clauses[@]}"; do
 	read -r clause _ <<<"$row"
-	n=0
-	while IFS=$'\x1f' read -r changes rule; do
-		n=$((n + 1))
-		armhf=$(awk -F'\t' -v c="$clause" -v n="$n" '$1 == c && $2 == n' "$work/armhf.records")
-		native=$(awk -F'\t' -v c="$clause" -v n="$n" '$1 == c && $2 == n' "$work/native.records")
-		armhf_status=$(cut -f3 <<<"$armhf")
-		[[ $armhf_status == 0 ]] && accepted=$((accepted + 1))
-		if [[ $armhf != "$native" || $armhf_status != 0 ]]; then
-			[[ $armhf == "$native" ]] || different=$((different + 1))
-			findings+=("$clause row $n: ${changes:+env $changes }zunder $rule"
-				"  armhf kernel $kernel_release: $(describe "$armhf")"
-				"  native kernel $native_release: $(describe "$native")")
-		fi
-	done <"$work/$clause.list"
-done
+	awk -F'\037' -v clause="$clause" '{ printf "%s\t%d\t%s%szunder %s\n", clause, NR, \
+		$1 == "" ? "" : "env ", $1 == "" ? "" : $1 " ", $2 }' "$work/$clause.list"
+done >"$work/rules"
+read -r accepted different < <(awk -F'\t' -v armhf_kernel="armhf kernel $kernel_release" \
+	-v native_kernel="native kernel $(uname -r)" '
+	function said(record, fields) {
+		if (record == "")
+			return "no result"
+		split(record, fields, "\t")
+		sub(/^[^\t]*\t[^\t]*\t[^\t]*\t/, "", record)
+		return fields[3] == 0 ? "accepted: " record : "refused (exit status " fields[3] "): " record
+	}
+	FILENAME == ARGV[1] { armhf[$1 FS $2] = $0; next }
+	FILENAME == ARGV[2] { native[$1 FS $2] = $0; next }
+	{
+		a = armhf[$1 FS $2]
+		b = native[$1 FS $2]
+		split(a, fields, "\t")
+		ok = a != "" && fields[3] == 0
+		accepted += ok
+		different += a != b
+		if (ok && a == b)
+			next
+		rule = $0
+		sub(/^[^\t]*\t[^\t]*\t/, "", rule)
+		printf "%s row %d: %s\n  %s: %s\n  %s: %s\n", $1, $2, rule, armhf_kernel, said(a),
+			native_kernel, said(b) >"/dev/stderr"
+	}
+	END { print accepted + 0, different + 0 }' "$work/armhf.records" "$work/native.records" "$work/rules")
 
-((${#findings[@]} == 0)) || printf '%s\n' "${findings[@]}" >&2
 verdict="same blocks"
 ((different == 0)) || verdict="$different different from native"
 [[ -n $native_mode ]] || verdict+=" (native without --kernel: not root)"
