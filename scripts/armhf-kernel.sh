@@ -11,7 +11,8 @@
 # through `zunder --kernel --batch`, one batch a clause; here the native build
 # runs the same rows, and each rule's output is compared.  Prints one line:
 #
-#   armhf kernel 6.1.0-NN-armmp: N rules, N accepted, same blocks
+#   armhf kernel 6.1.0-NN-armmp: N rules, N accepted, same blocks (package
+#   VERSION, machine S s)
 #
 # The rows are the ones the native tests accept: the tests' shared checker
 # appends each, as one batch line, to $ZUNDER_ROWS_DIR/<clause>.rules, after
@@ -233,7 +234,7 @@ done
 [[ -e $root/lib/arm-linux-gnueabihf/$(basename "$loader") ]] || die "no armhf loader $loader"
 ln -sf "arm-linux-gnueabihf/$(basename "$loader")" "$root$loader"
 
-# The rows, one file a clause.
+# The rows, collected here unless given.
 if [[ -z $rows_dir ]]; then
 	rows_dir=$work/collected
 	mkdir -p "$rows_dir"
@@ -242,33 +243,33 @@ if [[ -z $rows_dir ]]; then
 		{ tail -n 20 "$work/ctest.log" >&2; failed "the native tests failed"; }
 fi
 
-# vm_change CHANGE: the change as the machine makes it.
+# vm_change CHANGE: sets vm_word to the change as the machine makes it,
+# copying into the initramfs the file it names.
 declare -A vm_changes=()
-files=0
 vm_change() {
 	local name=${1%%=*} value=${1#*=} copy
 	if [[ $1 != *=* ]]; then
-		echo "-u $1"
-	elif [[ -n ${vm_changes[$1]:-} ]]; then
-		echo "${vm_changes[$1]}"
-	elif [[ $value == "$native_build"/* ]]; then
+		vm_word="-u $1"
+		return
+	fi
+	vm_word=${vm_changes[$1]:-}
+	[[ -z $vm_word ]] || return 0
+	if [[ $value == "$native_build"/* ]]; then
 		copy=/z/${value#"$native_build"/}
 		[[ -e $armhf_build/${value#"$native_build"/} ]] || die "no armhf counterpart of $value"
 		if [[ ! -e $root$copy ]]; then
 			mkdir -p "$root$(dirname "$copy")"
 			cp -r "$armhf_build/${value#"$native_build"/}" "$root$copy"
 		fi
-		vm_changes[$1]="$name=$copy"
-		echo "$name=$copy"
+		vm_word="$name=$copy"
 	elif [[ $value == /* && -f $value ]]; then
-		files=$((files + 1))
-		copy=/files/$files-$(basename "$value")
+		copy=/files/$((${#vm_changes[@]} + 1))-$(basename "$value")
 		cp "$value" "$root$copy"
-		vm_changes[$1]="$name=$copy"
-		echo "$name=$copy"
+		vm_word="$name=$copy"
 	else
-		echo "$1"
+		vm_word=$1
 	fi
+	vm_changes[$1]=$vm_word
 }
 # Each clause's rows go in batches of consecutive rows with the same
 # changes, one folder a clause on each side: NNN.rules and NNN.env, the
@@ -294,7 +295,8 @@ for row in "${clauses[@]}"; do
 			name=$(printf '%03d' "$batch")
 			vm_words=""
 			for change in $changes; do
-				vm_words+=" $(vm_change "$change")"
+				vm_change "$change"
+				vm_words+=" $vm_word"
 			done
 			echo "$vm_words" >"$root/rows/$clause/$name.env"
 			for change in $changes; do
@@ -338,7 +340,6 @@ run_rows() { # ZUNDER MODE CLAUSE FOLDER TMP
 }
 EOF
 
-kernel_mode=${ZUNDER_ARMHF_KERNEL_MODE---kernel}
 clause_words=""
 for row in "${clauses[@]}"; do
 	read -r clause module kind families <<<"$row"
@@ -371,7 +372,7 @@ done
 export LD_LIBRARY_PATH=/z/lib LD_PRELOAD=/z/test-preload/zunder_fixed_protocols.so
 for entry in$clause_words; do
 	clause=\${entry%%:*}
-	run_rows /z/bin/zunder "$kernel_mode" \$clause /rows/\$clause /tmp
+	run_rows /z/bin/zunder --kernel \$clause /rows/\$clause /tmp
 done
 echo "@@@ end"
 poweroff -f
@@ -401,7 +402,7 @@ fi
 
 # --- The same rows natively ---------------------------------------------------
 
-native_mode=$kernel_mode
+native_mode=--kernel
 [[ $(id -u) -eq 0 ]] || native_mode=""
 (
 	. "$root/run-rows"
