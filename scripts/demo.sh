@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Shows what the build does, in two parts:
+# Shows what the build does, in three parts:
 #  1. sample rules through the built zunder: for each, the info block the
 #     kernel would receive, the listing, and the options saved; the last
 #     rule is a mistake, to show the one-line error;
-#  2. rdconnect asking a private X server (Xvfb) for a connection, and the
+#  2. as root, one rule of each clause through the running kernel
+#     (zunder --kernel, in a network namespace of its own): the block the
+#     kernel hands back, listed and saved;
+#  3. rdconnect asking a private X server (Xvfb) for a connection, and the
 #     request read back from the root window.
 # Exits 1 if anything that should work does not.
 set -uo pipefail
@@ -47,7 +50,37 @@ if [[ ${PIPESTATUS[0]} -ne 2 ]]; then
 fi
 
 echo
-echo "== 2. rdconnect: asks the X server's remote-desktop side to connect out to a viewer"
+echo "== 2. One rule of each clause through the running kernel: kernel = the block it hands back"
+if [[ $(id -u) -ne 0 ]]; then
+  echo "    (skipped: zunder --kernel needs root, for a network namespace of its own)"
+else
+  kernel_rules=(
+    "-6 -m ah ! --ahspi 100:200 --ahlen 24 --ahres"
+    "-m policy --dir in --pol ipsec --proto esp"
+    "-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog 4s"
+    "-6 -m ipv6header ! --header hop,dst --soft"
+    "-m connlabel --label interactive --set"
+  )
+  for rule in "${kernel_rules[@]}"; do
+    echo "\$ zunder --kernel $rule"
+    # shellcheck disable=SC2086
+    output=$("$zunder" --kernel $rule 2>&1)
+    rule_status=$?
+    sed 's/^/    /' <<<"$output"
+    if [[ $rule_status -ne 0 ]]; then
+      # A machine that cannot judge rules is not a fault of the build.
+      if [[ $output == *"--kernel needs"* || $output == *"the kernel has no"* ]]; then
+        echo "    (this machine cannot put the rule through its kernel)"
+      else
+        echo "demo: the kernel should have taken this rule" >&2
+        status=1
+      fi
+    fi
+  done
+fi
+
+echo
+echo "== 3. rdconnect: asks the X server's remote-desktop side to connect out to a viewer"
 if ! command -v Xvfb >/dev/null || [[ ! -x "$build/bin/rdconnect" ]]; then
   echo "demo: needs Xvfb and $build/bin/rdconnect (scripts/deps.sh installs Xvfb)" >&2
   exit 1

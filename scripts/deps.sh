@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Installs what this project needs on Debian 12 and is missing.
 #   scripts/deps.sh          build and demo: compiler, CMake, libX11, googletest, Xvfb, xprop,
-#                            and the protocol database (netbase) that the plug-ins read
-#   scripts/deps.sh --test   also the armhf cross tools and emulator, clang for fuzzing and
-#                            clang-format for the house style,
+#                            the protocol database (netbase) that the plug-ins read, and the
+#                            kernel's headers (linux-libc-dev) for zunder --kernel
+#   scripts/deps.sh --test   also the armhf cross tools, kernel headers and emulator, clang for
+#                            fuzzing and clang-format for the house style,
 #                            the package and man-page tools (dpkg-dev, lintian, groff-base),
 #                            and for scripts/armhf-kernel.sh the system emulator, cpio and
 #                            modinfo (qemu-system-arm, cpio, kmod)
 #   scripts/deps.sh --bench  also Google Benchmark, for bench/run.sh
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libx11-dev googletest xvfb x11-utils netbase)
+packages=(cmake make g++ pkg-config libx11-dev googletest xvfb x11-utils netbase linux-libc-dev)
 case "${1:-}" in
-  --test) packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf libstdc++6:armhf
+  --test) packages+=(crossbuild-essential-armhf linux-libc-dev-armhf-cross qemu-user
+                     libx11-dev:armhf libstdc++6:armhf
                      clang clang-format libclang-rt-14-dev dpkg-dev file lintian groff-base
                      qemu-system-arm cpio kmod) ;;
   --bench) packages+=(libbenchmark-dev) ;;

@@ -15,6 +15,10 @@ namespace command {
 // The batch line being run, 0 outside a batch; errors name it.
 extern unsigned long batch_line;
 
+// Set by --kernel: every block goes through the kernel, and what the kernel
+// hands back is listed, saved and compared.
+extern bool through_kernel;
+
 // Set while a saved text is parsed again by --check: exit_error records its
 // message and jumps here instead of ending the command.
 extern std::jmp_buf *recover_point;
@@ -34,11 +38,14 @@ struct rule {
 const zunder::plugin_record &load_clause(const rule &r, bool any_family);
 
 // Runs one rule, the words of a single zunder call without the program name,
-// and writes its block, listing and saved options.
+// and writes its block, listing and saved options; with --kernel also the
+// block as the kernel hands it back, which is then listed and saved.
 void run_rule(std::span<const char *const> words);
 
 // Parses one rule, saves its block and parses the saved text again.  True
 // when that gives back the same block; else writes one line telling why.
+// With --kernel the block the kernel hands back is saved, and a block the
+// kernel refuses or changes is such a line too.
 bool check_rule(std::span<const char *const> words);
 
 // Splits a batch line into words as a POSIX shell does for the simple cases.

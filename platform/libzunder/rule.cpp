@@ -1,7 +1,9 @@
 // zunder's rules: the words of one call, the plug-in that serves the clause,
 // and what is written for it (run) or compared (check).
 #include "command.h"
+#include "kernel.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 
 namespace command {
 
+bool through_kernel = false;
 std::jmp_buf *recover_point = nullptr;
 std::string recovered_message;
 
@@ -119,6 +122,27 @@ std::string saved_text(const zunder::plugin_record &record, uint16_t family,
 	return saved;
 }
 
+// How much of a block the kernel hands back: all of it, or the part before
+// the bytes the clause leaves to the kernel.
+size_t returned_size(const zunder::plugin_record &record)
+{
+	return record.userspace_size != 0 ? record.userspace_size : record.size;
+}
+
+// The block through the kernel, in a network namespace of its own: `copy` is
+// what the kernel hands back, with zeros for the bytes it keeps to itself.
+kernel::failure kernel_copy(const zunder::plugin_record &record, const rule &r,
+			    std::span<const unsigned char> block, std::vector<unsigned char> &copy)
+{
+	kernel::failure f = kernel::judge({r.kind, record.name, record.revision, r.family, block}, copy);
+	if (!f && copy.size() != block.size())
+		f = {"the kernel handed back " + std::to_string(copy.size()) + " of the block's " +
+		     std::to_string(block.size()) + " bytes"};
+	copy.resize(block.size());
+	std::fill(copy.begin() + static_cast<ptrdiff_t>(returned_size(record)), copy.end(), 0);
+	return f;
+}
+
 } // namespace
 
 void run_rule(std::span<const char *const> words)
@@ -130,15 +154,25 @@ void run_rule(std::span<const char *const> words)
 		return;
 	}
 	const zunder::plugin_record &record = load_clause(r, false);
+	std::span<const unsigned char> block;
+	std::string lines; // written once the kernel, if asked, took the block
 	if (is_block_rule(r)) {
-		write_list_and_save(record, r.family, given_block(r, record), r.numeric);
-		return;
+		block = given_block(r, record);
+	} else {
+		static zunder::clause_state state;
+		zunder::parse_clause(record, r.family, r.options, state);
+		block = {state.data.data(), state.data.size()};
+		lines = "block " + hex_text(block) + "\n";
 	}
-	static zunder::clause_state state;
-	zunder::parse_clause(record, r.family, r.options, state);
-	const std::string line = "block " + hex_text({state.data.data(), state.data.size()}) + "\n";
-	std::fputs(line.c_str(), stdout);
-	write_list_and_save(record, r.family, {state.data.data(), state.data.size()}, r.numeric);
+	if (through_kernel) {
+		static std::vector<unsigned char> copy;
+		if (const kernel::failure f = kernel_copy(record, r, block, copy))
+			zu_params->exit_error(2, "%s", f.message.c_str());
+		block = copy;
+		lines += "kernel " + hex_text(block.first(returned_size(record))) + "\n";
+	}
+	std::fputs(lines.c_str(), stdout);
+	write_list_and_save(record, r.family, block, r.numeric);
 }
 
 bool check_rule(std::span<const char *const> words)
@@ -155,6 +189,23 @@ bool check_rule(std::span<const char *const> words)
 	} else {
 		zunder::parse_clause(record, r.family, r.options, state);
 		block.assign(state.data.data(), state.data.data() + state.data.size());
+	}
+	if (through_kernel) {
+		static std::vector<unsigned char> copy;
+		const std::string line_head =
+			"line " + std::to_string(batch_line) + ": block " + hex_text(block);
+		if (const kernel::failure f = kernel_copy(record, r, block, copy)) {
+			if (f.environment)
+				zu_params->exit_error(2, "%s", f.message.c_str());
+			std::fputs((line_head + ", " + f.message + "\n").c_str(), stdout);
+			return false;
+		}
+		if (!std::equal(block.begin(), block.begin() + returned_size(record), copy.begin())) {
+			const std::string kernel_hex = hex_text({copy.data(), returned_size(record)});
+			std::fputs((line_head + ", kernel " + kernel_hex + "\n").c_str(), stdout);
+			return false;
+		}
+		block = copy;
 	}
 	const std::string saved = saved_text(record, r.family, block);
 
@@ -179,8 +230,7 @@ bool check_rule(std::span<const char *const> words)
 	recover_point = nullptr;
 
 	// A block read back may carry bytes that belong to the kernel.
-	const size_t compared =
-		is_block_rule(r) && record.userspace_size != 0 ? record.userspace_size : record.size;
+	const size_t compared = is_block_rule(r) || through_kernel ? returned_size(record) : record.size;
 	if (std::equal(block.begin(), block.begin() + compared, state.data.data()))
 		return true;
 	const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +

@@ -19,6 +19,7 @@ constexpr char usage_text[] =
 	"       zunder (-m|-j) NAME -h                         the plug-in's help\n"
 	"       zunder --batch FILE|-                          one such call a line\n"
 	"       zunder --check FILE|-                          which saved rules read back\n"
+	"       zunder --kernel ...                            any of these through the kernel\n"
 	"       zunder -h|--help                               this text\n";
 
 bool standard_input_closed = false;
@@ -112,6 +113,11 @@ int main(int argc, char **argv)
 	hold_standard_descriptors();
 	zunder::set_program_name("zunder");
 	zunder::set_exit_error(exit_error);
+	if (argc >= 2 && std::strcmp(argv[1], "--kernel") == 0) {
+		command::through_kernel = true;
+		--argc;
+		++argv;
+	}
 	const char *first = argc >= 2 ? argv[1] : "";
 	if (std::strcmp(first, "-h") == 0 || std::strcmp(first, "--help") == 0) {
 		if (argc != 2)

@@ -1,0 +1,48 @@
+// zunder --kernel: one clause through the running kernel's packet filter, in
+// the filter table of a network namespace made for it, so that the machine's
+// own tables are never touched.
+#pragma once
+
+#include "zunder_host.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kernel {
+
+// Why something could not be done; empty when it was.  `environment` marks a
+// machine that cannot judge rules at all (no namespace, no packet filter), as
+// against a rule that the kernel does not take.
+struct failure {
+	std::string message;
+	bool environment = false;
+	explicit operator bool() const { return !message.empty(); }
+};
+
+// One clause of a rule as the kernel receives it.
+struct clause {
+	zunder::clause_kind kind;
+	const char *name;
+	uint8_t revision;
+	uint16_t family; // ZU_FAMILY_IPV4 or ZU_FAMILY_IPV6
+	std::span<const unsigned char> block;
+};
+
+// Moves this process into a new network namespace, then loads the clause
+// (load_rule) and reads the rule back: `returned` gets the clause's block as
+// the kernel hands it back, as many bytes as were sent.
+failure judge(const clause &c, std::vector<unsigned char> &returned);
+
+// Replaces the filter table of the clause's family, in the namespace this
+// process is in, with a table whose FORWARD chain holds one rule: the match
+// followed by an ACCEPT verdict, or the target.  Every built-in chain keeps
+// the policy ACCEPT.
+failure load_rule(const clause &c);
+
+// The filter table of `family` in this process's namespace as the kernel
+// describes it, its info and then its entries, for comparing before and after.
+failure table_bytes(uint16_t family, std::vector<unsigned char> &bytes);
+
+} // namespace kernel
