@@ -12,7 +12,7 @@
 # runs the same rows, and each rule's output is compared.  Prints one line:
 #
 #   armhf kernel 6.1.0-NN-armmp: N rules, N accepted, same blocks (package
-#   VERSION, machine S s)
+#   VERSION, machine S s, T s in all)
 #
 # The rows are the ones the native tests accept: the tests' shared checker
 # appends each, as one batch line, to $ZUNDER_ROWS_DIR/<clause>.rules, after
@@ -474,5 +474,5 @@ verdict="same blocks"
 ((different == 0)) || verdict="$different different from native"
 [[ -n $native_mode ]] || verdict+=" (native without --kernel: not root)"
 echo "armhf kernel $kernel_release: $rule_count rules, $accepted accepted, $verdict" \
-	"(package $kernel_version, machine ${boot_seconds} s)"
+	"(package $kernel_version, machine ${boot_seconds} s, $SECONDS s in all)"
 ((accepted == rule_count && different == 0)) || exit 1
