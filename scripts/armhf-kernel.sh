@@ -85,6 +85,19 @@ done
 [[ -x $native_build/bin/zunder ]] || die "no native build in $native_build (cmake --preset default && cmake --build --preset default)"
 [[ -f $armhf_build/test-preload/zunder_fixed_protocols.so ]] || die "the armhf build has no test preload (built without tests?)"
 
+# The table above must know every plug-in the build makes, and no other.
+declare -A known=()
+for row in "${clauses[@]}"; do
+	read -r clause _ <<<"$row"
+	known[$clause]=1
+	compgen -G "$armhf_build/lib/lib*_$clause.so" >/dev/null || die "the armhf build has no plug-in for $clause"
+done
+for plugin in "$armhf_build"/lib/libzu_*.so "$armhf_build"/lib/libqeb_*.so; do
+	clause=${plugin##*/lib*_}
+	clause=${clause%.so}
+	[[ -n ${known[$clause]:-} ]] || die "no kernel module known for clause $clause: add it to the table of clauses"
+done
+
 work=$(mktemp -d)
 if [[ -n ${ZUNDER_ARMHF_KERNEL_KEEP:-} ]]; then
 	echo "armhf-kernel: keeping the initramfs, console log and results in $work"
