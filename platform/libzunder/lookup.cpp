@@ -19,8 +19,19 @@ bool is_directory(const std::string &path)
 	return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: lib/zunder
-// in an installed tree, lib in the build tree.
+std::string resolved(std::string path)
+{
+	if (char *real = realpath(path.c_str(), nullptr)) {
+		path = real;
+		std::free(real);
+	}
+	return path;
+}
+
+// ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: the
+// installed one (ZUNDER_INSTALLED_PLUGIN_DIR, relative to the bin folder, set
+// by the build: ../lib/zunder, or ../lib/<multiarch>/zunder) in an installed
+// tree, lib in the build tree.
 std::string find_plugin_dir()
 {
 	if (const char *dir = std::getenv("ZUNDER_PLUGIN_DIR"); dir != nullptr && *dir != '\0')
@@ -30,14 +41,10 @@ std::string find_plugin_dir()
 	if (length <= 0)
 		return ".";
 	exe[length] = '\0';
-	std::string lib(exe);
-	lib.erase(lib.find_last_of('/') + 1);
-	lib += "../lib";
-	if (char *resolved = realpath(lib.c_str(), nullptr)) {
-		lib = resolved;
-		std::free(resolved);
-	}
-	return is_directory(lib + "/zunder") ? lib + "/zunder" : lib;
+	std::string bin(exe);
+	bin.erase(bin.find_last_of('/') + 1);
+	const std::string installed = resolved(bin + ZUNDER_INSTALLED_PLUGIN_DIR);
+	return is_directory(installed) ? installed : resolved(bin + "../lib");
 }
 
 const std::string &plugin_dir()
