@@ -4,14 +4,16 @@
 #                            and the protocol database (netbase) that the plug-ins read
 #   scripts/deps.sh --test   also the armhf cross tools and emulator, clang for fuzzing and
 #                            clang-format for the house style,
-#                            and the package and man-page tools (dpkg-dev, lintian, groff-base)
+#                            and the package and man-page tools (dpkg-dev, lintian, groff-base,
+#                            hardening-check from devscripts)
 #   scripts/deps.sh --bench  also Google Benchmark, for bench/run.sh
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libx11-dev googletest xvfb x11-utils netbase)
 case "${1:-}" in
   --test) packages+=(crossbuild-essential-armhf qemu-user libx11-dev:armhf libstdc++6:armhf
-                     clang clang-format libclang-rt-14-dev dpkg-dev file lintian groff-base) ;;
+                     clang clang-format libclang-rt-14-dev dpkg-dev file lintian groff-base
+                     devscripts) ;;
   --bench) packages+=(libbenchmark-dev) ;;
 esac
 

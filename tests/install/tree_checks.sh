@@ -64,8 +64,6 @@ component_files() {
 			echo "$p/bin/zunder"
 			echo "${ZT_SYSCONFDIR#/}/connlabel.conf"
 			echo "$p/share/man/man8/zunder.8.gz"
-			# The stand-in zunder's way to a multiarch plug-in folder.
-			[[ "$ZT_LIBDIR" == lib ]] || echo "$p/lib/zunder"
 			;;
 		esac
 	} | LC_ALL=C sort
