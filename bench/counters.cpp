@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The counting malloc and protocol look-ups (see counters.h).
 #include "counters.h"
 

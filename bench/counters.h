@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Heap calls and protocol look-ups, counted by definitions of malloc and
 // friends and of getprotobyname/getprotobynumber in the benchmark program:
 // being in the executable, they come first for the host library and for

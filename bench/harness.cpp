@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Plug-ins, their rules and the clauses the benchmarks measure.
 #include "harness.h"
 #include "bench_plugins.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the benchmarks measure: the build's plug-ins, the rules they run on
 // each, and per clause the real record beside its null baseline.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The report table (see report.h).
 #include "report.h"
 

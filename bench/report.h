@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The report: each result beside its baseline, as a table.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the benchmarks (preset "bench", in build-bench/) and prints the
 # report: each result in ns per operation beside its baseline and the ratio.
 # Every run is also written as JSON to build-bench/bench/results.json, the

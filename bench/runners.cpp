@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The benchmark bodies.
 #include "runners.h"
 #include "counters.h"

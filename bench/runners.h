@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The benchmark bodies: one measured operation each, with the counters.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Benchmarks of the plug-ins' hot paths against baselines that do the same
 // host work with nothing of their own:
 //   parse/<clause>     zunder::parse_clause (options, host checks, final check)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Read by cpack before it builds packages: the Depends of the stand-in
 # library packages, from dpkg-shlibdeps run on the built libraries, and
 # their symbols control files, from dpkg-gensymbols run on the built

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Run by cpack once the files of a package are installed in its staging
 # folder: strips every ELF file there as Debian's packaging does, removing
 # the sections that only record the tools (.comment, .note), beyond what

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Install layout, the development files for out-of-tree plug-ins, man pages,
 # the size table of the stripped deliverables, and the Debian packages.
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # cmake -DSTRIP=<strip> [-DSTRIP_OPTIONS=<option>;...] -DWORK_DIR=<dir>
 #       -DFILES=<file>|<file>... [-DTITLE=<text>] -P SizeTable.cmake
 # Strips a copy of each file into WORK_DIR (with STRIP_OPTIONS) and prints one table row per

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what this project needs on Debian 12 and is missing.
 #   scripts/deps.sh          build and demo: compiler, CMake, libX11, googletest, Xvfb, xprop,
 #                            and the protocol database (netbase) that the plug-ins read

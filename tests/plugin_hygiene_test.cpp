@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every plug-in file, checked as the host will meet it: an ELF shared object
 // that needs no C++ runtime, exports only its constructor, initialises no
 // globals at load time, loads with RTLD_NOW and registers records for the

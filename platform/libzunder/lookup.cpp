@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder's plug-in lookup: the plug-in folder and the files that may serve
 // a clause.
 #include "command.h"

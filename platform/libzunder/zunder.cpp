@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder: drives one rule clause through its plug-in, as a rule command does.
 // The synopsis is `usage_text` below.
 #include "command.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Debian packages with cpack (the project's configuration and the
 # stand-ins' one) and checks each: its name and version, control fields and
 # control files, the libraries' symbols files against the libraries, its

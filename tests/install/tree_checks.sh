@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Checks shared by the install and package tests; sourced, not run.
 #
 # Needs: ZT_PREFIX (install prefix), ZT_LIBDIR (library folder under the
