@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the fuzzers: loading the build's plug-ins once, the clauses
 // they serve, and an exit_error that ends one input instead of the process.
 #pragma once

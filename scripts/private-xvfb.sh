@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Starts a private X server (Xvfb) on a display number it picks itself and
 # writes ":N PID" (the display and the server's process) on one line once it
 # answers.  With OWNER, a process id, the server is stopped once that process

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's generic parsing, checks and guards, driven in-process with a
 // record defined here and an exit_error that throws instead of exiting.
 #include "zunder_host.h"

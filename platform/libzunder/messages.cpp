@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libzunder: the error callback plug-ins reach through zu_params, and the
 // one-line form every message takes.
 #include "host_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The RATEEST target, one case a line (see tests/support/rule_table.h).
 // The block: the name in 16 bytes, the interval code (2^c s) and the
 // averaging code, then reserved and kernel-owned bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ah clause, one case a line (see tests/support/rule_table.h).
 #include "rule_table.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The connlabel clause, one case a line (see tests/support/rule_table.h),
 // against a label file of the tests' own.
 #include "rule_table.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ipv6header clause, one case a line (see tests/support/rule_table.h).
 // The block: the header mask, the negation flag, the soft flag.
 #include "rule_table.h"

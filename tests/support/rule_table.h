@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A clause's tests as one table, one case a line, run through the real
 // zunder by one checker.
 //
