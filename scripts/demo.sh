@@ -87,18 +87,13 @@ if ! command -v Xvfb >/dev/null || [[ ! -x "$build/bin/rdconnect" ]]; then
   exit 1
 fi
 echo "\$ rdconnect -display :N 10.0.0.5:5500   (N: a private Xvfb started for the demo)"
-numberfile=$(mktemp)
-# -noreset: the property must outlive rdconnect, the only client so far.
-Xvfb -displayfd 3 -nolisten tcp -noreset 3>"$numberfile" >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -f "$numberfile"' EXIT
-for _ in $(seq 100); do [[ -s "$numberfile" ]] && break; sleep 0.1; done
-number=$(tr -dc 0-9 <"$numberfile")
-if [[ -z "$number" ]]; then
+# The demo's own server, stopped when the demo ends.
+if ! read -r display xvfb < <("$(dirname "$0")/private-xvfb.sh" $$); then
   echo "demo: Xvfb did not start" >&2
   exit 1
 fi
-if "$build/bin/rdconnect" -display ":$number" 10.0.0.5:5500; then
+trap 'kill "$xvfb" 2>/dev/null' EXIT
+if "$build/bin/rdconnect" -display "$display" 10.0.0.5:5500; then
   echo "    rdconnect exited 0: it wrote the root-window property TARVIK_CONNECT"
 else
   echo "demo: rdconnect failed" >&2
@@ -106,7 +101,7 @@ else
 fi
 if command -v xprop >/dev/null; then
   echo "\$ xprop -display :N -root TARVIK_CONNECT   (reads the request back)"
-  xprop -display ":$number" -root TARVIK_CONNECT | sed 's/^/    /'
+  xprop -display "$display" -root TARVIK_CONNECT | sed 's/^/    /'
   [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
 fi
 exit "$status"

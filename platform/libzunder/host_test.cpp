@@ -124,10 +124,15 @@ protected:
 	{
 		return *zunder::find_record(zunder::clause_kind::match, "hosttest", ZU_FAMILY_IPV4);
 	}
-	// Parses the words; returns "" or the error "status message".
+	// Parses the words and the mandatory --must; returns "" or the error
+	// "status message".
 	std::string parse(std::vector<const char *> words, uint16_t family = ZU_FAMILY_IPV4)
 	{
 		words.push_back("--must");
+		return parse_exactly(words, family);
+	}
+	std::string parse_exactly(const std::vector<const char *> &words, uint16_t family = ZU_FAMILY_IPV4)
+	{
 		try {
 			zunder::parse_clause(record(), family, words, state);
 		} catch (const host_error &e) {
@@ -312,6 +317,41 @@ TEST_F(Host, Rejections)
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(parse(c.words), c.error);
+	EXPECT_EQ(final_checks, 0) << "no final check after a failed option";
+}
+
+// The option grammar every clause shares, here once: the plug-in tests check
+// it through each clause from a one-line description of each option.
+TEST_F(Host, OptionGrammar)
+{
+	const struct {
+		std::vector<const char *> words; // the whole clause
+		const char *error;
+	} cases[] = {
+		{{"--must", "--"}, "2 hosttest: unknown option \"--\""},
+		{{"--must", ""}, "2 hosttest: unknown option \"\""},
+		{{"--must", "--num=1"}, "2 hosttest: unknown option \"--num=1\""},
+		{{"--must", "--NUM", "1"}, "2 hosttest: unknown option \"--NUM\""},
+		{{"--must", "-num", "1"}, "2 hosttest: unknown option \"-num\""},
+		{{"--must", "!", "--nosuch"}, "2 hosttest: unknown option \"--nosuch\""},
+		// "!" negates the next option only once; an option without argument takes none
+		{{"--must", "!", "!", "--num", "1"}, "2 hosttest: unknown option \"!\""},
+		{{"--must", "--flag", "1"}, "2 hosttest: unknown option \"1\""},
+		{{"--must", "!"}, "2 hosttest: \"!\" must be followed by an option"},
+		{{"--must", "--num", "1", "!"}, "2 hosttest: \"!\" must be followed by an option"},
+		{{"--must", "!", "--flag"}, "2 hosttest: option \"--flag\" cannot be negated"},
+		{{"--must", "--num"}, "2 hosttest: option \"--num\" requires an argument"},
+		{{"--must", "!", "--num"}, "2 hosttest: option \"--num\" requires an argument"},
+		// a repeat is a repeat, negated or not, with the same value or not
+		{{"--must", "--flag", "--flag"}, "2 hosttest: option \"--flag\" may be given only once"},
+		{{"--must", "--num", "1", "!", "--num", "1"},
+		 "2 hosttest: option \"--num\" may be given only once"},
+		{{"--must", "--must"}, "2 hosttest: option \"--must\" may be given only once"},
+		{{}, "2 hosttest: option \"--must\" must be given"},
+		{{"--flag"}, "2 hosttest: option \"--must\" must be given"},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(parse_exactly(c.words), c.error) << (c.words.empty() ? "" : c.words.back());
 	EXPECT_EQ(final_checks, 0) << "no final check after a failed option";
 }
 

@@ -1,119 +1,103 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "rule_checks.h"
+// The ah clause, one case a line (see tests/support/rule_table.h).
+#include "rule_table.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
-using ztest::accepted_rule;
-using ztest::rejected_rule;
+using namespace ztest;
 
-const std::vector<std::string> ah6 = {"-6", "-m", "ah"};
-
-std::vector<std::string> ah(std::vector<std::string> options)
+std::string range(const std::string &arg)
 {
-	return ztest::concat(ah6, options);
+	return host_says::range("ah", "--ahspi", arg);
 }
 
-TEST(Ah, AcceptedClauses)
+std::string length(const std::string &arg)
 {
-	const accepted_rule rules[] = {
-		{ah({"--ahspi", "500"}), "f4010000f40100000000000000000000", " ah spi:500", " --ahspi 500"},
-		{ah({"--ahspi", "7"}), "07000000070000000000000000000000", " ah spi:7", " --ahspi 7"},
-		{ah({"!", "--ahspi", "100:200", "--ahlen", "24", "--ahres"}),
-		 "64000000c80000001800000001010000", " ah spis:!100:200 length:24 reserved",
-		 " ! --ahspi 100:200 --ahlen 24 --ahres"},
-		{ah({"--ahspi", "0:4294967295", "!", "--ahlen", "0"}), "00000000ffffffff0000000000020000",
-		 " ah length:!0", " ! --ahlen 0"},
-		{ah({"!", "--ahspi", "0:4294967295"}), "00000000ffffffff0000000000010000",
-		 " ah spis:!0:4294967295", " ! --ahspi 0:4294967295"},
-		{ah({"--ahspi", "0x10:0X20"}), "10000000200000000000000000000000", " ah spis:16:32",
-		 " --ahspi 16:32"},
-		// Without --ahspi the clause puts no limit on the SPI.
-		{ah({"--ahlen", "24"}), "00000000ffffffff1800000000000000", " ah length:24", " --ahlen 24"},
-		{ah({}), "00000000ffffffff0000000000000000", " ah ", ""},
-		{ah({"--ahres"}), "00000000ffffffff0000000001000000", " ah  reserved", " --ahres"},
-		// An explicit SPI 0 stays a restriction to SPI 0.
-		{ah({"--ahspi", "0"}), "00000000000000000000000000000000", " ah spi:0", " --ahspi 0"},
-	};
-	EXPECT_TRUE(ztest::accepts_all({std::begin(rules), std::end(rules)}));
+	return host_says::number("ah", "--ahlen", arg);
 }
 
-TEST(Ah, HostRejectsBadValues)
+const std::string digits(5000, '9');
+
+// clang-format off
+const std::vector<option_row> options = {
+	{"--ahspi", "1", true, false, false},
+	{"--ahlen", "1", true, false, false},
+	{"--ahres", "", false, false, false},
+};
+
+const std::vector<row> rows = {
+	ok("-6 -m ah --ahspi 500", "f4010000f40100000000000000000000", " ah spi:500", " --ahspi 500"),
+	ok("-6 -m ah --ahspi 7", "07000000070000000000000000000000", " ah spi:7", " --ahspi 7"),
+	ok("-6 -m ah ! --ahspi 100:200 --ahlen 24 --ahres", "64000000c80000001800000001010000", " ah spis:!100:200 length:24 reserved", " ! --ahspi 100:200 --ahlen 24 --ahres"),
+	ok("-6 -m ah --ahspi 0:4294967295 ! --ahlen 0", "00000000ffffffff0000000000020000", " ah length:!0", " ! --ahlen 0"),
+	ok("-6 -m ah ! --ahspi 0:4294967295", "00000000ffffffff0000000000010000", " ah spis:!0:4294967295", " ! --ahspi 0:4294967295"),
+	ok("-6 -m ah --ahspi 0x10:0X20", "10000000200000000000000000000000", " ah spis:16:32", " --ahspi 16:32"),
+	ok("-6 -m ah --ahspi 200:100", "c8000000640000000000000000000000", " ah spis:200:100", " --ahspi 200:100"),
+	// Without --ahspi the clause puts no limit on the SPI; an explicit SPI 0 stays a restriction to SPI 0.
+	ok("-6 -m ah --ahlen 24", "00000000ffffffff1800000000000000", " ah length:24", " --ahlen 24"),
+	ok("-6 -m ah --ahlen 4294967295", "00000000ffffffffffffffff00000000", " ah length:4294967295", " --ahlen 4294967295"),
+	ok("-6 -m ah", "00000000ffffffff0000000000000000", " ah ", ""),
+	ok("-6 -m ah --ahres", "00000000ffffffff0000000001000000", " ah  reserved", " --ahres"),
+	ok("-6 -m ah --ahspi 0", "00000000000000000000000000000000", " ah spi:0", " --ahspi 0"),
+	// Blocks read back: two blanks before "reserved", flags the clause does not know, another host's zero fill.
+	prints("-6 -m ah --block 00000000ffffffff0000000001000000", " ah  reserved", " --ahres"),
+	prints("-6 -m ah --block 00000000ffffffff0000000000040000", " ah  Unknown invflags: 0x4", ""),
+	prints("-6 -m ah --block 05000000050000001800000000070000", " ah spi:!5 length:!24 Unknown invflags: 0x4", " ! --ahspi 5 ! --ahlen 24"),
+	prints("-6 -m ah --block 00000000000000000000000000000000", " ah spi:0", " --ahspi 0"),
+	no("-6 -m ah --block 00", "--block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits"),
+	no("-4 -m ah --ahspi 1", "no match \"ah\" exists for IPv4 (looked in " ZUNDER_PLUGIN_DIR "/libzu_ah.so)"),
+	// Numbers out of range or malformed.
+	no("-6 -m ah --ahspi abc", range("abc")),
+	no("-6 -m ah --ahspi 4294967296", range("4294967296")),
+	no("-6 -m ah --ahspi 1:", range("1:")),
+	no("-6 -m ah --ahspi -1", range("-1")),
+	no("-6 -m ah --ahspi \"\"", range("")),
+	no("-6 -m ah --ahspi :5", range(":5")),
+	no("-6 -m ah --ahspi 1:2:3", range("1:2:3")),
+	no("-6 -m ah --ahspi 1:4294967296", range("1:4294967296")),
+	no("-6 -m ah --ahspi 0x:1", range("0x:1")),
+	no("-6 -m ah --ahspi 1-2", range("1-2")),
+	no("-6 -m ah --ahspi \xff", range("\xff")),
+	no("-6 -m ah --ahlen \"\"", length("")),
+	no("-6 -m ah --ahlen \" 5\"", length(" 5")),
+	no("-6 -m ah --ahlen \"5 \"", length("5 ")),
+	no("-6 -m ah --ahlen 4294967296", length("4294967296")),
+	no("-6 -m ah --ahlen 0x100000000", length("0x100000000")),
+	no("-6 -m ah --ahlen 0x", length("0x")),
+	no("-6 -m ah --ahlen 1.5", length("1.5")),
+	no("-6 -m ah --ahlen +1", length("+1")),
+	no("-6 -m ah --ahlen " + digits, length(digits)),
+	no("-6 -m ah --ahlen \xd9\xa5", length("\xd9\xa5")), // a non-ASCII digit
+	// Words that are no option; a type-0 option takes no argument, so the next word is read as an option.
+	no("-6 -m ah ahspi 1", host_says::unknown("ah", "ahspi")),
+	no("-6 -m ah -ahspi 1", host_says::unknown("ah", "-ahspi")),
+	no("-6 -m ah --", host_says::unknown("ah", "--")),
+	no("-6 -m ah --AHSPI 1", host_says::unknown("ah", "--AHSPI")),
+	no("-6 -m ah --ahspi=1", host_says::unknown("ah", "--ahspi=1")),
+	no("-6 -m ah --ah\xc3\xa9", host_says::unknown("ah", "--ah\xc3\xa9")),
+	no("-6 -m ah \"\"", host_says::unknown("ah", "")),
+	no("-6 -m ah --ahres 1", host_says::unknown("ah", "1")),
+	no("-6 -m ah ! ! --ahspi 1", host_says::unknown("ah", "!")),
+	no("-6 -m ah ! --bogus", host_says::unknown("ah", "--bogus")),
+	no("-6 -m ah --ahspi 1 !", host_says::bang_alone("ah")),
+	// A repeat, also a negated one, and a missing argument after "!".
+	no("-6 -m ah --ahspi 1 --ahspi 2", host_says::once("ah", "--ahspi")),
+	no("-6 -m ah --ahspi 1 ! --ahspi 1", host_says::once("ah", "--ahspi")),
+	no("-6 -m ah ! --ahspi", host_says::needs_argument("ah", "--ahspi")),
+	help("-6 -m ah -h", "ah match options:\n[!] --ahspi spi[:spi]          match spi (range)\n[!] --ahlen length             total length of this header\n --ahres                       check the reserved field too\n"),
+};
+// clang-format on
+
+TEST(Ah, Table)
 {
-	const rejected_rule rules[] = {
-		{ah({"--ahspi", "abc"}),
-		 "ah: option \"--ahspi\": \"abc\" is not a number or a range "
-		 "\"first:last\" of numbers from 0 to 4294967295"},
-		{ah({"--ahspi", "4294967296"}),
-		 "ah: option \"--ahspi\": \"4294967296\" is not a number or "
-		 "a range \"first:last\" of numbers from 0 to 4294967295"},
-		{ah({"--ahspi", "1:"}),
-		 "ah: option \"--ahspi\": \"1:\" is not a number or a range "
-		 "\"first:last\" of numbers from 0 to 4294967295"},
-		{ah({"--ahspi", "-1"}),
-		 "ah: option \"--ahspi\": \"-1\" is not a number or a range "
-		 "\"first:last\" of numbers from 0 to 4294967295"},
-		{ah({"--ahlen", ""}), "ah: option \"--ahlen\": \"\" is not a number from 0 to 4294967295"},
-		{ah({"--ahlen", " 5"}),
-		 "ah: option \"--ahlen\": \" 5\" is not a number from 0 to 4294967295"},
-		{ah({"!", "--ahres"}), "ah: option \"--ahres\" cannot be negated"},
-		{ah({"--ahspi", "1", "--ahspi", "2"}), "ah: option \"--ahspi\" may be given only once"},
-		{ah({"--ahlen"}), "ah: option \"--ahlen\" requires an argument"},
-		{ah({"--bogus"}), "ah: unknown option \"--bogus\""},
-		{ah({"!"}), "ah: \"!\" must be followed by an option"},
-		{{"-4", "-m", "ah", "--ahspi", "1"},
-		 "no match \"ah\" exists for IPv4 (looked in " + std::string(ZUNDER_PLUGIN_DIR) +
-			 "/libzu_ah.so)"},
-	};
-	for (const auto &rule : rules)
-		EXPECT_TRUE(ztest::rejects(rule));
+	check_table(rows);
 }
 
-TEST(Ah, SavedOptionsParseBackIntoTheSameBlock)
+TEST(Ah, Grammar)
 {
-	const std::vector<std::string> clauses[] = {
-		{"--ahspi", "500"},
-		{"!", "--ahspi", "100:200", "--ahlen", "24", "--ahres"},
-		{"--ahspi", "0:4294967295", "!", "--ahlen", "0"},
-		{"!", "--ahspi", "0:4294967295"},
-		{"--ahspi", "200:100"},
-		{"--ahspi", "0"},
-		{"--ahlen", "4294967295"},
-		{},
-	};
-	for (const auto &options : clauses)
-		EXPECT_TRUE(ztest::round_trips(ah6, options));
-}
-
-TEST(Ah, BlocksReadBack)
-{
-	// full range, length 0, check_reserved 1: two blanks before "reserved"
-	EXPECT_TRUE(
-		ztest::prints_block(ah6, "00000000ffffffff0000000001000000", " ah  reserved", " --ahres"));
-	EXPECT_TRUE(ztest::prints_block(ah6, "00000000ffffffff0000000000040000", " ah  Unknown invflags: 0x4",
-					""));
-	EXPECT_TRUE(ztest::prints_block(ah6, "05000000050000001800000000070000",
-					" ah spi:!5 length:!24 Unknown invflags: 0x4",
-					" ! --ahspi 5 ! --ahlen 24"));
-	// the zero fill of another host: SPI 0 only
-	EXPECT_TRUE(ztest::prints_block(ah6, "00000000000000000000000000000000", " ah spi:0", " --ahspi 0"));
-
-	const auto short_block = ztest::zunder(ztest::concat(ah6, {"--block", "00"}));
-	EXPECT_EQ(short_block.status, 2);
-	EXPECT_EQ(short_block.out, "");
-	EXPECT_EQ(short_block.err,
-		  "zunder: --block for match \"ah\" needs exactly 16 bytes as 32 "
-		  "hexadecimal digits\n");
-}
-
-TEST(Ah, Help)
-{
-	const auto r = ztest::zunder(ztest::concat(ah6, {"-h"}));
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.out,
-		  "ah match options:\n"
-		  "[!] --ahspi spi[:spi]          match spi (range)\n"
-		  "[!] --ahlen length             total length of this header\n"
-		  " --ahres                       check the reserved field too\n");
+	check_table(grammar_rows("-6 -m ah", "", options));
 }
 
 } // namespace

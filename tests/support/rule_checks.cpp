@@ -70,21 +70,18 @@ bool batch_line(const std::vector<std::string> &args, std::string *line)
 	return true;
 }
 
-// The rules as batch lines, or false if some word cannot be on a line.
-bool batch_lines(const std::vector<accepted_rule> &rules, std::string *lines)
+// Says once per reason why the rules do not go through the kernel.
+void report_kernel_skip(const std::string &reason)
 {
-	lines->clear();
-	for (const accepted_rule &rule : rules) {
-		std::string line;
-		if (!batch_line(rule.args, &line))
-			return false;
-		*lines += line + "\n";
-	}
-	return true;
+	static std::set<std::string> reported;
+	if (reported.insert(reason).second)
+		std::printf("[  SKIPPED ] accepted rows not through the kernel: %s\n", reason.c_str());
 }
 
+} // namespace
+
 // Runs the lines through `zunder --batch FILE`, or `zunder --kernel --batch FILE`.
-run_result run_batch(const std::string &lines, const std::vector<std::string> &env, bool kernel = false)
+run_result run_batch(const std::string &lines, const std::vector<std::string> &env, bool kernel)
 {
 	char path[] = "/tmp/zunder_batch.XXXXXX";
 	const int fd = mkstemp(path);
@@ -102,58 +99,17 @@ run_result run_batch(const std::string &lines, const std::vector<std::string> &e
 	return r;
 }
 
-::testing::AssertionResult all_run_as_accepted(const std::vector<accepted_rule> &rules,
-					       const std::vector<std::string> &env)
-{
-	std::string lines;
-	const bool batchable = batch_lines(rules, &lines);
-	if (batchable) {
-		const run_result r = run_batch(lines, env);
-		std::stringstream out(r.out);
-		bool all_match = r.status == 0 && r.err.empty();
-		for (size_t i = 0; all_match && i < rules.size(); ++i) {
-			std::string block, list, save;
-			const accepted_rule &rule = rules[i];
-			all_match = std::getline(out, block) && std::getline(out, list) &&
-				    std::getline(out, save) &&
-				    (rule.block.empty() ? block.rfind("block ", 0) == 0
-							: block == "block " + rule.block) &&
-				    list == "list" + rule.list && save == "save" + rule.save;
-		}
-		std::string rest;
-		if (all_match && !std::getline(out, rest))
-			return ::testing::AssertionSuccess();
-	}
-	// Slow, but it says which rules are at fault.
-	::testing::AssertionResult result = ::testing::AssertionSuccess();
-	for (const accepted_rule &rule : rules)
-		if (auto ok = runs_as_accepted(rule, env); !ok) {
-			if (result)
-				result = ::testing::AssertionFailure();
-			result << ok.message() << "\n";
-		}
-	if (result && batchable)
-		return ::testing::AssertionFailure()
-		       << "each of the " << rules.size() << " rules passes on its own, not in one batch";
-	return result;
-}
-
-// Says once per reason why the rules do not go through the kernel.
-void report_kernel_skip(const std::string &reason)
-{
-	static std::set<std::string> reported;
-	if (reported.insert(reason).second)
-		std::printf("[  SKIPPED ] accepted rows not through the kernel: %s\n", reason.c_str());
-}
-
 // The accepted rules through `zunder --kernel --batch`: each must come back
 // from the kernel with its block (the kernel's line may leave out a tail of
 // zeros, the bytes the clause leaves to the kernel) and list and save the
 // same.  A machine that cannot judge rules (not root, no namespace, no packet
 // filter, the clause missing from the kernel, an emulator) skips this.
-::testing::AssertionResult kernel_gives_back(const std::vector<accepted_rule> &rules,
-					     const std::string &lines, const std::vector<std::string> &env)
+::testing::AssertionResult kernel_gives_back(const std::vector<given_row> &rules,
+					     const std::vector<std::string> &env, size_t *failed)
 {
+	std::string lines;
+	for (const given_row &rule : rules)
+		lines += rule.line + "\n";
 	if (emulated()) {
 		report_kernel_skip(
 			"qemu-arm (user mode) does not pass the packet filter's socket options to the "
@@ -161,6 +117,7 @@ void report_kernel_skip(const std::string &reason)
 		return ::testing::AssertionSuccess();
 	}
 	const run_result r = run_batch(lines, env, true);
+	*failed = rules.size();
 	for (const char *cannot : {"--kernel needs", "the kernel has no"})
 		if (r.status == 2 && r.out.empty() && r.err.find(cannot) != std::string::npos) {
 			report_kernel_skip(r.err.substr(0, r.err.find('\n')));
@@ -186,11 +143,14 @@ void report_kernel_skip(const std::string &reason)
 	std::string rest;
 	if (all_match && !std::getline(out, rest))
 		return ::testing::AssertionSuccess();
+	*failed = i;
 	return ::testing::AssertionFailure()
 	       << "zunder --kernel --batch exited " << r.status << ", stderr '" << r.err << "'; at "
-	       << (i < rules.size() ? describe(rules[i].args) : "the end") << " it wrote:\n"
+	       << (i < rules.size() ? "'" + rules[i].line + "'" : "the end") << " it wrote:\n"
 	       << r.out;
 }
+
+namespace {
 
 bool is_temporary_file(const std::string &path)
 {
@@ -202,9 +162,10 @@ bool is_temporary_file(const std::string &path)
 // With ZUNDER_ROWS_DIR set, appends the accepted rows to
 // $ZUNDER_ROWS_DIR/<clause>.rules, where <clause> is the word after -m or -j,
 // so that they can be replayed elsewhere (`zunder --kernel --batch FILE`).
-// Each row is one line that `zunder --batch` reads back into the same words:
-// every word in double quotes, with a backslash before each `"` and `\`,
-// words separated by one blank.  Every row ran with the tests' fixed protocol
+// Each row is one line that `zunder --batch` reads back into the rule's
+// words: a table row's line as written, or for accepts() every word in
+// double quotes, with a backslash before each `"` and `\`, separated by
+// one blank.  Every row ran with the tests' fixed protocol
 // table preloaded (<build>/test-preload/zunder_fixed_protocols.so).  A row
 // that ran with further changes to zunder's environment comes right after a
 // comment line `# env: CHANGE...` that holds for that row alone: blank-
@@ -212,17 +173,16 @@ bool is_temporary_file(const std::string &path)
 // test's temporary file, is replaced by a copy of the file beside the rows,
 // <clause>.<NAME>) or a bare NAME for a variable taken away (a bare
 // LD_PRELOAD: the machine's own protocol database).
-void append_rows(const std::vector<accepted_rule> &rules, const std::vector<std::string> &env)
+} // namespace
+
+void append_rows(const std::vector<given_row> &rules, const std::vector<std::string> &env)
 {
 	const char *dir = std::getenv("ZUNDER_ROWS_DIR");
 	if (dir == nullptr || *dir == '\0')
 		return;
-	for (const accepted_rule &rule : rules) {
-		std::string clause, line;
-		for (size_t i = 0; i + 1 < rule.args.size() && clause.empty(); ++i)
-			if (rule.args[i] == "-m" || rule.args[i] == "-j")
-				clause = rule.args[i + 1];
-		if (clause.empty() || clause.find('/') != std::string::npos || !batch_line(rule.args, &line))
+	for (const given_row &rule : rules) {
+		const std::string &clause = rule.clause, &line = rule.line;
+		if (clause.empty() || clause.find('/') != std::string::npos || line.empty())
 			continue;
 		std::string comment;
 		for (const std::string &change : env) {
@@ -246,37 +206,19 @@ void append_rows(const std::vector<accepted_rule> &rules, const std::vector<std:
 	}
 }
 
-::testing::AssertionResult accepted_and_given_back(const std::vector<accepted_rule> &rules,
-						   ::testing::AssertionResult ordinary,
-						   const std::vector<std::string> &env)
-{
-	if (!ordinary)
-		return ordinary;
-	append_rows(rules, env);
-	std::string lines;
-	if (!batch_lines(rules, &lines))
-		return ::testing::AssertionSuccess();
-	return kernel_gives_back(rules, lines, env);
-}
-
-} // namespace
-
 ::testing::AssertionResult accepts(const accepted_rule &rule, const std::vector<std::string> &env)
 {
-	return accepted_and_given_back({rule}, runs_as_accepted(rule, env), env);
-}
-
-::testing::AssertionResult accepts_all(const std::vector<accepted_rule> &rules,
-				       const std::vector<std::string> &env)
-{
-	return accepted_and_given_back(rules, all_run_as_accepted(rules, env), env);
-}
-
-void expect_rejected(const std::vector<std::string> &head, const std::vector<bad_input> &rows,
-		     const std::vector<std::string> &env)
-{
-	for (const bad_input &row : rows)
-		EXPECT_TRUE(rejects({concat(head, row.options), row.message}, env));
+	if (auto ok = runs_as_accepted(rule, env); !ok)
+		return ok;
+	given_row row{"", "", rule.list, rule.save};
+	for (size_t i = 0; i + 1 < rule.args.size() && row.clause.empty(); ++i)
+		if (rule.args[i] == "-m" || rule.args[i] == "-j")
+			row.clause = rule.args[i + 1];
+	if (!batch_line(rule.args, &row.line))
+		return ::testing::AssertionSuccess();
+	append_rows({row}, env);
+	size_t failed;
+	return kernel_gives_back({row}, env, &failed);
 }
 
 ::testing::AssertionResult rejects(const rejected_rule &rule, const std::vector<std::string> &env)
@@ -288,32 +230,6 @@ void expect_rejected(const std::vector<std::string> &head, const std::vector<bad
 	return ::testing::AssertionFailure()
 	       << describe(rule.args) << " exited " << r.status << "\n  stdout: '" << r.out
 	       << "'\n  stderr: '" << r.err << "'\n  wanted stderr: '" << wanted << "'";
-}
-
-::testing::AssertionResult round_trips(const std::vector<std::string> &head,
-				       const std::vector<std::string> &options,
-				       const std::vector<std::string> &env)
-{
-	const auto first_args = concat(head, options);
-	const run_result first = zunder(first_args, env);
-	if (auto ok = ran_ok(first_args, first); !ok)
-		return ok;
-	rule_lines a;
-	if (!split_rule_output(first.out, &a))
-		return ::testing::AssertionFailure() << "unexpected output: " << first.out;
-
-	const auto second_args = concat(head, split_words(a.save));
-	const run_result second = zunder(second_args, env);
-	if (auto ok = ran_ok(second_args, second); !ok)
-		return ok << " (saved from " << describe(first_args) << ")";
-	rule_lines b;
-	if (!split_rule_output(second.out, &b))
-		return ::testing::AssertionFailure() << "unexpected output: " << second.out;
-	if (a.block != b.block || a.save != b.save)
-		return ::testing::AssertionFailure()
-		       << describe(first_args) << " gave block " << a.block << " save '" << a.save
-		       << "'; parsed again: block " << b.block << " save '" << b.save << "'";
-	return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult prints_block(const std::vector<std::string> &head, const std::string &hex,

@@ -28,35 +28,34 @@ struct rejected_rule {
 };
 
 ::testing::AssertionResult accepts(const accepted_rule &rule, const std::vector<std::string> &env = {});
-// Checks every rule as accepts() does, all through one `zunder --batch`
-// process; if the batch fails, each rule runs on its own so that the report
-// names the rules at fault.
-::testing::AssertionResult accepts_all(const std::vector<accepted_rule> &rules,
-				       const std::vector<std::string> &env = {});
-::testing::AssertionResult rejects(const rejected_rule &rule, const std::vector<std::string> &env = {});
+// Runs the lines through `zunder --batch FILE`, or `zunder --kernel --batch FILE`.
+run_result run_batch(const std::string &lines, const std::vector<std::string> &env, bool kernel = false);
 
-// Parses `args` (everything up to and including the clause name comes
-// first in `head`), then parses the saved options again and requires the
-// same block.
-::testing::AssertionResult round_trips(const std::vector<std::string> &head,
-				       const std::vector<std::string> &options,
-				       const std::vector<std::string> &env = {});
+// An accepted rule as a batch line that reads back into its words, its
+// clause, and what it lists and saves.
+struct given_row {
+	std::string line;
+	std::string clause;
+	std::string list;
+	std::string save;
+};
+
+// The accepted rules through `zunder --kernel --batch`: each must come back
+// from the kernel with its block and list and save the same; on failure
+// `failed` is the index of the first rule at fault (or the size).  A machine
+// that cannot judge rules skips this, saying why once.
+::testing::AssertionResult kernel_gives_back(const std::vector<given_row> &rules,
+					     const std::vector<std::string> &env, size_t *failed);
+
+// With ZUNDER_ROWS_DIR set, appends the rules to $ZUNDER_ROWS_DIR/<clause>.rules
+// (the format is described where it is written).
+void append_rows(const std::vector<given_row> &rules, const std::vector<std::string> &env);
+
+::testing::AssertionResult rejects(const rejected_rule &rule, const std::vector<std::string> &env = {});
 
 // Lists and saves a block through --block; returns {list, save}.
 ::testing::AssertionResult prints_block(const std::vector<std::string> &head, const std::string &hex,
 					const std::string &list, const std::string &save,
 					const std::vector<std::string> &env = {});
-
-// A row of a bad-input table: the options after the clause name, and the
-// exact message.
-struct bad_input {
-	std::vector<std::string> options;
-	std::string message;
-};
-
-// Every row, after `head` (everything up to and including the clause name),
-// must be rejected as rejects() checks.
-void expect_rejected(const std::vector<std::string> &head, const std::vector<bad_input> &rows,
-		     const std::vector<std::string> &env = {});
 
 } // namespace ztest

@@ -59,11 +59,6 @@ struct rule_lines {
 };
 bool split_rule_output(const std::string &out, rule_lines *lines);
 
-// Splits saved options into words as a shell does for the simple cases:
-// blanks separate words, double quotes group and are removed, and inside
-// them a backslash takes the next character literally.
-std::vector<std::string> split_words(const std::string &text);
-
 // The text as zunder's messages echo it: bytes below 0x20 and DEL as \xHH.
 std::string escaped(const std::string &text);
 

@@ -20,6 +20,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -76,57 +77,23 @@ pid_t xvfb = -1;
 
 void stop_xvfb()
 {
-	if (xvfb > 0) {
+	if (xvfb > 0)
 		kill(xvfb, SIGTERM);
-		waitpid(xvfb, nullptr, 0);
-		xvfb = -1;
-	}
+	xvfb = -1;
 }
 
-// Starts Xvfb on a number it picks itself (-displayfd) and returns ":N".
+// Starts the tests' own X server with scripts/private-xvfb.sh, the way the
+// demo does, owned by this process; returns ":N".
 std::string start_xvfb()
 {
-	int fd[2];
-	if (pipe2(fd, O_CLOEXEC) != 0)
+	const run_result r =
+		ztest::run_shell("\"$SCRIPT\" " + std::to_string(getpid()), {"SCRIPT=" PRIVATE_XVFB_SCRIPT});
+	const size_t blank = r.out.find(' ');
+	if (r.status != 0 || blank == std::string::npos)
 		return "";
-	const pid_t parent = getpid();
-	const pid_t pid = fork();
-	if (pid == 0) {
-		// Die with the test process even if it is killed outright.
-		prctl(PR_SET_PDEATHSIG, SIGKILL);
-		if (getppid() != parent)
-			_exit(1);
-		fcntl(fd[1], F_SETFD, 0);
-		const int null = open("/dev/null", O_RDWR);
-		dup2(null, 0);
-		dup2(null, 1);
-		dup2(null, 2);
-		const std::string fd_text = std::to_string(fd[1]);
-		execlp("Xvfb", "Xvfb", "-displayfd", fd_text.c_str(), "-nolisten", "tcp", "-screen", "0",
-		       "320x240x24", static_cast<char *>(nullptr));
-		_exit(127);
-	}
-	close(fd[1]);
-	if (pid < 0) {
-		close(fd[0]);
-		return "";
-	}
-	xvfb = pid;
+	xvfb = static_cast<pid_t>(std::stol(r.out.substr(blank + 1)));
 	std::atexit(stop_xvfb);
-
-	std::string number;
-	pollfd p{fd[0], POLLIN, 0};
-	while (number.find('\n') == std::string::npos && poll(&p, 1, 20000) > 0) {
-		char buffer[32];
-		const ssize_t n = read(fd[0], buffer, sizeof buffer);
-		if (n <= 0)
-			break;
-		number.append(buffer, static_cast<size_t>(n));
-	}
-	close(fd[0]);
-	if (number.find('\n') == std::string::npos)
-		return "";
-	return display_name(number.substr(0, number.find('\n')));
+	return r.out.substr(0, blank);
 }
 
 class RdconnectTest : public testing::Test {
@@ -189,104 +156,82 @@ protected:
 	static inline Atom atom_ = None;
 };
 
-TEST_F(RdconnectTest, WritesTargetBytesExactly)
+// One run a line: the words (D stands for the tests' server, NOWHERE for a
+// display no server answers on), DISPLAY (unset, D or NOWHERE), and what the
+// run must give: exit status, standard error (USAGE: the usage text, OPEN:
+// the failure to open NOWHERE), and the property afterwards (absent when
+// nullopt).  The property is taken away before each row unless the row goes
+// on from the one before.
+struct run_row {
+	std::vector<std::string> args;
+	std::optional<std::string> display;
+	int status;
+	std::string err;
+	std::optional<std::string> property;
+	bool goes_on = false;
+	std::source_location at = std::source_location::current();
+};
+
+const std::string long_target = std::string(70000, 'x') + ":1"; // beyond a single small request
+
+// clang-format off
+const run_row runs[] = {
+	// The target's bytes exactly; an empty one gives a zero-length property.
+	{{"-display", "D", "10.0.0.5:5500"}, {}, 0, "", "10.0.0.5:5500"},
+	{{"-display", "D", ""}, {}, 0, "", ""},
+	{{"-display", "D", "\xc3\xa9 host:1"}, {}, 0, "", "\xc3\xa9 host:1"},
+	{{"-display", "D", "viewer.example"}, {}, 0, "", "viewer.example"},
+	{{"-display", "D", long_target}, {}, 0, "", long_target},
+	// A later run replaces the value, also a longer one.
+	{{"-display", "D", "first-and-longer:5500"}, {}, 0, "", "first-and-longer:5500"},
+	{{"-display", "D", "b:1"}, {}, 0, "", "b:1", true},
+	// The display option's spellings; DISPLAY without one; the last option wins.
+	{{"-d", "D", "via-d"}, {}, 0, "", "via-d"},
+	{{"-dpy", "D", "via-dpy"}, {}, 0, "", "via-dpy"},
+	{{"-display", "D", "via-display"}, {}, 0, "", "via-display"},
+	{{"from-env:2"}, "D", 0, "", "from-env:2"},
+	{{"-display", "NOWHERE", "-d", "D", "h:1"}, {}, 0, "", "h:1"},
+	{{"-display", "D", "-display", "NOWHERE", "h:2"}, "D", 1, "OPEN", std::nullopt},
+	{{"-display", "NOWHERE", "host:1"}, "D", 1, "OPEN", std::nullopt},
+	// Argument errors show the usage; DISPLAY is valid, so a run that wrongly went ahead would write.
+	{{}, "D", 1, "USAGE", std::nullopt},
+	{{"-"}, "D", 1, "USAGE", std::nullopt},
+	{{"-h"}, "D", 1, "USAGE", std::nullopt},
+	{{"-h", "D", "host:1"}, "D", 1, "USAGE", std::nullopt},
+	{{"--display", "D", "host:1"}, "D", 1, "USAGE", std::nullopt},
+	{{"-display"}, "D", 1, "USAGE", std::nullopt},
+	{{"host:1", "-display"}, "D", 1, "USAGE", std::nullopt},
+	{{"-display", "D"}, "D", 1, "USAGE", std::nullopt},
+	{{"host:1", "host:2"}, "D", 1, "USAGE", std::nullopt},
+	{{"-display", "D", "host:1", "host:2"}, "D", 1, "USAGE", std::nullopt},
+	{{"host:1", "-display", "D"}, "D", 1, "USAGE", std::nullopt},
+};
+// clang-format on
+
+TEST_F(RdconnectTest, Runs)
 {
-	const std::vector<std::string> targets = {
-		"10.0.0.5:5500",
-		"", // gives a zero-length property
-		"\xc3\xa9 host:1",
-		"viewer.example",
-		std::string(70000, 'x') + ":1", // beyond a single small request
+	const std::string nowhere = unserved_display();
+	const auto word = [&](const std::string &w) {
+		return w == "D" ? display_ : w == "NOWHERE" ? nowhere : w;
 	};
-	for (const auto &target : targets) {
-		SCOPED_TRACE("target of " + std::to_string(target.size()) +
-			     " bytes: " + target.substr(0, 20));
-		const run_result r = run_rdconnect({"-display", display_, target}, std::nullopt);
-		EXPECT_EQ(r.status, 0);
-		EXPECT_EQ(r.out, "");
-		EXPECT_EQ(r.err, "");
-		EXPECT_EQ(property(), std::optional<std::string>(target));
-	}
-}
-
-TEST_F(RdconnectTest, LaterRunReplacesValue)
-{
-	ASSERT_EQ(run_rdconnect({"-display", display_, "first-and-longer:5500"}, {}).status, 0);
-	ASSERT_EQ(run_rdconnect({"-display", display_, "b:1"}, {}).status, 0);
-	EXPECT_EQ(property(), std::optional<std::string>("b:1"));
-}
-
-TEST_F(RdconnectTest, DisplayOptionSpellings)
-{
-	for (const char *option : {"-d", "-dpy", "-display"}) {
-		SCOPED_TRACE(option);
+	for (const run_row &row : runs) {
+		if (!row.goes_on)
+			delete_property();
+		std::vector<std::string> args;
+		for (const std::string &a : row.args)
+			args.push_back(word(a));
 		const run_result r =
-			run_rdconnect({option, display_, std::string("via") + option}, std::nullopt);
-		EXPECT_EQ(r.status, 0);
-		EXPECT_EQ(property(), std::optional<std::string>(std::string("via") + option));
+			run_rdconnect(args, row.display ? std::optional<std::string>(word(*row.display))
+							: std::nullopt);
+		const std::string err = row.err == "USAGE"  ? usage_text(argv0)
+					: row.err == "OPEN" ? open_failure_text(argv0, nowhere)
+							    : row.err;
+		const auto got = property();
+		if (r.status != row.status || !r.out.empty() || r.err != err || got != row.property)
+			ADD_FAILURE_AT(row.at.file_name(), static_cast<int>(row.at.line()))
+				<< "exit " << r.status << ", stdout '" << r.out << "', stderr '" << r.err
+				<< "', property " << (got ? "'" + got->substr(0, 40) + "'" : "absent");
 	}
-}
-
-TEST_F(RdconnectTest, UsesDisplayFromEnvironmentWithoutOption)
-{
-	const run_result r = run_rdconnect({"from-env:2"}, display_);
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(property(), std::optional<std::string>("from-env:2"));
-}
-
-TEST_F(RdconnectTest, LastDisplayOptionWins)
-{
-	const std::string nowhere = unserved_display();
-	const run_result ok = run_rdconnect({"-display", nowhere, "-d", display_, "h:1"}, std::nullopt);
-	EXPECT_EQ(ok.status, 0);
-	EXPECT_EQ(ok.err, "");
-	EXPECT_EQ(property(), std::optional<std::string>("h:1"));
-
-	delete_property();
-	const run_result bad = run_rdconnect({"-display", display_, "-display", nowhere, "h:2"}, display_);
-	EXPECT_EQ(bad.status, 1);
-	EXPECT_EQ(bad.err, open_failure_text(argv0, nowhere));
-	EXPECT_EQ(property(), std::nullopt);
-}
-
-TEST_F(RdconnectTest, ArgumentErrorsShowUsage)
-{
-	const std::string d = display_;
-	const std::vector<std::vector<std::string>> cases = {
-		{},
-		{"-"},
-		{"-h"},
-		{"-h", d, "host:1"},
-		{"--display", d, "host:1"},
-		{"-display"},
-		{"host:1", "-display"},
-		{"-display", d},
-		{"host:1", "host:2"},
-		{"-display", d, "host:1", "host:2"},
-		{"host:1", "-display", d},
-	};
-	for (const auto &args : cases) {
-		std::string shown;
-		for (const auto &a : args)
-			shown += "[" + a + "]";
-		SCOPED_TRACE("args: " + shown);
-		// DISPLAY is valid, so a run that wrongly went ahead would write.
-		const run_result r = run_rdconnect(args, display_);
-		EXPECT_EQ(r.status, 1);
-		EXPECT_EQ(r.out, "");
-		EXPECT_EQ(r.err, usage_text(argv0));
-		EXPECT_EQ(property(), std::nullopt);
-	}
-}
-
-TEST_F(RdconnectTest, UnreachableDisplayIsReported)
-{
-	const std::string nowhere = unserved_display();
-	const run_result r = run_rdconnect({"-display", nowhere, "host:1"}, display_);
-	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.out, "");
-	EXPECT_EQ(r.err, open_failure_text(argv0, nowhere));
-	EXPECT_EQ(property(), std::nullopt);
 }
 
 // Without an option the message names the default display as Xlib reports
