@@ -5,7 +5,9 @@
 #                            kernel's headers (linux-libc-dev) for zunder --kernel
 #   scripts/deps.sh --test   also the armhf cross tools, kernel headers and emulator, clang for
 #                            fuzzing and clang-format for the house style,
-#                            and the package and man-page tools (dpkg-dev, lintian, groff-base)
+#                            the package and man-page tools (dpkg-dev, lintian, groff-base),
+#                            and for scripts/armhf-kernel.sh the system emulator, cpio and
+#                            modinfo (qemu-system-arm, cpio, kmod)
 #   scripts/deps.sh --bench  also Google Benchmark, for bench/run.sh
 set -euo pipefail
 
@@ -13,7 +15,8 @@ packages=(cmake make g++ pkg-config libx11-dev googletest xvfb x11-utils netbase
 case "${1:-}" in
   --test) packages+=(crossbuild-essential-armhf linux-libc-dev-armhf-cross qemu-user
                      libx11-dev:armhf libstdc++6:armhf
-                     clang clang-format libclang-rt-14-dev dpkg-dev file lintian groff-base) ;;
+                     clang clang-format libclang-rt-14-dev dpkg-dev file lintian groff-base
+                     qemu-system-arm cpio kmod) ;;
   --bench) packages+=(libbenchmark-dev) ;;
 esac
 
