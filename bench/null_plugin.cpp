@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Baseline plug-in for the benchmarks: operations that do nothing beyond the
 // host's own work.  parse only calls zunder_option_parse, final_check
 // nothing; print and save write, with one fputs, the text the benchmark

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Prints each benchmark's median beside its baseline's, and the ratio.
 
    bench/ratios.py FILE.json[=NOTE]...

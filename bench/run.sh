@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the benchmarks (preset "bench", in build-bench/) and runs them:
 # Google Benchmark's console report of each run, then bench/ratios.py's table
 # of each measurement beside its baseline.  The JSON of the three runs (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Benchmarks of the plug-ins' hot paths, each beside a baseline benchmark
 // that does the same host work with nothing of its own (the label "vs NAME"
 // names it; bench/ratios.py divides):

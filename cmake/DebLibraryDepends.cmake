@@ -1,7 +1,11 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Read by cpack before it builds packages: the Depends of the stand-in
-# library packages, from dpkg-shlibdeps run on the built libraries.  Their
-# packages skip CPack's own dpkg-shlibdeps step, which would also give them
-# a postinst and postrm calling ldconfig; they refresh the loader's cache by
+# library packages, from dpkg-shlibdeps run on the built libraries, and
+# their symbols control files, from dpkg-gensymbols run on the built
+# libraries with the list in cmake/debian/<package>.symbols (patterns
+# expanded; a listed symbol the library lacks stops it).  Their packages
+# skip CPack's own dpkg-shlibdeps step, which would also give them a
+# postinst and postrm calling ldconfig; they refresh the loader's cache by
 # trigger instead.
 cmake_policy(SET CMP0057 NEW)
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
@@ -28,5 +32,19 @@ foreach(component STANDIN_HOST STANDIN_LABELMAP)
   endif()
   string(REGEX REPLACE "^shlibs:Depends=" "" depends "${depends}")
   set(CPACK_DEBIAN_${component}_PACKAGE_DEPENDS "${depends}")
+
+  set(package ${CPACK_DEBIAN_${component}_PACKAGE_NAME})
+  execute_process(
+    COMMAND dpkg-gensymbols -p${package} -v${CPACK_DEBIAN_PACKAGE_VERSION}
+      -a${CPACK_DEBIAN_PACKAGE_ARCHITECTURE} -e${zunder_library_${component}}
+      -I${CPACK_ZUNDER_SYMBOLS_DIR}/${package}.symbols -O${CPACK_ZUNDER_CONTROL_DIR}/${name}/symbols
+    WORKING_DIRECTORY ${CPACK_ZUNDER_WORK_DIR}
+    INPUT_FILE /dev/null
+    OUTPUT_VARIABLE output
+    ERROR_VARIABLE errors
+    RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "dpkg-gensymbols ${zunder_library_${component}}: ${output}${errors}")
+  endif()
 endforeach()
 file(REMOVE_RECURSE ${CPACK_ZUNDER_WORK_DIR})

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Install layout, the development files for out-of-tree plug-ins, man pages,
 # the size table of the stripped deliverables, and the Debian packages.
 #
@@ -12,7 +13,7 @@
 #   standin_host      <libdir>/libzunder.so.10
 #   standin_labelmap  <libdir>/libpavane_conntrack.so.1
 #   standin_command   bin/zunder, etc/connlabel.conf (/etc for prefix /usr),
-#                     man8/zunder.8.gz, lib/zunder link when <libdir> is not lib
+#                     man8/zunder.8.gz
 # and share/doc/<package>/{copyright,changelog.gz} for each package.
 include(CMakePackageConfigHelpers)
 
@@ -73,17 +74,11 @@ endforeach()
 file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging/man)
 add_custom_target(man_pages ALL DEPENDS ${zunder_compressed_pages})
 
-# The stand-in zunder looks for its plug-ins in lib/zunder beside its bin
-# folder; where the plug-in folder is under a multiarch <libdir>, a link
-# leads there.
-if(NOT ZUNDER_INSTALL_PLUGINDIR STREQUAL "lib/zunder")
-  file(RELATIVE_PATH zunder_plugin_link_target ${CMAKE_INSTALL_PREFIX}/lib
-    ${CMAKE_INSTALL_PREFIX}/${ZUNDER_INSTALL_PLUGINDIR})
-  file(CREATE_LINK ${zunder_plugin_link_target} ${PROJECT_BINARY_DIR}/packaging/zunder SYMBOLIC)
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/zunder DESTINATION lib COMPONENT standin_command)
-endif()
-
 # ------------------------------------------------------------ size table
+# Stripped as Debian strips: symbols, and the sections that only record the
+# tools.  The packages' files are stripped so too.
+set(ZUNDER_STRIP_OPTIONS --remove-section=.comment --remove-section=.note)
+
 # Bytes of each plug-in and program once stripped, measured on copies so the
 # build tree keeps its symbols.  Part of every cross build, where the sizes
 # are those of the target machine; elsewhere `--target size_table`.
@@ -102,6 +97,7 @@ endif()
 add_custom_target(size_table ${zunder_size_all}
   COMMAND ${CMAKE_COMMAND}
     -DSTRIP=${CMAKE_STRIP}
+    "-DSTRIP_OPTIONS=${ZUNDER_STRIP_OPTIONS}"
     -DWORK_DIR=${PROJECT_BINARY_DIR}/size-table
     -DFILES=${zunder_size_files}
     -DTITLE=${CMAKE_SYSTEM_PROCESSOR}
@@ -210,6 +206,9 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ZUNDER_DEB_ARCH})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_ZUNDER_STRIP ${CMAKE_STRIP})
+set(CPACK_ZUNDER_STRIP_OPTIONS ${ZUNDER_STRIP_OPTIONS})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebStrip.cmake)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${zunder_shlibs_root}/lib)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
@@ -249,7 +248,7 @@ links for linking against libzunder and libpavane_conntrack.")
 
 set(CPACK_DEBIAN_STANDIN_HOST_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_STANDIN_HOST_PACKAGE_CONTROL_EXTRA
-  ${zunder_deb}/standin_host/shlibs ${zunder_deb}/standin_host/triggers)
+  ${zunder_deb}/standin_host/shlibs ${zunder_deb}/standin_host/symbols ${zunder_deb}/standin_host/triggers)
 set(CPACK_DEBIAN_STANDIN_HOST_DESCRIPTION "host rule-extension library (stand-in)
 A small working stand-in for the platform's libzunder.so.10, for machines
 without the platform: plug-in loading and registration, generic option
@@ -258,7 +257,8 @@ platform release, so the platform's library always takes its place.")
 
 set(CPACK_DEBIAN_STANDIN_LABELMAP_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_STANDIN_LABELMAP_PACKAGE_CONTROL_EXTRA
-  ${zunder_deb}/standin_labelmap/shlibs ${zunder_deb}/standin_labelmap/triggers)
+  ${zunder_deb}/standin_labelmap/shlibs ${zunder_deb}/standin_labelmap/symbols
+  ${zunder_deb}/standin_labelmap/triggers)
 set(CPACK_DEBIAN_STANDIN_LABELMAP_DESCRIPTION "connection-label map library (stand-in)
 A small working stand-in for the platform's libpavane_conntrack.so.1, for
 machines without the platform: connection-tracking label names to bit
@@ -286,6 +286,8 @@ set(zunder_library_STANDIN_LABELMAP \"$<TARGET_FILE:pavane_conntrack>\")
 set(CPACK_ZUNDER_LIBRARY_FILES ${zunder_deb}/library-files.cmake)
 set(CPACK_ZUNDER_SHLIBS_DIR ${zunder_shlibs_root}/lib)
 set(CPACK_ZUNDER_WORK_DIR ${zunder_deb}/shlibdeps)
+set(CPACK_ZUNDER_SYMBOLS_DIR ${CMAKE_CURRENT_LIST_DIR}/debian)
+set(CPACK_ZUNDER_CONTROL_DIR ${zunder_deb})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/DebLibraryDepends.cmake)
 
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)

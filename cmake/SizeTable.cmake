@@ -1,6 +1,7 @@
-# cmake -DSTRIP=<strip> -DWORK_DIR=<dir> -DFILES=<file>|<file>... [-DTITLE=<text>]
-#       -P SizeTable.cmake
-# Strips a copy of each file into WORK_DIR and prints one table row per
+# SPDX-License-Identifier: GPL-2.0-or-later
+# cmake -DSTRIP=<strip> [-DSTRIP_OPTIONS=<option>;...] -DWORK_DIR=<dir>
+#       -DFILES=<file>|<file>... [-DTITLE=<text>] -P SizeTable.cmake
+# Strips a copy of each file into WORK_DIR (with STRIP_OPTIONS) and prints one table row per
 # file with its stripped size in bytes.
 if(NOT STRIP OR NOT WORK_DIR OR NOT FILES)
   message(FATAL_ERROR "SizeTable.cmake needs STRIP, WORK_DIR and FILES")
@@ -39,7 +40,7 @@ set(total 0)
 foreach(file ${files})
   get_filename_component(name "${file}" NAME)
   set(copy "${WORK_DIR}/${name}")
-  execute_process(COMMAND "${STRIP}" -o "${copy}" "${file}" RESULT_VARIABLE status)
+  execute_process(COMMAND "${STRIP}" ${STRIP_OPTIONS} -o "${copy}" "${file}" RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "${STRIP} failed on ${file}")
   endif()

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # zunder_add_plugin(<file> SOURCES <src>... [LIBRARIES <lib>...]
 #                   [UNLISTED OUTPUT_DIRECTORY <dir> EXPORTS <symbol>...])
 #

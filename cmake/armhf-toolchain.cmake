@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross build for 32-bit ARM Linux, hard-float EABI, glibc, with Debian's
 # cross compilers (crossbuild-essential-armhf) and its armhf libraries
 # (multiarch, e.g. libx11-dev:armhf).  Programs built here run on this

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary bytes as the info block the kernel hands back, printed (numeric
 // and not) and saved by every clause of every plug-in, for each family the
 // clause serves.  The input is cut or zero-padded to the clause's size.

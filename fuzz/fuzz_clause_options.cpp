@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Option vectors for every clause, through the host's clause driver, then
 // the listing (numeric and not) and the saved options of each block that
 // parsed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's value parsers and address-to-text helpers.
 //
 // Input: byte 0 picks what is fuzzed, the rest is the text (cut at its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The label-file reader: the input is written as a label file and read into
 // a map, whose names must then hold what the library promises: each named
 // bit's name leads back to that bit, and names are words the saved rules

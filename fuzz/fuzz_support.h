@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the fuzzers: loading the build's plug-ins once, the clauses
 // they serve, and telling a refused input from a fault.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes the seed corpora in fuzz/corpus/ from the cases the tests run.
 
    fuzz/make_corpus.py [BUILD]      (default: build, the default preset's)

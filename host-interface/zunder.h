@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /*
  * The contract between libzunder.so.10 and its rule-extension plug-ins.
  *

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The armhf build judged by Debian 12's own armhf kernel.
 #
 #   scripts/armhf-kernel.sh [--rows DIR] [ARMHF_BUILD [NATIVE_BUILD]]

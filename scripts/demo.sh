@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shows what the build does, in three parts:
 #  1. sample rules through the built zunder: for each, the info block the
 #     kernel would receive, the listing, and the options saved; the last

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what this project needs on Debian 12 and is missing.
 #   scripts/deps.sh          build and demo: compiler, CMake, libX11, googletest, Xvfb, xprop,
 #                            the protocol database (netbase) that the plug-ins read, and the
 #                            kernel's headers (linux-libc-dev) for zunder --kernel
 #   scripts/deps.sh --test   also the armhf cross tools, kernel headers and emulator, clang for
 #                            fuzzing and clang-format for the house style,
-#                            the package and man-page tools (dpkg-dev, lintian, groff-base),
+#                            the package and man-page tools (dpkg-dev, lintian, groff-base,
+#                            hardening-check from devscripts),
 #                            and for scripts/armhf-kernel.sh the system emulator, cpio and
 #                            modinfo (qemu-system-arm, cpio, kmod)
 #   scripts/deps.sh --bench  also Google Benchmark, for bench/run.sh
@@ -16,7 +18,7 @@ case "${1:-}" in
   --test) packages+=(crossbuild-essential-armhf linux-libc-dev-armhf-cross qemu-user
                      libx11-dev:armhf libstdc++6:armhf
                      clang clang-format libclang-rt-14-dev dpkg-dev file lintian groff-base
-                     qemu-system-arm cpio kmod) ;;
+                     devscripts qemu-system-arm cpio kmod) ;;
   --bench) packages+=(libbenchmark-dev) ;;
 esac
 

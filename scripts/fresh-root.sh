@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The newcomer's check: in a minimal Debian 12 root (as container images and
 # minimal installs are), a clone of the committed tree (HEAD of this
 # repository) and the two set-up commands of README.md run there, the demo

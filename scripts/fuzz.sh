@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the fuzz preset and runs every fuzz target for a bounded time
 # (default 30 seconds each, two at a time), each from a copy of its seed
 # corpus in fuzz/corpus/ so that the repository stays clean.  A crash, a

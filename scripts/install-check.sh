@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the armhf Debian packages for real and checks the installed
 # zunder.  Meant for a fresh Debian 12 root (as root) after scripts/test.sh
 # has built build-armhf: it adds the armhf architecture where the machine is

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Checks the house style, builds and runs every suite: native, sanitizers,
 # armhf under emulation and on Debian's armhf kernel, then every fuzz target
 # for a bounded time.  A

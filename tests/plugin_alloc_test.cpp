@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // No plug-in operation allocates memory: parse (with the option calls it
 // makes), final check, print with names and with numbers, and save, for
 // every rule of every plug-in's bench.rules.  A plug-in runs inside someone

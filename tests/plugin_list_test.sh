@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The build's list of plug-in folders: a listed folder that is missing, or
 # one that builds no plug-in, stops the configuration with a message naming
 # it; listed folders are added in the order given.  Each case configures a

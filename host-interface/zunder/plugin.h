@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small helpers every plug-in uses; plug-ins see the host only through <zunder.h>.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libpavane_conntrack: reads a label file into a map between label names
 // and connection-label bit numbers.  The line format is in the header.
 #include "pavane_conntrack.h"

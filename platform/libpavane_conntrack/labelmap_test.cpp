@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The label-file reader: which lines define labels, which are skipped, and
 // how names and numbers are looked up.
 #include "pavane_conntrack.h"

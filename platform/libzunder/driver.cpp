@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libzunder: the clause driver.  It calls a plug-in's operations in a rule
 // command's order, with guard bytes around every block it hands out.
 #include "host_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the host's own units share and do not export: the error line and
 // the formats of the host's own faults.
 #pragma once

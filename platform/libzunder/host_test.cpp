@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's generic parsing, checks and guards, driven in-process with a
 // record defined here, each error handed back by the host's try_call.
 #include "zunder_host.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libzunder: the error callback plug-ins reach through zu_params, the
 // one-line form every message takes, and the one way back from an error.
 #include "host_internal.h"

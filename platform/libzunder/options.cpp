@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libzunder: zunder_option_parse, the generic conversion of an option's text
 // by its row's type, one small converter a type, and the store into the block.
 #include "zunder_host.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libzunder: the records plug-ins register, checked once so that the
 // driver can trust them, and the loading of plug-in files.
 #include "host_internal.h"

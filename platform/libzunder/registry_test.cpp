@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's own interface: what load_plugin_file remembers, records whose
 // option rows name ids no row has, and what an error does to standard output.
 #include "zunder_host.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Value parsing by option type, and the address-to-text helpers.
 #include "zunder_host.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Host-side API of libzunder: what the rule command, the tests and the fuzzers
 // use to load plug-ins and drive clauses.  Plug-ins see only <zunder.h>.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder's batch reader: rule lines from a file or standard input, split
 // into words.
 #include "command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The units of the rule command zunder: one rule, the batch reader, and the
 // state they share with main.
 #pragma once

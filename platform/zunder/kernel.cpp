@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder --kernel: the kernel's generic table interface, through the socket
 // options of a raw socket.  A table goes to the kernel whole: every built-in
 // chain of the table (its valid hooks) with its policy entry (the chain's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder --kernel: one clause through the running kernel's packet filter, in
 // the filter table of a network namespace made for it, so that the machine's
 // own tables are never touched.

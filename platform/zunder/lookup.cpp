@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder's plug-in lookup: the plug-in folder and the files that may serve
 // a clause.
 #include "command.h"
@@ -20,10 +21,21 @@ bool is_directory(const std::string &path)
 	return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: lib/zunder
-// in an installed tree, lib in the build tree.  Where this program cannot
-// be found (no /proc in a bare chroot) that is an error: never the current
-// folder, whose files anyone may have put there.
+std::string resolved(std::string path)
+{
+	if (char *real = realpath(path.c_str(), nullptr)) {
+		path = real;
+		std::free(real);
+	}
+	return path;
+}
+
+// ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: the
+// installed one (ZUNDER_INSTALLED_PLUGIN_DIR, relative to the bin folder, set
+// by the build: ../lib/zunder, or ../lib/<multiarch>/zunder) in an installed
+// tree, lib in the build tree.  Where this program cannot be found (no /proc
+// in a bare chroot) that is an error: never the current folder, whose files
+// anyone may have put there.
 std::string find_plugin_dir()
 {
 	if (const char *dir = std::getenv("ZUNDER_PLUGIN_DIR"); dir != nullptr && *dir != '\0')
@@ -36,14 +48,10 @@ std::string find_plugin_dir()
 			2, "cannot find the plug-in folder: /proc/self/exe: %s; set ZUNDER_PLUGIN_DIR",
 			length < 0 ? std::strerror(errno) : "not an absolute path that fits");
 	exe[length] = '\0';
-	std::string lib(exe);
-	lib.erase(lib.find_last_of('/') + 1);
-	lib += "../lib";
-	if (char *resolved = realpath(lib.c_str(), nullptr)) {
-		lib = resolved;
-		std::free(resolved);
-	}
-	return is_directory(lib + "/zunder") ? lib + "/zunder" : lib;
+	std::string bin(exe);
+	bin.erase(bin.find_last_of('/') + 1);
+	const std::string installed = resolved(bin + ZUNDER_INSTALLED_PLUGIN_DIR);
+	return is_directory(installed) ? installed : resolved(bin + "../lib");
 }
 
 const std::string &plugin_dir()

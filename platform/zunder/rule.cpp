@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder's rules: the words of one call, the plug-in that serves the clause,
 // and what is written for it (run) or compared (check).
 #include "command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder: drives one rule clause through its plug-in and writes what the
 // kernel would receive, the listing and the saved options.
 // The synopsis is `usage_text` below.

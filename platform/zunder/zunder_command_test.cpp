@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The zunder command itself: its command line, plug-in lookup, batch mode
 // and the guards around plug-in calls, through the real binary.
 #include "rule_checks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The rule command's edges: help for any family, one-line messages, NUL
 // bytes in batch lines, closed standard descriptors, files that are not
 // regular files, output that cannot be written, and --check.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zunder --kernel against the running kernel: what only the kernel can
 // judge, how its answers are reported, and the calling namespace's tables
 // left alone.  Each test runs in a network namespace of its own; the tests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "RATEEST": target that hands packets to a named rate estimator.  The user
 // writes the measurement interval and the averaging time as times with
 // units; parsing keeps them in microseconds in the scratch block, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "ah": IPv6 match on the Authentication Header's SPI range, length and
 // reserved field.
 #include <zunder/plugin.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Inputs the ah clause must refuse, beyond those in ah_test.cpp: each row is
 // an option vector and the exact message (exit status 2 is checked too).
 #include "rule_checks.h"

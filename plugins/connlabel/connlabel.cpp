@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "connlabel": match on a connection-tracking label, named through the
 // label map; --set asks the kernel to set the label instead.
 #include <zunder/plugin.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Inputs the connlabel clause must refuse, beyond those in connlabel_test.cpp:
 // each row is an option vector and the exact message (exit status 2 too).
 #include "rule_checks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "ipv6header": IPv6 match on the extension headers a packet carries.  The
 // --header list becomes a one-byte mask with one bit per known header kind;
 // listing and saving turn the mask back into names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Inputs the ipv6header clause must refuse, beyond those in
 // ipv6header_test.cpp: each row is an option vector and the exact message.
 #include "rule_checks.h"

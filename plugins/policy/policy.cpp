@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "policy": match on the IPsec policy applied to a packet on decapsulation
 // (direction in) or to be applied on encapsulation (direction out), with up
 // to four policy elements.  Registered once for IPv4 and once for IPv6.

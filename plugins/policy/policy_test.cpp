@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "rule_checks.h"
 #include "zunder_host.h"
 

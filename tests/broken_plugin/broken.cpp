@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A deliberately faulty plug-in, built only for the tests: each option makes
 // one operation write outside what it may write, so the host's guards must
 // catch it.  Not installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A plug-in the host must refuse, built only for the tests: one record built
 // for another host version, one without its listing operation.  Not
 // installed.

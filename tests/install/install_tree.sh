@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the build into a scratch DESTDIR and checks the tree: its file
 # list, RUNPATHs, the label file's place, the installed zunder finding its
 # plug-ins, and a plug-in built out of tree against the installed

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Formats each man page and fails on any warning.  Exit 77 (skipped) when
 # neither groff nor man is present.
 set -uo pipefail

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Checks shared by the install and package tests; sourced, not run.
 #
 # Needs: ZT_PREFIX (install prefix), ZT_LIBDIR (library folder under the
@@ -64,8 +65,6 @@ component_files() {
 			echo "$p/bin/zunder"
 			echo "${ZT_SYSCONFDIR#/}/connlabel.conf"
 			echo "$p/share/man/man8/zunder.8.gz"
-			# The stand-in zunder's way to a multiarch plug-in folder.
-			[[ "$ZT_LIBDIR" == lib ]] || echo "$p/lib/zunder"
 			;;
 		esac
 	} | LC_ALL=C sort

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* Test aid, preloaded into zunder (or linked into a test program): the C
  * library's protocol look-ups answer from the fixed table of
  * protocol_table.c instead of the machine's database. */

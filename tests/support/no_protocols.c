@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* Test aid, preloaded into zunder: a protocol database with no entries, so
  * that the built-in names can be seen on any machine. */
 #include <netdb.h>

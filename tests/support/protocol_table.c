@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* The fixed protocol table; see protocol_table.h. */
 #include "protocol_table.h"
 

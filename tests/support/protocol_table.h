@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* The protocol database the tests fix, so that their expectations hold on
  * any machine: a few entries as Debian's netbase writes them. */
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // GoogleTest checks shared by the plug-in tests, all through the real zunder.
 #pragma once
 

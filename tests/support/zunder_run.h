@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test support: run the real zunder (or another program) and read what it wrote.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rdconnect: ask the remote-desktop X server of a display to connect out to a
 // listening viewer.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the built rdconnect against a private Xvfb and reads the root-window
 // property back with Xlib.
 
