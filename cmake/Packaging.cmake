@@ -29,7 +29,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/host-interface/zunder/plugin.h
 # ------------------------------------------------- CMake package config
 # zunder::zunder (the host library, which brings the contract's include
 # folder), zunder::contract (the header alone), zunder::pavane_conntrack.
-set_target_properties(zunder_contract PROPERTIES EXPORT_NAME contract)
 install(EXPORT zunderTargets NAMESPACE zunder:: DESTINATION ${ZUNDER_INSTALL_CMAKEDIR} COMPONENT dev)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zunderConfig.cmake.in
   ${PROJECT_BINARY_DIR}/packaging/zunderConfig.cmake
@@ -84,7 +83,7 @@ set(ZUNDER_STRIP_OPTIONS --remove-section=.comment --remove-section=.note)
 # build tree keeps its symbols.  Part of every cross build, where the sizes
 # are those of the target machine; elsewhere `--target size_table`.
 get_property(zunder_size_targets GLOBAL PROPERTY ZUNDER_PLUGINS)
-list(APPEND zunder_size_targets zunder_cmd rdconnect)
+list(APPEND zunder_size_targets zunder rdconnect)
 set(zunder_size_files "")
 foreach(target ${zunder_size_targets})
   list(APPEND zunder_size_files "$<TARGET_FILE:${target}>")
@@ -281,7 +280,7 @@ connection-label match.")
 set(CPACK_DEBIAN_STANDIN_HOST_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_STANDIN_LABELMAP_PACKAGE_SHLIBDEPS OFF)
 file(GENERATE OUTPUT ${zunder_deb}/library-files.cmake CONTENT
-"set(zunder_library_STANDIN_HOST \"$<TARGET_FILE:zunder>\")
+"set(zunder_library_STANDIN_HOST \"$<TARGET_FILE:zunder_host>\")
 set(zunder_library_STANDIN_LABELMAP \"$<TARGET_FILE:pavane_conntrack>\")
 ")
 set(CPACK_ZUNDER_LIBRARY_FILES ${zunder_deb}/library-files.cmake)

@@ -42,7 +42,7 @@ function(zunder_add_plugin file)
     -fno-threadsafe-statics)
   target_link_options(${file} PRIVATE
     -Wl,--version-script=${map} -Wl,-z,defs -Wl,--as-needed -static-libgcc)
-  target_link_libraries(${file} PRIVATE zunder_contract zunder_warnings zunder ${PLUGIN_LIBRARIES})
+  target_link_libraries(${file} PRIVATE zunder_contract zunder_warnings zunder_host ${PLUGIN_LIBRARIES})
   if(PLUGIN_UNLISTED)
     set_target_properties(${file} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PLUGIN_OUTPUT_DIRECTORY})
     return()

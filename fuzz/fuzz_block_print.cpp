@@ -16,16 +16,9 @@ unsigned char block[max_block];
 void print(const zunder::plugin_record &record, uint16_t family, size_t size)
 {
 	const std::span<const unsigned char> bytes{block, size};
-	bool printed;
-	FUZZ_GUARDED(printed, zunder::print_block(record, family, bytes, false));
-	if (!printed)
-		fuzz::finding(fuzz::last_message);
-	FUZZ_GUARDED(printed, zunder::print_block(record, family, bytes, true));
-	if (!printed)
-		fuzz::finding(fuzz::last_message);
-	FUZZ_GUARDED(printed, zunder::save_block(record, family, bytes));
-	if (!printed)
-		fuzz::finding(fuzz::last_message);
+	fuzz::must_finish([&] { zunder::print_block(record, family, bytes, false); });
+	fuzz::must_finish([&] { zunder::print_block(record, family, bytes, true); });
+	fuzz::must_finish([&] { zunder::save_block(record, family, bytes); });
 }
 
 } // namespace

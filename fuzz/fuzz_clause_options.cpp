@@ -162,23 +162,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	const size_t words_at = static_cast<size_t>(static_cast<const uint8_t *>(name_end) - data) + 1;
 	const size_t count = make_words(record, data + words_at, size - words_at);
 
-	bool parsed;
-	FUZZ_GUARDED(parsed, zunder::parse_clause(record, family, {words, count}, state));
-	if (!parsed)
+	if (fuzz::refused(zunder::try_parse_clause(record, family, {words, count}, state)))
 		return 0;
 	if (!state.info.guards_intact() || !state.scratch.guards_intact())
 		fuzz::finding("block guards broken after a clause that parsed");
 
 	const std::span<const unsigned char> block{state.info.data(), state.info.size()};
-	bool printed;
-	FUZZ_GUARDED(printed, zunder::print_block(record, family, block, false));
-	if (!printed)
-		fuzz::finding(fuzz::last_message);
-	FUZZ_GUARDED(printed, zunder::print_block(record, family, block, true));
-	if (!printed)
-		fuzz::finding(fuzz::last_message);
-	FUZZ_GUARDED(printed, zunder::save_block(record, family, block));
-	if (!printed)
-		fuzz::finding(fuzz::last_message);
+	fuzz::must_finish([&] { zunder::print_block(record, family, block, false); });
+	fuzz::must_finish([&] { zunder::print_block(record, family, block, true); });
+	fuzz::must_finish([&] { zunder::save_block(record, family, block); });
 	return 0;
 }

@@ -198,11 +198,10 @@ void check_option(uint8_t pick, const char *t)
 	call.invert = (pick & 0x80) != 0;
 	call.clause = "fuzz";
 	call.family = (pick & 0x40) ? ZU_FAMILY_IPV6 : ZU_FAMILY_IPV4;
-	bool parsed;
-	FUZZ_GUARDED(parsed, zunder_option_parse(&call));
+	const bool refused = fuzz::refused(zunder::try_call([&] { zunder_option_parse(&call); }));
 	if (!option_block.guards_intact())
 		fuzz::finding("zunder_option_parse wrote outside the block");
-	if (!parsed)
+	if (refused)
 		return;
 	if (call.invert && !(row.flags & ZU_FLAG_INVERT))
 		fuzz::finding("a \"!\" the row does not allow was accepted");
@@ -257,8 +256,8 @@ void check_mask(uint16_t family, const uint8_t *bytes, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-	// No plug-ins are needed, only the escape and a silent standard output.
-	zunder::set_exit_error(fuzz::escape);
+	// No plug-ins are needed; an exit_error outside a guarded call is a finding.
+	zunder::set_exit_error(fuzz::unguarded_exit_error);
 	return 0;
 }
 

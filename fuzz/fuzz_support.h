@@ -1,23 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the fuzzers: loading the build's plug-ins once, the clauses
-// they serve, and an exit_error that ends one input instead of the process.
+// they serve, and telling a refused input from a fault.
 #pragma once
 
 #include "zunder_host.h"
 
-#include <csetjmp>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace fuzz {
-
-// Where exit_error returns to: set by the fuzzer around each call into the
-// host.  Plug-ins have no unwind tables, so a jump is the only way out.
-inline std::jmp_buf escape_point;
-inline bool escape_armed = false;
-inline char last_message[4096];
 
 [[noreturn]] inline void finding(const char *what)
 {
@@ -26,29 +18,36 @@ inline char last_message[4096];
 	std::abort();
 }
 
-// Formats the message as the real callback would (so that bad format
-// arguments are caught), then jumps back.  A guard hit, a refused block or
-// an unexpected status is a fault, not a rejected input.
-__attribute__((noreturn, format(printf, 2, 3))) inline void escape(int status, const char *format, ...)
+// What a call into the host that came back with an error tells: true when
+// it refused its input.  A guard hit, a block of the wrong size or a
+// status other than 2 is a fault, not a refusal.
+inline bool refused(const std::optional<zunder::caught_error> &error)
 {
-	va_list args;
-	va_start(args, format);
-	std::vsnprintf(last_message, sizeof(last_message), format, args);
-	va_end(args);
-	if (status != 2) {
-		std::fprintf(stderr, "==fuzz== exit status %d: %s\n", status, last_message);
+	if (!error)
+		return false;
+	if (error->status != 2) {
+		std::fprintf(stderr, "==fuzz== exit status %d: %s\n", error->status, error->message.c_str());
 		finding("exit_error with a status other than 2");
 	}
-	// Told apart by the host's format, since a message may quote the input.
-	if (std::strstr(format, "wrote outside its block") != nullptr ||
-	    std::strstr(format, "cannot be printed") != nullptr) {
-		std::fprintf(stderr, "==fuzz== %s\n", last_message);
+	if (error->host_fault) {
+		std::fprintf(stderr, "==fuzz== %s\n", error->message.c_str());
 		finding("guard hit");
 	}
-	if (!escape_armed)
-		finding("exit_error outside a guarded call");
-	escape_armed = false;
-	std::longjmp(escape_point, 1);
+	return true;
+}
+
+// Runs `body`, which must not fail: listing and saving take any block.
+template <typename Body>
+void must_finish(Body body)
+{
+	if (const auto error = zunder::try_call(body); refused(error))
+		finding(error->message.c_str());
+}
+
+// exit_error outside zunder::try_call: the fuzzer called the host unguarded.
+__attribute__((noreturn, format(printf, 2, 3))) inline void unguarded_exit_error(int, const char *, ...)
+{
+	finding("exit_error outside a guarded call");
 }
 
 // The clauses the fuzzers drive: every record of the build's plug-ins,
@@ -79,7 +78,7 @@ inline const clause_choice *find_clause(const char *name, uint16_t family)
 }
 
 // Loads every plug-in of the build (the label map reads the sample file),
-// installs the escape and sends standard output to /dev/null.  A plug-in
+// makes an unguarded exit_error a finding and sends standard output to /dev/null.  A plug-in
 // that fails to load stops the fuzzer at once, since running without it
 // would fuzz nothing.
 inline void load_plugins()
@@ -105,7 +104,7 @@ inline void load_plugins()
 		std::fprintf(stderr, "==fuzz== the plug-ins register no clause\n");
 		std::exit(1);
 	}
-	zunder::set_exit_error(escape);
+	zunder::set_exit_error(unguarded_exit_error);
 	if (std::freopen("/dev/null", "w", stdout) == nullptr) {
 		std::perror("/dev/null");
 		std::exit(1);
@@ -113,18 +112,3 @@ inline void load_plugins()
 }
 
 } // namespace fuzz
-
-// Runs the statements with exit_error leading back here; `ok` tells
-// whether they finished.  A macro, because setjmp must be called in the
-// frame that stays live, as the whole controlling expression of an `if`.
-// The statements must not leave objects with destructors behind a jump.
-#define FUZZ_GUARDED(ok, ...)                                                                                \
-	do {                                                                                                 \
-		(ok) = false;                                                                                \
-		if (setjmp(fuzz::escape_point) == 0) {                                                       \
-			fuzz::escape_armed = true;                                                           \
-			__VA_ARGS__;                                                                         \
-			fuzz::escape_armed = false;                                                          \
-			(ok) = true;                                                                         \
-		}                                                                                            \
-	} while (0)

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // libzunder: the clause driver.  It calls a plug-in's operations in a rule
 // command's order, with guard bytes around every block it hands out.
-#include "zunder_host.h"
+#include "host_internal.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace zunder {
+
+const char guard_failure_format[] = "%s %s: plug-in %s wrote outside its block in %s";
+const char block_size_format[] = "%s %s: a block of %zu bytes cannot be printed: it takes %u";
 
 namespace {
 
@@ -21,8 +24,8 @@ const zu_option_entry *find_option(const zu_option_entry *rows, const char *name
 
 [[noreturn]] void guard_failure(const plugin_record &record, const char *operation)
 {
-	zu_params->exit_error(2, "%s %s: plug-in %s wrote outside its block in %s", kind_word(record.kind),
-			      record.name, record.loaded_from.c_str(), operation);
+	zu_params->exit_error(2, guard_failure_format, kind_word(record.kind), record.name,
+			      record.loaded_from.c_str(), operation);
 }
 
 void check_guards(const plugin_record &record, const clause_state &state, const char *operation)
@@ -38,8 +41,8 @@ void with_entry(const plugin_record &record, uint16_t family, std::span<const un
 		const char *operation, Operation op)
 {
 	if (block.size() != record.size)
-		zu_params->exit_error(2, "%s %s: a block of %zu bytes cannot be printed: it takes %u",
-				      kind_word(record.kind), record.name, block.size(), record.size);
+		zu_params->exit_error(2, block_size_format, kind_word(record.kind), record.name, block.size(),
+				      record.size);
 	static guarded_block storage;
 	storage.reset(sizeof(zu_clause_entry) + block.size());
 	auto *entry = reinterpret_cast<zu_clause_entry *>(storage.data());
@@ -144,6 +147,12 @@ void parse_clause(const plugin_record &record, uint16_t family, std::span<const 
 		record.final_check(&call);
 		check_guards(record, state, "final check");
 	}
+}
+
+std::optional<caught_error> try_parse_clause(const plugin_record &record, uint16_t family,
+					     std::span<const char *const> args, clause_state &state)
+{
+	return try_call([&] { parse_clause(record, family, args, state); });
 }
 
 void print_block(const plugin_record &record, uint16_t family, std::span<const unsigned char> block,

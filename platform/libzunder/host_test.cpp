@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The host's generic parsing, checks and guards, driven in-process with a
-// record defined here and an exit_error that throws instead of exiting.
+// record defined here, each error handed back by the host's try_call.
 #include "zunder_host.h"
 
 #include <gtest/gtest.h>
@@ -8,24 +8,14 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 
-#include <cstdarg>
 #include <cstring>
-#include <stdexcept>
 
 namespace {
 
-struct host_error : std::runtime_error {
-	using std::runtime_error::runtime_error;
-};
-
-__attribute__((noreturn, format(printf, 2, 3))) void throwing_exit_error(int status, const char *format, ...)
+// "" for a call that finished, else the error as "status message".
+std::string error_text(const std::optional<zunder::caught_error> &error)
 {
-	char message[512];
-	va_list args;
-	va_start(args, format);
-	std::vsnprintf(message, sizeof(message), format, args);
-	va_end(args);
-	throw host_error(std::to_string(status) + " " + message);
+	return error ? std::to_string(error->status) + " " + error->message : "";
 }
 
 // A test clause: stored values of every type, plus mandatory, requires and
@@ -110,11 +100,7 @@ zunder_match test_record = {
 
 class Host : public ::testing::Test {
 protected:
-	static void SetUpTestSuite()
-	{
-		zunder::set_exit_error(throwing_exit_error);
-		zunder_register_match(&test_record);
-	}
+	static void SetUpTestSuite() { zunder_register_match(&test_record); }
 	void SetUp() override
 	{
 		parse_calls = final_checks = 0;
@@ -133,12 +119,7 @@ protected:
 	}
 	std::string parse_exactly(const std::vector<const char *> &words, uint16_t family = ZU_FAMILY_IPV4)
 	{
-		try {
-			zunder::parse_clause(record(), family, words, state);
-		} catch (const host_error &e) {
-			return e.what();
-		}
-		return "";
+		return error_text(zunder::try_parse_clause(record(), family, words, state));
 	}
 	template <typename T>
 	T at(size_t offset)
@@ -357,13 +338,9 @@ TEST_F(Host, OptionGrammar)
 
 TEST_F(Host, MissingMandatoryOptionIsReportedBeforeTheFinalCheck)
 {
-	try {
-		const char *none[] = {"--flag"};
-		zunder::parse_clause(record(), ZU_FAMILY_IPV4, none, state);
-		FAIL() << "accepted a clause without --must";
-	} catch (const host_error &e) {
-		EXPECT_STREQ(e.what(), "2 hosttest: option \"--must\" must be given");
-	}
+	const char *none[] = {"--flag"};
+	EXPECT_EQ(error_text(zunder::try_parse_clause(record(), ZU_FAMILY_IPV4, none, state)),
+		  "2 hosttest: option \"--must\" must be given");
 	EXPECT_EQ(final_checks, 0);
 }
 
@@ -389,12 +366,9 @@ TEST_F(Host, GuardsCatchWritesOutsideTheBlock)
 	EXPECT_EQ(error.rfind("2 match hosttest: plug-in  wrote outside its block in parse", 0), 0u) << error;
 
 	const std::vector<unsigned char> block(64, 0);
-	try {
-		zunder::save_block(record(), ZU_FAMILY_IPV4, block);
-		FAIL() << "save changed its block unnoticed";
-	} catch (const host_error &e) {
-		EXPECT_STREQ(e.what(), "2 match hosttest: plug-in  wrote outside its block in save");
-	}
+	const auto saved = zunder::try_call([&] { zunder::save_block(record(), ZU_FAMILY_IPV4, block); });
+	EXPECT_EQ(error_text(saved), "2 match hosttest: plug-in  wrote outside its block in save");
+	EXPECT_TRUE(saved && saved->host_fault);
 }
 
 TEST_F(Host, RecordsThatCannotWorkAreRefused)
@@ -434,6 +408,23 @@ TEST_F(Host, RecordsThatCannotWorkAreRefused)
 		EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, name, ZU_FAMILY_IPV4), nullptr);
 		EXPECT_NE(err.find(name), std::string::npos) << err;
 	}
+}
+
+// try_call hands back the innermost error, puts back the callback it found
+// and tells a guard hit from a refused input.
+TEST_F(Host, TryCallNestsAndRestoresTheCallback)
+{
+	const auto before = zu_params->exit_error;
+	std::optional<zunder::caught_error> inner;
+	const auto outer = zunder::try_call([&] {
+		inner = zunder::try_call([] { zu_params->exit_error(2, "inner \"%s\"", "a\nb"); });
+		zu_params->exit_error(3, "outer");
+	});
+	EXPECT_EQ(error_text(inner), "2 inner \"a\\x0ab\"");
+	EXPECT_FALSE(inner->host_fault);
+	EXPECT_EQ(error_text(outer), "3 outer");
+	EXPECT_EQ(zu_params->exit_error, before);
+	EXPECT_EQ(zunder::try_call([] {}), std::nullopt);
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// libzunder: the error callback plug-ins reach through zu_params, and the
-// one-line form every message takes.
+// libzunder: the error callback plug-ins reach through zu_params, the
+// one-line form every message takes, and the one way back from an error.
 #include "host_internal.h"
 
 #include <unistd.h>
 
+#include <csetjmp>
 #include <cstdio>
 #include <string>
 
@@ -28,7 +29,45 @@ __attribute__((noreturn, format(printf, 2, 3))) void default_exit_error(int stat
 
 struct zu_params host_params = {"zunder", default_exit_error};
 
+// A try_call under way: where its error goes and where it jumps back to,
+// and what it found in place, restored when it ends.
+struct pending_try {
+	std::jmp_buf back;
+	caught_error error;
+	pending_try *outer;
+	exit_error_fn outer_handler;
+};
+pending_try *innermost_try = nullptr;
+
+__attribute__((noreturn, format(printf, 2, 3))) void return_to_try(int status, const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	innermost_try->error.status = status;
+	innermost_try->error.message = one_line_message(format, args);
+	va_end(args);
+	innermost_try->error.host_fault = format == guard_failure_format || format == block_size_format;
+	std::longjmp(innermost_try->back, 1);
+}
+
 } // namespace
+
+std::optional<caught_error> try_call(void (*body)(void *), void *context)
+{
+	pending_try current{};
+	current.outer = innermost_try;
+	current.outer_handler = host_params.exit_error;
+	innermost_try = &current;
+	host_params.exit_error = return_to_try;
+	std::optional<caught_error> result;
+	if (setjmp(current.back) == 0)
+		body(context);
+	else
+		result = std::move(current.error);
+	innermost_try = current.outer;
+	host_params.exit_error = current.outer_handler;
+	return result;
+}
 
 std::string one_line_message(const char *format, va_list args)
 {

@@ -7,9 +7,11 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace zunder {
@@ -51,8 +53,8 @@ const std::vector<plugin_record> &registered_records();
 // registered); a later call gives the same answer.
 std::string load_plugin_file(const std::string &path);
 
-// Replaces the fatal-error callback (the command uses it to add context,
-// the fuzzers to escape instead of exiting).  Null restores the default.
+// Replaces the fatal-error callback (the command uses it to add context).
+// Null restores the default.
 typedef void (*exit_error_fn)(int status, const char *format, ...)
 	__attribute__((noreturn, format(printf, 2, 3)));
 void set_exit_error(exit_error_fn handler);
@@ -94,6 +96,31 @@ struct clause_state {
 // final check.  Errors end through exit_error.
 void parse_clause(const plugin_record &record, uint16_t family, std::span<const char *const> args,
 		  clause_state &state);
+
+// A fatal error that came back to the caller instead of ending the program.
+struct caught_error {
+	int status;
+	std::string message; // one line, without the program name
+	bool host_fault;     // a guard hit or a block of the wrong size, not a refused input
+};
+
+// Runs body(context) so that a fatal error on the way, from the host or a
+// plug-in, comes back here instead of ending the program: nothing when the
+// body returned, else the error.  The one way back from exit_error.  It is
+// a jump, since plug-ins have no unwind tables to throw through: the frames
+// it leaves run no destructors, so they must hold nothing that needs one.
+std::optional<caught_error> try_call(void (*body)(void *), void *context);
+
+template <typename Body>
+std::optional<caught_error> try_call(Body &&body)
+{
+	return try_call([](void *b) { (*static_cast<std::remove_reference_t<Body> *>(b))(); }, &body);
+}
+
+// parse_clause with its error handed back: nothing when the clause parsed
+// (its block is in `state`), else the error.
+std::optional<caught_error> try_parse_clause(const plugin_record &record, uint16_t family,
+					     std::span<const char *const> args, clause_state &state);
 
 // Writes the listing or saved options of an info block to standard output,
 // through a kernel clause entry built around it.  The block must be exactly

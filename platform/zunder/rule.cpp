@@ -13,8 +13,6 @@
 namespace command {
 
 bool through_kernel = false;
-std::jmp_buf *recover_point = nullptr;
-std::string recovered_message;
 
 namespace {
 
@@ -79,10 +77,10 @@ bool is_block_rule(const rule &r)
 	return !r.options.empty() && std::strcmp(r.options[0], "--block") == 0;
 }
 
-// The block a --block rule gives.
-std::span<const unsigned char> given_block(const rule &r, const zunder::plugin_record &record)
+// The block a --block rule gives, read into `block`.
+std::span<const unsigned char> given_block(const rule &r, const zunder::plugin_record &record,
+					   std::vector<unsigned char> &block)
 {
-	static std::vector<unsigned char> block;
 	if (r.options.size() != 2)
 		zu_params->exit_error(2, "--block takes one argument and no other option");
 	if (!parse_hex(r.options[1], block) || block.size() != record.size)
@@ -146,7 +144,7 @@ kernel::failure kernel_copy(const zunder::plugin_record &record, const rule &r,
 
 } // namespace
 
-void run_rule(std::span<const char *const> words)
+void run_rule(std::span<const char *const> words, workspace &w)
 {
 	const rule r = read_words(words);
 	if (r.options.size() == 1 && std::strcmp(r.options[0], "-h") == 0) {
@@ -158,41 +156,37 @@ void run_rule(std::span<const char *const> words)
 	std::span<const unsigned char> block;
 	std::string lines; // written once the kernel, if asked, took the block
 	if (is_block_rule(r)) {
-		block = given_block(r, record);
+		block = given_block(r, record, w.block);
 	} else {
-		static zunder::clause_state state;
-		zunder::parse_clause(record, r.family, r.options, state);
-		block = {state.info.data(), state.info.size()};
+		zunder::parse_clause(record, r.family, r.options, w.state);
+		block = {w.state.info.data(), w.state.info.size()};
 		lines = "block " + hex_text(block) + "\n";
 	}
 	if (through_kernel) {
-		static std::vector<unsigned char> copy;
-		if (const kernel::failure f = kernel_copy(record, r, block, copy))
+		if (const kernel::failure f = kernel_copy(record, r, block, w.copy))
 			zu_params->exit_error(2, "%s", f.message.c_str());
-		block = copy;
+		block = w.copy;
 		lines += "kernel " + hex_text(block.first(returned_size(record))) + "\n";
 	}
 	std::fputs(lines.c_str(), stdout);
 	write_list_and_save(record, r.family, block, r.numeric);
 }
 
-bool check_rule(std::span<const char *const> words)
+bool check_rule(std::span<const char *const> words, workspace &w)
 {
 	const rule r = read_words(words);
 	if (r.options.size() == 1 && std::strcmp(r.options[0], "-h") == 0)
 		zu_params->exit_error(2, "-h shows help and saves no rule");
 	const zunder::plugin_record &record = load_clause(r, false);
-	static zunder::clause_state state;
-	static std::vector<unsigned char> block;
+	std::vector<unsigned char> &block = w.block;
 	if (is_block_rule(r)) {
-		const auto given = given_block(r, record);
-		block.assign(given.begin(), given.end());
+		given_block(r, record, block);
 	} else {
-		zunder::parse_clause(record, r.family, r.options, state);
-		block.assign(state.info.data(), state.info.data() + state.info.size());
+		zunder::parse_clause(record, r.family, r.options, w.state);
+		block.assign(w.state.info.data(), w.state.info.data() + w.state.info.size());
 	}
+	std::vector<unsigned char> &copy = w.copy;
 	if (through_kernel) {
-		static std::vector<unsigned char> copy;
 		const std::string line_head =
 			"line " + std::to_string(batch_line) + ": block " + hex_text(block);
 		if (const kernel::failure f = kernel_copy(record, r, block, copy)) {
@@ -211,31 +205,24 @@ bool check_rule(std::span<const char *const> words)
 	const std::string saved = saved_text(record, r.family, block);
 
 	// The saved text after the words that name the clause, parsed again.
-	static std::vector<std::string> saved_words;
-	static std::vector<const char *> saved_args;
-	saved_words = split_line(saved);
-	saved_args.clear();
-	for (const std::string &w : saved_words)
-		saved_args.push_back(w.c_str());
-	std::jmp_buf recover;
-	recover_point = &recover;
-	if (setjmp(recover) != 0) {
-		recover_point = nullptr;
+	w.saved_words = split_line(saved);
+	w.saved_args.clear();
+	for (const std::string &word : w.saved_words)
+		w.saved_args.push_back(word.c_str());
+	if (const auto refused = zunder::try_parse_clause(record, r.family, w.saved_args, w.state)) {
 		const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
-					 ", read back refused (" + recovered_message + "), save" + saved +
+					 ", read back refused (" + refused->message + "), save" + saved +
 					 "\n";
 		std::fputs(line.c_str(), stdout);
 		return false;
 	}
-	zunder::parse_clause(record, r.family, saved_args, state);
-	recover_point = nullptr;
 
 	// A block read back may carry bytes that belong to the kernel.
 	const size_t compared = is_block_rule(r) || through_kernel ? returned_size(record) : record.size;
-	if (std::equal(block.begin(), block.begin() + compared, state.info.data()))
+	if (std::equal(block.begin(), block.begin() + compared, w.state.info.data()))
 		return true;
 	const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
-				 ", read back " + hex_text({state.info.data(), state.info.size()}) +
+				 ", read back " + hex_text({w.state.info.data(), w.state.info.size()}) +
 				 ", save" + saved + "\n";
 	std::fputs(line.c_str(), stdout);
 	return false;

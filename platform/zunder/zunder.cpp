@@ -29,17 +29,11 @@ bool standard_input_closed = false;
 
 // Ends the command with one line on standard error.  Standard output that is
 // still buffered belongs to the failed rule and is dropped, so a failed rule
-// never leaves a partial listing behind.  While --check parses a saved text
-// again, the message is kept and the check goes on.
+// never leaves a partial listing behind.
 __attribute__((noreturn, format(printf, 2, 3))) void exit_error(int status, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
-	if (command::recover_point != nullptr) {
-		command::recovered_message = zunder::one_line_message(format, args);
-		va_end(args);
-		std::longjmp(*command::recover_point, 1);
-	}
 	std::string line = "zunder: ";
 	if (command::batch_line != 0)
 		line += "line " + std::to_string(command::batch_line) + ": ";
@@ -88,8 +82,9 @@ const char *rule_file(int argc, char **argv)
 // so an error stops the batch after everything before it was written.
 void run_batch(const char *name)
 {
-	command::for_each_rule(name, [](std::span<const char *const> words) {
-		command::run_rule(words);
+	command::workspace workspace;
+	command::for_each_rule(name, [&](std::span<const char *const> words) {
+		command::run_rule(words, workspace);
 		flush_output();
 	});
 }
@@ -99,10 +94,11 @@ void run_batch(const char *name)
 // every earlier report whole on standard output.
 int run_check(const char *name)
 {
+	command::workspace workspace;
 	unsigned long rules = 0, differ = 0;
 	command::for_each_rule(name, [&](std::span<const char *const> words) {
 		++rules;
-		if (!command::check_rule(words)) {
+		if (!command::check_rule(words, workspace)) {
 			++differ;
 			flush_output();
 		}
@@ -137,7 +133,8 @@ int main(int argc, char **argv)
 	} else if (std::strcmp(first, "--check") == 0) {
 		return run_check(rule_file(argc, argv));
 	} else {
-		command::run_rule({argv + 1, static_cast<size_t>(argc - 1)});
+		command::workspace workspace;
+		command::run_rule({argv + 1, static_cast<size_t>(argc - 1)}, workspace);
 	}
 	flush_output();
 	return 0;

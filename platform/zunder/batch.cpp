@@ -54,40 +54,43 @@ std::vector<std::string> split_line(std::string_view line)
 	return words;
 }
 
-bool next_line(const char *name, std::string &line)
+line_reader::line_reader(const char *name)
+    : name_(name), from_stdin_(std::strcmp(name, "-") == 0),
+      // A FIFO is fine here: that is how --batch <(generate) works.
+      file_(from_stdin_ ? stdin : std::fopen(name, "re"))
 {
-	static std::FILE *file = nullptr;
-	const bool from_stdin = std::strcmp(name, "-") == 0;
-	if (file == nullptr) {
-		// A FIFO is fine here: that is how --batch <(generate) works.
-		file = from_stdin ? stdin : std::fopen(name, "re");
-		if (file == nullptr)
-			zu_params->exit_error(2, "cannot read %s: %s", name, std::strerror(errno));
-	}
-	// Byte by byte into a buffer of bounded size, so that a stream without
+	if (file_ == nullptr)
+		zu_params->exit_error(2, "cannot read %s: %s", name, std::strerror(errno));
+}
+
+line_reader::~line_reader()
+{
+	if (!from_stdin_)
+		std::fclose(file_);
+}
+
+bool line_reader::next(std::string &line)
+{
+	// Byte by byte into a line of bounded length, so that a stream without
 	// a newline (/dev/zero) ends the command at once instead of filling the
 	// memory.  A NUL is refused as soon as it comes: a C string would end
 	// there and run the rest of the line cut short.
-	static char buffer[max_line_length];
-	size_t length = 0;
+	line.clear();
 	errno = 0;
-	int c = getc_unlocked(file);
+	int c = getc_unlocked(file_);
 	if (c != EOF)
 		++batch_line;
-	for (; c != EOF && c != '\n'; c = getc_unlocked(file)) {
+	for (; c != EOF && c != '\n'; c = getc_unlocked(file_)) {
 		if (c == '\0')
 			zu_params->exit_error(2, "the line holds a NUL byte");
-		if (length == max_line_length)
+		if (line.size() == max_line_length)
 			zu_params->exit_error(2, "the line is longer than %zu bytes", max_line_length);
-		buffer[length++] = static_cast<char>(c);
+		line += static_cast<char>(c);
 	}
-	if (c == EOF && std::ferror(file))
-		zu_params->exit_error(2, "cannot read %s: %s", from_stdin ? "standard input" : name,
+	if (c == EOF && std::ferror(file_))
+		zu_params->exit_error(2, "cannot read %s: %s", from_stdin_ ? "standard input" : name_,
 				      std::strerror(errno != 0 ? errno : EIO));
-	if (c == EOF && length == 0)
-		return false;
-	line.assign(buffer, length);
-	return true;
+	return c != EOF || !line.empty();
 }
 
 } // namespace command

@@ -5,7 +5,7 @@
 
 #include "zunder_host.h"
 
-#include <csetjmp>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,11 +20,6 @@ extern unsigned long batch_line;
 // hands back is listed, saved and compared.
 extern bool through_kernel;
 
-// Set while a saved text is parsed again by --check: exit_error records its
-// message and jumps here instead of ending the command.
-extern std::jmp_buf *recover_point;
-extern std::string recovered_message;
-
 // The words of one rule: the family, -n, the clause and its options.
 struct rule {
 	uint16_t family = ZU_FAMILY_IPV4;
@@ -34,6 +29,16 @@ struct rule {
 	std::span<const char *const> options;
 };
 
+// The blocks and texts a rule is worked in, owned by whoever runs the rules
+// (main for one rule, the batch for its lines) and reused from rule to rule.
+struct workspace {
+	zunder::clause_state state;
+	std::vector<unsigned char> block; // the block a --block rule gives
+	std::vector<unsigned char> copy;  // the block as the kernel hands it back
+	std::vector<std::string> saved_words;
+	std::vector<const char *> saved_args;
+};
+
 // Loads the clause's plug-in file(s) until one registers the clause; for
 // help (`any_family`) a record of either family will do.
 const zunder::plugin_record &load_clause(const rule &r, bool any_family);
@@ -41,13 +46,13 @@ const zunder::plugin_record &load_clause(const rule &r, bool any_family);
 // Runs one rule, the words of a single zunder call without the program name,
 // and writes its block, listing and saved options; with --kernel also the
 // block as the kernel hands it back, which is then listed and saved.
-void run_rule(std::span<const char *const> words);
+void run_rule(std::span<const char *const> words, workspace &w);
 
 // Parses one rule, saves its block and parses the saved text again.  True
 // when that gives back the same block; else writes one line telling why.
 // With --kernel the block the kernel hands back is saved, and a block the
 // kernel refuses or changes is such a line too.
-bool check_rule(std::span<const char *const> words);
+bool check_rule(std::span<const char *const> words, workspace &w);
 
 // Splits a batch line into words as a POSIX shell does for the simple cases.
 std::vector<std::string> split_line(std::string_view line);
@@ -63,15 +68,30 @@ constexpr size_t max_line_length = 65536;
 template <typename Each>
 void for_each_rule(const char *name, Each each);
 
-// The line reader behind for_each_rule: the next line without its newline,
-// false at the end.  Opens the file on the first call.
-bool next_line(const char *name, std::string &line);
+// The lines of a rule file, or of standard input for "-", for
+// for_each_rule.  A file that cannot be read ends the command.
+class line_reader {
+public:
+	explicit line_reader(const char *name);
+	~line_reader();
+	line_reader(const line_reader &) = delete;
+	line_reader &operator=(const line_reader &) = delete;
+
+	// The next line without its newline into `line`; false at the end.
+	bool next(std::string &line);
+
+private:
+	const char *name_;
+	bool from_stdin_;
+	std::FILE *file_;
+};
 
 template <typename Each>
 void for_each_rule(const char *name, Each each)
 {
+	line_reader reader(name);
 	std::vector<const char *> argv;
-	for (std::string line; next_line(name, line);) {
+	for (std::string line; reader.next(line);) {
 		const size_t first = line.find_first_not_of(" \t\r");
 		if (first == std::string::npos || line[first] == '#')
 			continue;
