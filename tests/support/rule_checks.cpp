@@ -21,55 +21,6 @@ std::string describe(const std::vector<std::string> &args)
 	return text;
 }
 
-::testing::AssertionResult ran_ok(const std::vector<std::string> &args, const run_result &r)
-{
-	if (r.status == 0 && r.err.empty())
-		return ::testing::AssertionSuccess();
-	return ::testing::AssertionFailure()
-	       << describe(args) << " exited " << r.status << " with stderr: " << r.err;
-}
-
-} // namespace
-
-namespace {
-
-::testing::AssertionResult runs_as_accepted(const accepted_rule &rule, const std::vector<std::string> &env)
-{
-	const run_result r = zunder(rule.args, env);
-	if (auto ok = ran_ok(rule.args, r); !ok)
-		return ok;
-	rule_lines lines;
-	if (!split_rule_output(r.out, &lines))
-		return ::testing::AssertionFailure() << describe(rule.args) << " wrote unexpected lines:\n"
-						     << r.out;
-	if ((!rule.block.empty() && lines.block != rule.block) || lines.list != rule.list ||
-	    lines.save != rule.save)
-		return ::testing::AssertionFailure()
-		       << describe(rule.args) << "\n  wrote block '" << lines.block << "' list '"
-		       << lines.list << "' save '" << lines.save << "'\n  wanted block '" << rule.block
-		       << "' list '" << rule.list << "' save '" << rule.save << "'";
-	return ::testing::AssertionSuccess();
-}
-
-// One batch line: each word in double quotes, with backslash before the
-// characters that end or escape them; false for words no line can hold.
-bool batch_line(const std::vector<std::string> &args, std::string *line)
-{
-	line->clear();
-	for (const std::string &word : args) {
-		if (word.find_first_of("\n\r") != std::string::npos)
-			return false;
-		*line += line->empty() ? "\"" : " \"";
-		for (char c : word) {
-			if (c == '"' || c == '\\')
-				*line += '\\';
-			*line += c;
-		}
-		*line += '"';
-	}
-	return true;
-}
-
 // Says once per reason why the rules do not go through the kernel.
 void report_kernel_skip(const std::string &reason)
 {
@@ -159,13 +110,13 @@ bool is_temporary_file(const std::string &path)
 	return path.rfind(build, 0) != 0 && std::filesystem::is_regular_file(path);
 }
 
+} // namespace
+
 // With ZUNDER_ROWS_DIR set, appends the accepted rows to
 // $ZUNDER_ROWS_DIR/<clause>.rules, where <clause> is the word after -m or -j,
 // so that they can be replayed elsewhere (`zunder --kernel --batch FILE`).
 // Each row is one line that `zunder --batch` reads back into the rule's
-// words: a table row's line as written, or for accepts() every word in
-// double quotes, with a backslash before each `"` and `\`, separated by
-// one blank.  Every row ran with the tests' fixed protocol
+// words: a table row's line as written.  Every row ran with the tests' fixed protocol
 // table preloaded (<build>/test-preload/zunder_fixed_protocols.so).  A row
 // that ran with further changes to zunder's environment comes right after a
 // comment line `# env: CHANGE...` that holds for that row alone: blank-
@@ -173,8 +124,6 @@ bool is_temporary_file(const std::string &path)
 // test's temporary file, is replaced by a copy of the file beside the rows,
 // <clause>.<NAME>) or a bare NAME for a variable taken away (a bare
 // LD_PRELOAD: the machine's own protocol database).
-} // namespace
-
 void append_rows(const std::vector<given_row> &rules, const std::vector<std::string> &env)
 {
 	const char *dir = std::getenv("ZUNDER_ROWS_DIR");
@@ -206,21 +155,6 @@ void append_rows(const std::vector<given_row> &rules, const std::vector<std::str
 	}
 }
 
-::testing::AssertionResult accepts(const accepted_rule &rule, const std::vector<std::string> &env)
-{
-	if (auto ok = runs_as_accepted(rule, env); !ok)
-		return ok;
-	given_row row{"", "", rule.list, rule.save};
-	for (size_t i = 0; i + 1 < rule.args.size() && row.clause.empty(); ++i)
-		if (rule.args[i] == "-m" || rule.args[i] == "-j")
-			row.clause = rule.args[i + 1];
-	if (!batch_line(rule.args, &row.line))
-		return ::testing::AssertionSuccess();
-	append_rows({row}, env);
-	size_t failed;
-	return kernel_gives_back({row}, env, &failed);
-}
-
 ::testing::AssertionResult rejects(const rejected_rule &rule, const std::vector<std::string> &env)
 {
 	const run_result r = zunder(rule.args, env);
@@ -230,21 +164,6 @@ void append_rows(const std::vector<given_row> &rules, const std::vector<std::str
 	return ::testing::AssertionFailure()
 	       << describe(rule.args) << " exited " << r.status << "\n  stdout: '" << r.out
 	       << "'\n  stderr: '" << r.err << "'\n  wanted stderr: '" << wanted << "'";
-}
-
-::testing::AssertionResult prints_block(const std::vector<std::string> &head, const std::string &hex,
-					const std::string &list, const std::string &save,
-					const std::vector<std::string> &env)
-{
-	const auto args = concat(head, {"--block", hex});
-	const run_result r = zunder(args, env);
-	if (auto ok = ran_ok(args, r); !ok)
-		return ok;
-	const std::string wanted = "list" + list + "\nsave" + save + "\n";
-	if (r.out == wanted)
-		return ::testing::AssertionSuccess();
-	return ::testing::AssertionFailure()
-	       << describe(args) << "\n  wrote:  '" << r.out << "'\n  wanted: '" << wanted << "'";
 }
 
 } // namespace ztest

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// GoogleTest checks shared by the plug-in tests, all through the real zunder.
+// GoogleTest checks shared by the tests, all through the real zunder: the
+// kernel's judgement of accepted rows, their record, and one refusal.
 #pragma once
 
 #include "zunder_run.h"
@@ -11,15 +12,6 @@
 
 namespace ztest {
 
-// A rule that must be accepted: the words of the zunder call, then what it
-// must write.  An empty `block` is not checked.
-struct accepted_rule {
-	std::vector<std::string> args;
-	std::string block;
-	std::string list;
-	std::string save;
-};
-
 // A rule that must fail: exit status 2, nothing on standard output, and one
 // standard-error line "zunder: <message>".
 struct rejected_rule {
@@ -27,7 +19,6 @@ struct rejected_rule {
 	std::string message;
 };
 
-::testing::AssertionResult accepts(const accepted_rule &rule, const std::vector<std::string> &env = {});
 // Runs the lines through `zunder --batch FILE`, or `zunder --kernel --batch FILE`.
 run_result run_batch(const std::string &lines, const std::vector<std::string> &env, bool kernel = false);
 
@@ -52,10 +43,5 @@ struct given_row {
 void append_rows(const std::vector<given_row> &rules, const std::vector<std::string> &env);
 
 ::testing::AssertionResult rejects(const rejected_rule &rule, const std::vector<std::string> &env = {});
-
-// Lists and saves a block through --block; returns {list, save}.
-::testing::AssertionResult prints_block(const std::vector<std::string> &head, const std::string &hex,
-					const std::string &list, const std::string &save,
-					const std::vector<std::string> &env = {});
 
 } // namespace ztest
