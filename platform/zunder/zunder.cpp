@@ -44,6 +44,26 @@ __attribute__((noreturn, format(printf, 2, 3))) void exit_error(int status, cons
 	_exit(status);
 }
 
+// Memory that cannot be had ends the command like any other error, but
+// without allocating, which would call for memory again: the line is made
+// on the stack and written straight to descriptor 2.
+[[noreturn]] void out_of_memory()
+{
+	char line[64];
+	const int length = command::batch_line != 0
+				   ? std::snprintf(line, sizeof line, "zunder: line %lu: out of memory\n",
+						   command::batch_line)
+				   : std::snprintf(line, sizeof line, "zunder: out of memory\n");
+	if (write(2, line, static_cast<size_t>(length)) < 0)
+		_exit(2);
+	_exit(2);
+}
+
+// Standard output is held here until it is flushed, so that its buffer is
+// never allocated: without memory the C library would write unbuffered,
+// and a failed rule would leave part of its output behind.
+char output_buffer[65536];
+
 // A descriptor 0, 1 or 2 that was closed gets a placeholder, so that no file
 // this program opens (the protocol database, the label file) takes its
 // place.  The placeholder is open the wrong way round: reading it or writing
@@ -114,10 +134,10 @@ int run_check(const char *name)
 int main(int argc, char **argv)
 {
 	hold_standard_descriptors();
+	std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
 	zunder::set_program_name("zunder");
 	zunder::set_exit_error(exit_error);
-	// Memory that cannot be had is an error like any other, not an abort.
-	std::set_new_handler([] { exit_error(2, "out of memory"); });
+	std::set_new_handler(out_of_memory);
 	if (argc >= 2 && std::strcmp(argv[1], "--kernel") == 0) {
 		command::through_kernel = true;
 		--argc;

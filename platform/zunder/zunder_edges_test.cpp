@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 namespace {
 
@@ -127,6 +128,77 @@ TEST(Edges, LinesThatNeverEndAreRefusedAtOnce)
 			EXPECT_EQ(r.out, c.out) << script;
 			EXPECT_EQ(r.err, c.err) << script;
 		}
+}
+
+// Memory that runs out at any allocation of a run ends the command with one
+// line and status 2, never a crash, and leaves nothing of the failed rule on
+// standard output: under an allocator that fails every allocation after the
+// N-th, for every N until the run needs no more, and under limits on the
+// address space from too small to load anything up to enough.
+TEST(Edges, MemoryThatRunsOutIsOneLine)
+{
+#if defined(ZUNDER_SANITIZED)
+	GTEST_SKIP() << "the sanitizer's allocator and address space take the place of the C library's";
+#endif
+	const std::string batch =
+		write_file("memory",
+			   "-6 -m ah --ahspi 1\n-m policy --dir in --pol ipsec --proto esp\n"
+			   "-6 -m ipv6header --header hop,esp --soft\n");
+	const std::vector<words> runs = {
+		{"-j", "RATEEST", "--rateest-name", "x", "--rateest-interval", "1s", "--rateest-ewmalog",
+		 "4s"},
+		{"-6", "-m", "ah", "--block", "01000000010000000000000000000000"},
+		{"-m", "policy", "-h"},
+		{"--batch", batch},
+		{"--check", batch},
+	};
+	const std::regex out_of_memory("zunder: (line [0-9]+: )?out of memory\n");
+	for (const words &args : runs) {
+		const auto whole = zunder(args);
+		ASSERT_EQ(whole.status, 0) << args[1] << whole.err;
+		const bool batch_run = args[0] == "--batch";
+		unsigned long n = 0;
+		for (; n < 5000; ++n) {
+			const auto r = zunder(args, failing_after(n));
+			if (r.status == 0) {
+				EXPECT_EQ(r.out, whole.out) << args[1] << " after " << n;
+				break;
+			}
+			EXPECT_EQ(r.status, 2) << args[1] << " after " << n;
+			EXPECT_TRUE(std::regex_match(r.err, out_of_memory))
+				<< args[1] << " after " << n << ": " << r.err;
+			// A batch keeps the rules written before the one that failed.
+			const bool whole_rules = batch_run ? whole.out.starts_with(r.out) &&
+								     (r.out.empty() || r.out.ends_with('\n'))
+							   : r.out.empty();
+			EXPECT_TRUE(whole_rules) << args[1] << " after " << n << ": " << r.out;
+			if (HasFailure())
+				break;
+		}
+		EXPECT_GT(n, 0u) << args[1];
+		EXPECT_LT(n, 5000u) << args[1];
+	}
+	if (emulated())
+		return; // the emulator's own address space is in the limit
+	const std::string rateest =
+		"$ZUNDER -j RATEEST --rateest-name x --rateest-interval 1s --rateest-ewmalog 4s";
+	const std::string whole = zunder(runs[0]).out;
+	for (int limit = 2000; limit <= 12000; limit += 50) {
+		const auto r = run_shell("ulimit -v " + std::to_string(limit) + "; " + rateest);
+		const std::string at = "ulimit -v " + std::to_string(limit) + ": ";
+		EXPECT_LT(r.status, 128) << at << r.err;
+		if (r.status == 0) {
+			EXPECT_EQ(r.out, whole) << at;
+			continue;
+		}
+		EXPECT_EQ(r.out, "") << at;
+		if (r.status >= 125) // env(1) or the loader could not start the program
+			continue;
+		EXPECT_EQ(r.status, 2) << at << r.err;
+		EXPECT_TRUE(r.err.starts_with("zunder: ") && r.err.find('\n') == r.err.size() - 1)
+			<< at << r.err;
+	}
+	std::remove(batch.c_str());
 }
 
 // A check that ends in an error leaves every report before it whole on
