@@ -109,7 +109,7 @@ TEST_F(Kernel, BatchNamesTheRefusedLineAndCheckReportsIt)
 	EXPECT_EQ(check.status, 1);
 	EXPECT_EQ(check.out, "line 3: block " + bad_interval +
 				     ", the kernel refused the rule: Invalid argument\n"
-				     "rules checked: 3, not reading back: 1\n");
+				     "rules checked: 3, not parsing: 0, not reading back: 1\n");
 	EXPECT_EQ(check.err, "");
 	unlink(path.c_str());
 }
