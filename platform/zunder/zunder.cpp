@@ -86,6 +86,19 @@ void hold_standard_descriptors()
 	}
 }
 
+// Runs before main: holds the standard descriptors, then sets up the C
+// library's protocol look-ups.  glibc (2.36) dereferences a null pointer or
+// aborts when the state behind its look-ups cannot be allocated, so that
+// state is made here, as the program starts, rather than at the first
+// look-up of a rule, when memory may have run out; each of the two
+// look-ups also makes its result buffer with its first call.
+__attribute__((constructor)) void prepare()
+{
+	hold_standard_descriptors();
+	getprotobyname("ip");
+	getprotobynumber(0);
+}
+
 // Written output must reach its file: an error ends the command, the same
 // for one rule and a batch.
 void flush_output()
@@ -145,7 +158,6 @@ int run_check(const char *name)
 
 int main(int argc, char **argv)
 {
-	hold_standard_descriptors();
 	std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
 	zunder::set_program_name("zunder");
 	zunder::set_exit_error(exit_error);

@@ -53,8 +53,9 @@ extern const std::vector<std::string> no_protocols;
 
 // Environment changes for zunder that also preload an allocator under which
 // the first `allocations` allocations of its main succeed and every later
-// one fails.
-std::vector<std::string> failing_after(unsigned long allocations);
+// one fails; with `machine_protocols`, beside the machine's own protocol
+// database instead of the fixed table.
+std::vector<std::string> failing_after(unsigned long allocations, bool machine_protocols = false);
 
 // The three lines of a successful rule: "block HEX", "list...", "save...".
 struct rule_lines {
