@@ -53,8 +53,9 @@ __attribute__((noreturn, format(printf, 2, 3))) void exit_error(int status, cons
 				   ? std::snprintf(line, sizeof line, "zunder: line %lu: out of memory\n",
 						   command::batch_line)
 				   : std::snprintf(line, sizeof line, "zunder: out of memory\n");
-	if (write(2, line, static_cast<size_t>(length)) < 0)
-		_exit(2);
+	if (write(2, line, static_cast<size_t>(length)) < 0) {
+		// nothing is left to tell it with
+	}
 	_exit(2);
 }
 
