@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // What the host's own units share and do not export: the error line and
-// the formats of the host's own faults.
+// the mark on the host's own faults.
 #pragma once
 
 #include "zunder_host.h"
@@ -14,9 +14,9 @@ namespace zunder {
 __attribute__((visibility("hidden"), format(printf, 1, 0))) void write_error_line(const char *format,
 										  va_list args);
 
-// The formats of a guard hit and of a block of the wrong size, by which
-// try_call tells the host's faults from refused input.
-__attribute__((visibility("hidden"))) extern const char guard_failure_format[];
-__attribute__((visibility("hidden"))) extern const char block_size_format[];
+// Marks the error about to be raised as the host's own fault (a guard hit,
+// a block of the wrong size) rather than refused input: try_call hands it
+// back with host_fault set.
+__attribute__((visibility("hidden"))) void mark_host_fault();
 
 } // namespace zunder

@@ -369,6 +369,18 @@ TEST_F(Host, GuardsCatchWritesOutsideTheBlock)
 	const auto saved = zunder::try_call([&] { zunder::save_block(record(), ZU_FAMILY_IPV4, block); });
 	EXPECT_EQ(error_text(saved), "2 match hosttest: plug-in  wrote outside its block in save");
 	EXPECT_TRUE(saved && saved->host_fault);
+
+	// A block of the wrong size is the host's fault too; refused input is not.
+	const auto short_block = zunder::try_call([&] {
+		zunder::print_block(record(), ZU_FAMILY_IPV4, {block.data(), 8}, false);
+	});
+	EXPECT_EQ(error_text(short_block),
+		  "2 match hosttest: a block of 8 bytes cannot be printed: it takes 64");
+	EXPECT_TRUE(short_block && short_block->host_fault);
+	write_past_block = false;
+	const auto refused =
+		zunder::try_parse_clause(record(), ZU_FAMILY_IPV4, std::vector<const char *>{"--nu"}, state);
+	EXPECT_TRUE(refused && !refused->host_fault);
 }
 
 TEST_F(Host, RecordsThatCannotWorkAreRefused)
@@ -400,11 +412,40 @@ TEST_F(Host, RecordsThatCannotWorkAreRefused)
 		 .save = test_save,
 		 .parse = test_parse,
 		 .options = outside},
+		// a clause entry's 16-bit size holds the header and at most 65496 bytes
+		{.version = ZUNDER_VERSION,
+		 .name = "refused4",
+		 .size = 65504,
+		 .print = test_print,
+		 .save = test_save},
+		{.version = ZUNDER_VERSION,
+		 .name = "largest",
+		 .size = 65496,
+		 .print = test_print,
+		 .save = test_save},
+		// the same kind, name and family again
+		{.version = ZUNDER_VERSION,
+		 .name = "largest",
+		 .size = 8,
+		 .print = test_print,
+		 .save = test_save},
 	};
 	testing::internal::CaptureStderr();
-	zunder_register_matches(bad, 3);
+	zunder_register_matches(bad, 6);
 	const std::string err = testing::internal::GetCapturedStderr();
-	for (const char *name : {"refused1", "refused2", "refused3"}) {
+	EXPECT_NE(
+		err.find(
+			"zunder: match \"refused4\" not registered: its block size is larger than 65496 bytes\n"),
+		std::string::npos)
+		<< err;
+	EXPECT_NE(
+		err.find("zunder: match \"largest\" not registered: it is registered twice for any family\n"),
+		std::string::npos)
+		<< err;
+	const auto *largest = zunder::find_record(zunder::clause_kind::match, "largest", ZU_FAMILY_IPV4);
+	ASSERT_NE(largest, nullptr);
+	EXPECT_EQ(largest->size, 65496u);
+	for (const char *name : {"refused1", "refused2", "refused3", "refused4"}) {
 		EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, name, ZU_FAMILY_IPV4), nullptr);
 		EXPECT_NE(err.find(name), std::string::npos) << err;
 	}

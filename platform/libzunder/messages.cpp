@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace zunder {
 
@@ -39,6 +40,10 @@ struct pending_try {
 };
 pending_try *innermost_try = nullptr;
 
+// Set by mark_host_fault for the error being raised; cleared by the try
+// that catches it.
+bool host_fault_marked = false;
+
 __attribute__((noreturn, format(printf, 2, 3))) void return_to_try(int status, const char *format, ...)
 {
 	va_list args;
@@ -46,7 +51,7 @@ __attribute__((noreturn, format(printf, 2, 3))) void return_to_try(int status, c
 	innermost_try->error.status = status;
 	innermost_try->error.message = one_line_message(format, args);
 	va_end(args);
-	innermost_try->error.host_fault = format == guard_failure_format || format == block_size_format;
+	innermost_try->error.host_fault = std::exchange(host_fault_marked, false);
 	std::longjmp(innermost_try->back, 1);
 }
 
@@ -59,6 +64,7 @@ std::optional<caught_error> try_call(void (*body)(void *), void *context)
 	current.outer_handler = host_params.exit_error;
 	innermost_try = &current;
 	host_params.exit_error = return_to_try;
+	host_fault_marked = false;
 	std::optional<caught_error> result;
 	if (setjmp(current.back) == 0)
 		body(context);
@@ -67,6 +73,11 @@ std::optional<caught_error> try_call(void (*body)(void *), void *context)
 	innermost_try = current.outer;
 	host_params.exit_error = current.outer_handler;
 	return result;
+}
+
+void mark_host_fault()
+{
+	host_fault_marked = true;
 }
 
 std::string one_line_message(const char *format, va_list args)

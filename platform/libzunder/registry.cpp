@@ -45,9 +45,13 @@ constexpr unsigned value_width(unsigned type)
 	}
 }
 
-// Why a record cannot be used, or null when it can.  Checked once at
+// The largest block a clause entry holds: its entry_size, 16 bits, counts
+// the header too.
+constexpr unsigned largest_block = (UINT16_MAX - sizeof(zu_clause_entry)) / 8 * 8;
+
+// Why a record cannot be used, or empty when it can.  Checked once at
 // registration so that the driver can trust ids and store ranges.
-const char *record_fault(const plugin_record &r)
+std::string record_fault(const plugin_record &r)
 {
 	if (r.name == nullptr || r.name[0] == '\0')
 		return "it has no name";
@@ -55,6 +59,8 @@ const char *record_fault(const plugin_record &r)
 		return "its name is too long";
 	if (r.size % 8 != 0)
 		return "its block size is not a multiple of 8";
+	if (r.size > largest_block)
+		return "its block size is larger than " + std::to_string(largest_block) + " bytes";
 	if (r.userspace_size > r.size)
 		return "its userspace size exceeds its block size";
 	if (r.options != nullptr && r.parse == nullptr)
@@ -76,7 +82,41 @@ const char *record_fault(const plugin_record &r)
 	for (const zu_option_entry *row = r.options; row && row->name; ++row)
 		if ((row->requires_ | row->exclusive_with) & ~ids)
 			return "an option requires or excludes an id that no option has";
-	return nullptr;
+	return {};
+}
+
+// The clause a plug-in file's name names: <clause> in libzu_<clause>.so or
+// libqeb_<clause>.so; empty for a file named otherwise.
+std::string_view named_clause(std::string_view path)
+{
+	std::string_view file = path.substr(path.find_last_of('/') + 1);
+	if (!file.ends_with(".so"))
+		return {};
+	file.remove_suffix(3);
+	for (const std::string_view prefix : {"libzu_", "libqeb_"})
+		if (file.starts_with(prefix) && file.size() > prefix.size())
+			return file.substr(prefix.size());
+	return {};
+}
+
+// Why a record may not join those registered: a file registers only the
+// clause its name names, and never the same record twice; neither may
+// another file, since the first would always win.
+std::string registration_fault(const plugin_record &r)
+{
+	const std::string_view clause = named_clause(r.loaded_from);
+	if (!clause.empty() && clause != r.name)
+		return "its file is named for \"" + std::string(clause) + "\"";
+	for (const plugin_record &other : records()) {
+		if (other.kind != r.kind || other.family != r.family || std::strcmp(other.name, r.name) != 0)
+			continue;
+		const std::string family = family_word(r.family);
+		if (other.loaded_from == r.loaded_from)
+			return "it is registered twice for " + family;
+		return "it is registered already for " + family + " by " +
+		       (other.loaded_from.empty() ? "the program" : other.loaded_from);
+	}
+	return {};
 }
 
 __attribute__((format(printf, 1, 2))) void report(const char *format, ...)
@@ -121,11 +161,13 @@ void register_record(clause_kind kind, Record *record)
 			record->final_check,
 			record->options,
 			loading_file};
-	const char *fault = record->version == nullptr || std::strcmp(record->version, ZUNDER_VERSION) != 0
+	std::string fault = record->version == nullptr || std::strcmp(record->version, ZUNDER_VERSION) != 0
 				    ? "it was built for another host version"
 				    : record_fault(r);
-	if (fault != nullptr) {
-		refuse(kind, record->name ? record->name : "", fault);
+	if (fault.empty())
+		fault = registration_fault(r);
+	if (!fault.empty()) {
+		refuse(kind, record->name ? record->name : "", fault.c_str());
 		return;
 	}
 	record->loaded_from = loading_file;

@@ -3,6 +3,8 @@
 // into words.
 #include "command.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,14 +13,28 @@
 namespace command {
 
 unsigned long batch_line = 0;
+bool standard_input_closed = false;
+
+namespace {
+
+// Whether the open file is the placeholder that holds a closed standard
+// input, opened afresh under another name (/dev/stdin, /proc/self/fd/0).
+bool is_closed_standard_input(std::FILE *file)
+{
+	struct stat opened, placeholder;
+	return standard_input_closed && fstat(fileno(file), &opened) == 0 && fstat(0, &placeholder) == 0 &&
+	       opened.st_dev == placeholder.st_dev && opened.st_ino == placeholder.st_ino;
+}
+
+} // namespace
 
 // Blanks separate words.  Single quotes group literally.  Double quotes
 // group, and inside them a backslash escapes only '"', '\', '$' and '`' and
 // is kept before any other byte, as in a shell.  Outside quotes a backslash
 // takes the next byte literally.
-std::vector<std::string> split_line(std::string_view line)
+const char *split_words(std::string_view line, std::vector<std::string> &words)
 {
-	std::vector<std::string> words;
+	words.clear();
 	std::string word;
 	bool in_word = false;
 	char quote = 0;
@@ -48,10 +64,10 @@ std::vector<std::string> split_line(std::string_view line)
 		}
 	}
 	if (quote != 0)
-		zu_params->exit_error(2, "unterminated %s quote", quote == '"' ? "double" : "single");
+		return quote == '"' ? "unterminated double quote" : "unterminated single quote";
 	if (in_word)
 		words.push_back(std::move(word));
-	return words;
+	return nullptr;
 }
 
 line_reader::line_reader(const char *name)
@@ -61,6 +77,8 @@ line_reader::line_reader(const char *name)
 {
 	if (file_ == nullptr)
 		zu_params->exit_error(2, "cannot read %s: %s", name, std::strerror(errno));
+	if ((from_stdin_ && standard_input_closed) || is_closed_standard_input(file_))
+		zu_params->exit_error(2, "cannot read standard input: it is closed");
 }
 
 line_reader::~line_reader()

@@ -198,16 +198,19 @@ failure check_revision(const table_socket &s, const clause &c)
 	return {"cannot ask the kernel for " + what + ": " + reason(), true};
 }
 
+// Replaces the filter table with one whose FORWARD chain holds the clause's
+// rule, or with none for an empty table.
 template <typename T>
-failure load(const table_socket &s, const clause &c)
+failure replace_table(const table_socket &s, const clause *c)
 {
 	typename T::info info;
 	if (failure f = read_info<T>(s, info))
 		return f;
 	if (!(info.valid_hooks & (1u << NF_INET_FORWARD)))
 		return {std::string("the kernel's ") + T::word + " filter table has no FORWARD chain", true};
-	if (failure f = check_revision<T>(s, c))
-		return f;
+	if (c != nullptr)
+		if (failure f = check_revision<T>(s, *c))
+			return f;
 
 	typename T::replace replace{};
 	std::snprintf(replace.name, sizeof replace.name, "%s", table_name);
@@ -218,11 +221,11 @@ failure load(const table_socket &s, const clause &c)
 		if (!(info.valid_hooks & (1u << hook)))
 			continue;
 		replace.hook_entry[hook] = static_cast<unsigned>(entries.size());
-		if (hook == NF_INET_FORWARD) {
-			if (c.kind == zunder::clause_kind::match)
-				append_entry<T>(entries, clause_bytes(c), accept);
+		if (hook == NF_INET_FORWARD && c != nullptr) {
+			if (c->kind == zunder::clause_kind::match)
+				append_entry<T>(entries, clause_bytes(*c), accept);
 			else
-				append_entry<T>(entries, {}, clause_bytes(c));
+				append_entry<T>(entries, {}, clause_bytes(*c));
 			++replace.num_entries;
 		}
 		replace.underflow[hook] = static_cast<unsigned>(entries.size());
@@ -242,7 +245,8 @@ failure load(const table_socket &s, const clause &c)
 	append(request, entries.data(), entries.size());
 	if (setsockopt(s.fd(), T::level, T::set_replace, request.data(),
 		       static_cast<socklen_t>(request.size())) != 0)
-		return {"the kernel refused the rule: " + reason()};
+		return c != nullptr ? failure{"the kernel refused the rule: " + reason()}
+				    : failure{"cannot empty the filter table again: " + reason(), true};
 	return {};
 }
 
@@ -299,33 +303,60 @@ failure table_bytes(std::vector<unsigned char> &bytes)
 	return {};
 }
 
+// Loads the clause's rule and reads it back into `returned`, if asked;
+// with `empty_after`, the table is then emptied again, so that nothing the
+// rule holds in the kernel (a named rate estimator) outlives it.
 template <typename T>
-failure load_and_read(const clause &c, std::vector<unsigned char> *returned)
+failure load_and_read(const clause &c, std::vector<unsigned char> *returned, bool empty_after)
 {
 	const table_socket s(T::domain);
 	if (s.fd() < 0)
 		return {std::string("cannot open a ") + T::word + " raw socket: " + reason(), true};
-	if (failure f = load<T>(s, c))
+	if (failure f = replace_table<T>(s, &c))
 		return f;
-	return returned ? read_back<T>(s, c, *returned) : failure{};
+	failure f = returned ? read_back<T>(s, c, *returned) : failure{};
+	if (empty_after)
+		if (failure emptied = replace_table<T>(s, nullptr); emptied && !f)
+			f = emptied;
+	return f;
+}
+
+// Moves this process into a network namespace of its own, once.
+failure own_namespace()
+{
+	static bool made = false;
+	if (made)
+		return {};
+	if (unshare(CLONE_NEWNET) == 0) {
+		made = true;
+		return {};
+	}
+	const std::string head = "--kernel needs a network namespace of its own";
+	if (errno == ENOSPC)
+		return {head +
+				", and this user may make no more (the limit "
+				"/proc/sys/user/max_net_namespaces is reached): " +
+				reason(),
+			true};
+	if (errno == EPERM)
+		return {head + ", which takes root (CAP_SYS_ADMIN): " + reason(), true};
+	return {head + ": " + reason(), true};
 }
 
 } // namespace
 
 failure judge(const clause &c, std::vector<unsigned char> &returned)
 {
-	if (unshare(CLONE_NEWNET) != 0)
-		return {"--kernel needs a network namespace of its own, which takes root (CAP_SYS_ADMIN): " +
-				reason(),
-			true};
-	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(c, &returned)
-					  : load_and_read<ipv4_tables>(c, &returned);
+	if (failure f = own_namespace())
+		return f;
+	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(c, &returned, true)
+					  : load_and_read<ipv4_tables>(c, &returned, true);
 }
 
 failure load_rule(const clause &c)
 {
-	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(c, nullptr)
-					  : load_and_read<ipv4_tables>(c, nullptr);
+	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(c, nullptr, false)
+					  : load_and_read<ipv4_tables>(c, nullptr, false);
 }
 
 failure table_bytes(uint16_t family, std::vector<unsigned char> &bytes)

@@ -83,35 +83,112 @@ const zunder::plugin_record *find(const rule &r, bool any)
 	return zunder::find_record(r.kind, r.name, other);
 }
 
+// Loads the file, if it exists: true when it loaded or does not exist,
+// else false with why in `why`.
+bool load_if_there(const std::string &file, std::string &why)
+{
+	if (access(file.c_str(), F_OK) != 0)
+		return true;
+	if (std::string failure = zunder::load_plugin_file(file); !failure.empty()) {
+		why = "cannot load " + file + ": " + failure;
+		return false;
+	}
+	return true;
+}
+
+bool registers_any(const std::string &file)
+{
+	for (const zunder::plugin_record &record : zunder::registered_records())
+		if (record.loaded_from == file)
+			return true;
+	return false;
+}
+
+// What the words that name a clause of this kind and family are.
+std::string naming_words(zunder::clause_kind kind, uint16_t family, const char *name)
+{
+	const std::string family_word = family == ZU_FAMILY_IPV6 ? "-6 " : "";
+	return family_word + (kind == zunder::clause_kind::match ? "-m " : "-j ") + name;
+}
+
+// Why the clause was not found when the name is known as the other kind,
+// or for the other family only; empty when it is not.
+std::string near_miss(const rule &r, bool any_family)
+{
+	const uint16_t other_family = r.family == ZU_FAMILY_IPV6 ? ZU_FAMILY_IPV4 : ZU_FAMILY_IPV6;
+	if (!any_family)
+		if (const auto *record = zunder::find_record(r.kind, r.name, other_family)) {
+			const std::string head = std::string(zunder::kind_word(r.kind)) + " \"" + r.name +
+						 "\" serves " + zunder::family_word(record->family) +
+						 " only: ";
+			const std::string words = " (" + naming_words(r.kind, record->family, r.name) + ")";
+			if (record->family == ZU_FAMILY_IPV6)
+				return head + "give -6 before " +
+				       (r.kind == zunder::clause_kind::match ? "-m" : "-j") + words;
+			return head + "leave out -6" + words;
+		}
+	const auto other_kind = r.kind == zunder::clause_kind::match ? zunder::clause_kind::target
+								     : zunder::clause_kind::match;
+	const auto *record = zunder::find_record(other_kind, r.name, r.family);
+	if (record == nullptr)
+		record = zunder::find_record(other_kind, r.name, other_family);
+	if (record == nullptr)
+		return {};
+	const uint16_t family = record->family == ZU_FAMILY_ANY ? r.family : record->family;
+	return "\"" + std::string(r.name) + "\" is a " + zunder::kind_word(other_kind) + ", not a " +
+	       zunder::kind_word(r.kind) + ": use " + naming_words(other_kind, family, r.name);
+}
+
 } // namespace
 
-const zunder::plugin_record &load_clause(const rule &r, bool any_family)
+const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::string &why)
 {
 	const char *kind = zunder::kind_word(r.kind);
-	if (!valid_clause_name(r.name))
-		zu_params->exit_error(2, "invalid %s name \"%s\"", kind, r.name);
+	if (!valid_clause_name(r.name)) {
+		why = "invalid " + std::string(kind) + " name \"" + r.name + "\"";
+		return nullptr;
+	}
 	const std::string dir = plugin_dir();
-	std::vector<std::string> files{dir + "/libzu_" + r.name + ".so"};
+	const std::string any_file = dir + "/libzu_" + r.name + ".so";
+	const std::string ipv6_file = dir + "/libqeb_" + r.name + ".so";
+	std::vector<std::string> files{any_file};
 	if (r.family == ZU_FAMILY_IPV6 || any_family)
-		files.push_back(dir + "/libqeb_" + r.name + ".so");
+		files.push_back(ipv6_file);
 
 	std::string tried;
 	for (const std::string &file : files) {
 		if (const auto *record = find(r, any_family))
-			return *record;
+			return record;
 		tried += (tried.empty() ? "" : ", ") + file;
 		if (access(file.c_str(), F_OK) != 0)
 			continue;
-		if (std::string why = zunder::load_plugin_file(file); !why.empty())
-			zu_params->exit_error(2, "cannot load %s: %s", file.c_str(), why.c_str());
-		tried += " (registers none)";
+		if (!load_if_there(file, why))
+			return nullptr;
+		if (!registers_any(file))
+			tried += " (registers none)";
 	}
 	if (const auto *record = find(r, any_family))
-		return *record;
-	if (any_family)
-		zu_params->exit_error(2, "no %s \"%s\" exists (looked in %s)", kind, r.name, tried.c_str());
-	zu_params->exit_error(2, "no %s \"%s\" exists for %s (looked in %s)", kind, r.name,
-			      zunder::family_word(r.family), tried.c_str());
+		return record;
+	// The file of a clause that serves IPv6 only tells what an IPv4 rule
+	// that names it was meant to be.
+	std::string unused;
+	if (files.size() == 1)
+		load_if_there(ipv6_file, unused);
+	if (why = near_miss(r, any_family); !why.empty())
+		return nullptr;
+	why = "no " + std::string(kind) + " \"" + r.name + "\" exists" +
+	      (any_family ? "" : std::string(" for ") + zunder::family_word(r.family)) + " (looked in " +
+	      tried + ")";
+	return nullptr;
+}
+
+const zunder::plugin_record &load_clause(const rule &r, bool any_family)
+{
+	std::string why;
+	const zunder::plugin_record *record = find_clause(r, any_family, why);
+	if (record == nullptr)
+		zu_params->exit_error(2, "%s", why.c_str());
+	return *record;
 }
 
 } // namespace command

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,33 +17,11 @@ bool through_kernel = false;
 
 namespace {
 
-rule read_words(std::span<const char *const> words)
+// Ends the command with `problem`, if there is one.
+void end_on(const std::string &problem)
 {
-	rule r;
-	size_t i = 0;
-	for (; i < words.size(); ++i) {
-		if (std::strcmp(words[i], "-4") == 0)
-			r.family = ZU_FAMILY_IPV4;
-		else if (std::strcmp(words[i], "-6") == 0)
-			r.family = ZU_FAMILY_IPV6;
-		else if (std::strcmp(words[i], "-n") == 0)
-			r.numeric = true;
-		else
-			break;
-	}
-	if (i == words.size())
-		zu_params->exit_error(2, "missing -m NAME or -j NAME");
-	if (std::strcmp(words[i], "-m") == 0)
-		r.kind = zunder::clause_kind::match;
-	else if (std::strcmp(words[i], "-j") == 0)
-		r.kind = zunder::clause_kind::target;
-	else
-		zu_params->exit_error(2, "expected -4, -6, -n, -m or -j, not \"%s\"", words[i]);
-	if (i + 1 == words.size())
-		zu_params->exit_error(2, "%s needs a NAME", words[i]);
-	r.name = words[i + 1];
-	r.options = words.subspan(i + 2);
-	return r;
+	if (!problem.empty())
+		zu_params->exit_error(2, "%s", problem.c_str());
 }
 
 bool parse_hex(const char *text, std::vector<unsigned char> &out)
@@ -77,18 +56,47 @@ bool is_block_rule(const rule &r)
 	return !r.options.empty() && std::strcmp(r.options[0], "--block") == 0;
 }
 
-// The block a --block rule gives, read into `block`.
-std::span<const unsigned char> given_block(const rule &r, const zunder::plugin_record &record,
-					   std::vector<unsigned char> &block)
+// The block a --block rule gives, read into `block`; else why it cannot be.
+std::string given_block(const rule &r, const zunder::plugin_record &record, std::vector<unsigned char> &block)
 {
 	if (r.options.size() != 2)
-		zu_params->exit_error(2, "--block takes one argument and no other option");
+		return "--block takes one argument and no other option";
 	if (!parse_hex(r.options[1], block) || block.size() != record.size)
-		zu_params->exit_error(2,
-				      "--block for %s \"%s\" needs exactly %u bytes as %u "
-				      "hexadecimal digits",
-				      zunder::kind_word(r.kind), record.name, record.size, 2 * record.size);
-	return block;
+		return "--block for " + std::string(zunder::kind_word(r.kind)) + " \"" + record.name +
+		       "\" needs exactly " + std::to_string(record.size) + " bytes as " +
+		       std::to_string(2 * record.size) + " hexadecimal digits";
+	return {};
+}
+
+// A word that asks for the clause's help: "-h" or "--help" where an option
+// would stand, unless the clause has an option --help itself.  An option's
+// argument is never one, so that a name such as "--help" stays a name.
+// Null when there is none.
+const char *help_word(const zunder::plugin_record &record, std::span<const char *const> options)
+{
+	for (size_t i = 0; i < options.size(); ++i) {
+		const char *word = options[i];
+		if (std::strcmp(word, "-h") == 0)
+			return word;
+		const zu_option_entry *row = nullptr;
+		if (word[0] == '-' && word[1] == '-')
+			for (const zu_option_entry *r = record.options; r && r->name && !row; ++r)
+				if (std::strcmp(r->name, word + 2) == 0)
+					row = r;
+		if (row == nullptr && std::strcmp(word, "--help") == 0)
+			return word;
+		if (row != nullptr && row->type != ZU_TYPE_NONE)
+			++i;
+	}
+	return nullptr;
+}
+
+// Whether any word could ask for help, before the plug-in is loaded.
+bool may_ask_for_help(const rule &r)
+{
+	return !is_block_rule(r) && std::any_of(r.options.begin(), r.options.end(), [](const char *word) {
+		return std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0;
+	});
 }
 
 void write_list_and_save(const zunder::plugin_record &record, uint16_t family,
@@ -144,19 +152,53 @@ kernel::failure kernel_copy(const zunder::plugin_record &record, const rule &r,
 
 } // namespace
 
+std::string read_words(std::span<const char *const> words, rule &r)
+{
+	r = {};
+	size_t i = 0;
+	for (; i < words.size(); ++i) {
+		if (std::strcmp(words[i], "-4") == 0)
+			r.family = ZU_FAMILY_IPV4;
+		else if (std::strcmp(words[i], "-6") == 0)
+			r.family = ZU_FAMILY_IPV6;
+		else if (std::strcmp(words[i], "-n") == 0)
+			r.numeric = true;
+		else
+			break;
+	}
+	if (i == words.size())
+		return "missing -m NAME or -j NAME";
+	if (std::strcmp(words[i], "-m") == 0)
+		r.kind = zunder::clause_kind::match;
+	else if (std::strcmp(words[i], "-j") == 0)
+		r.kind = zunder::clause_kind::target;
+	else
+		return "expected -4, -6, -n, -m or -j, not \"" + std::string(words[i]) + "\"";
+	if (i + 1 == words.size())
+		return std::string(words[i]) + " needs a NAME";
+	r.name = words[i + 1];
+	r.options = words.subspan(i + 2);
+	return {};
+}
+
 void run_rule(std::span<const char *const> words, workspace &w)
 {
-	const rule r = read_words(words);
-	if (r.options.size() == 1 && std::strcmp(r.options[0], "-h") == 0) {
-		if (const auto &record = load_clause(r, true); record.help)
-			record.help();
-		return;
+	rule r;
+	end_on(read_words(words, r));
+	if (may_ask_for_help(r)) {
+		const zunder::plugin_record &record = load_clause(r, true);
+		if (help_word(record, r.options) != nullptr) {
+			if (record.help)
+				record.help();
+			return;
+		}
 	}
 	const zunder::plugin_record &record = load_clause(r, false);
 	std::span<const unsigned char> block;
 	std::string lines; // written once the kernel, if asked, took the block
 	if (is_block_rule(r)) {
-		block = given_block(r, record, w.block);
+		end_on(given_block(r, record, w.block));
+		block = w.block;
 	} else {
 		zunder::parse_clause(record, r.family, r.options, w.state);
 		block = {w.state.info.data(), w.state.info.size()};
@@ -172,60 +214,108 @@ void run_rule(std::span<const char *const> words, workspace &w)
 	write_list_and_save(record, r.family, block, r.numeric);
 }
 
-bool check_rule(std::span<const char *const> words, workspace &w)
+namespace {
+
+__attribute__((format(printf, 1, 2))) std::string one_line(const char *format, ...)
 {
-	const rule r = read_words(words);
-	if (r.options.size() == 1 && std::strcmp(r.options[0], "-h") == 0)
-		zu_params->exit_error(2, "-h shows help and saves no rule");
-	const zunder::plugin_record &record = load_clause(r, false);
-	std::vector<unsigned char> &block = w.block;
-	if (is_block_rule(r)) {
-		given_block(r, record, block);
-	} else {
-		zunder::parse_clause(record, r.family, r.options, w.state);
-		block.assign(w.state.info.data(), w.state.info.data() + w.state.info.size());
+	va_list args;
+	va_start(args, format);
+	std::string line = zunder::one_line_message(format, args);
+	va_end(args);
+	return line;
+}
+
+// Writes one line of --check's report: "line N: " and the text, with
+// control bytes escaped as in messages, so that it stays one line.
+void report(const std::string &text)
+{
+	std::fputs((one_line("line %lu: %s", batch_line, text.c_str()) + "\n").c_str(), stdout);
+}
+
+// An error handed back from a parse: a fault of the host or a plug-in ends
+// the command, as it does outside a check; refused input is its message.
+std::string refusal(const zunder::caught_error &error)
+{
+	if (error.host_fault)
+		zu_params->exit_error(error.status, "%s", error.message.c_str());
+	return error.message;
+}
+
+// The rule's block into w.block; else why the rule does not give one.
+std::string rule_block(const rule &r, workspace &w, const zunder::plugin_record *&record)
+{
+	std::string why;
+	if (may_ask_for_help(r))
+		if (const auto *any = find_clause(r, true, why))
+			if (const char *word = help_word(*any, r.options))
+				return std::string(word) + " shows help and saves no rule";
+	why.clear();
+	record = find_clause(r, false, why);
+	if (record == nullptr)
+		return why;
+	if (is_block_rule(r))
+		return given_block(r, *record, w.block);
+	if (const auto refused = zunder::try_parse_clause(*record, r.family, r.options, w.state))
+		return refusal(*refused);
+	w.block.assign(w.state.info.data(), w.state.info.data() + w.state.info.size());
+	return {};
+}
+
+} // namespace
+
+checked check_rule(std::span<const char *const> words, workspace &w)
+{
+	rule r;
+	const zunder::plugin_record *found = nullptr;
+	std::string problem = read_words(words, r);
+	if (problem.empty())
+		problem = rule_block(r, w, found);
+	if (!problem.empty()) {
+		report(problem);
+		return checked::not_parsing;
 	}
+	const zunder::plugin_record &record = *found;
+	std::vector<unsigned char> &block = w.block;
 	std::vector<unsigned char> &copy = w.copy;
 	if (through_kernel) {
-		const std::string line_head =
-			"line " + std::to_string(batch_line) + ": block " + hex_text(block);
+		const std::string head = "block " + hex_text(block);
 		if (const kernel::failure f = kernel_copy(record, r, block, copy)) {
 			if (f.environment)
 				zu_params->exit_error(2, "%s", f.message.c_str());
-			std::fputs((line_head + ", " + f.message + "\n").c_str(), stdout);
-			return false;
+			report(head + ", " + f.message);
+			return checked::not_reading_back;
 		}
 		if (!std::equal(block.begin(), block.begin() + returned_size(record), copy.begin())) {
-			const std::string kernel_hex = hex_text({copy.data(), returned_size(record)});
-			std::fputs((line_head + ", kernel " + kernel_hex + "\n").c_str(), stdout);
-			return false;
+			report(head + ", kernel " + hex_text({copy.data(), returned_size(record)}));
+			return checked::not_reading_back;
 		}
 		block = copy;
 	}
 	const std::string saved = saved_text(record, r.family, block);
 
 	// The saved text after the words that name the clause, parsed again.
-	w.saved_words = split_line(saved);
-	w.saved_args.clear();
-	for (const std::string &word : w.saved_words)
-		w.saved_args.push_back(word.c_str());
-	if (const auto refused = zunder::try_parse_clause(record, r.family, w.saved_args, w.state)) {
-		const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
-					 ", read back refused (" + refused->message + "), save" + saved +
-					 "\n";
-		std::fputs(line.c_str(), stdout);
-		return false;
+	std::string refused;
+	if (const char *unsplit = split_words(saved, w.saved_words)) {
+		refused = unsplit;
+	} else {
+		w.saved_args.clear();
+		for (const std::string &word : w.saved_words)
+			w.saved_args.push_back(word.c_str());
+		if (const auto error = zunder::try_parse_clause(record, r.family, w.saved_args, w.state))
+			refused = refusal(*error);
+	}
+	if (!refused.empty()) {
+		report("block " + hex_text(block) + ", read back refused (" + refused + "), save" + saved);
+		return checked::not_reading_back;
 	}
 
 	// A block read back may carry bytes that belong to the kernel.
 	const size_t compared = is_block_rule(r) || through_kernel ? returned_size(record) : record.size;
 	if (std::equal(block.begin(), block.begin() + compared, w.state.info.data()))
-		return true;
-	const std::string line = "line " + std::to_string(batch_line) + ": block " + hex_text(block) +
-				 ", read back " + hex_text({w.state.info.data(), w.state.info.size()}) +
-				 ", save" + saved + "\n";
-	std::fputs(line.c_str(), stdout);
-	return false;
+		return checked::reads_back;
+	report("block " + hex_text(block) + ", read back " +
+	       hex_text({w.state.info.data(), w.state.info.size()}) + ", save" + saved);
+	return checked::not_reading_back;
 }
 
 } // namespace command

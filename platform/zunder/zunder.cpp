@@ -19,13 +19,12 @@ namespace {
 constexpr char usage_text[] =
 	"usage: zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]   parse, check, list, save\n"
 	"       zunder [-4|-6] [-n] (-m|-j) NAME --block HEX   list and save a block\n"
-	"       zunder (-m|-j) NAME -h                         the plug-in's help\n"
+	"       zunder (-m|-j) NAME ... -h|--help              the plug-in's help\n"
 	"       zunder --batch FILE|-                          one such call a line\n"
 	"       zunder --check FILE|-                          which saved rules read back\n"
 	"       zunder --kernel ...                            any of these through the kernel\n"
-	"       zunder -h|--help                               this text\n";
-
-bool standard_input_closed = false;
+	"       zunder -h|--help                               this text\n"
+	"       zunder --version                               the version\n";
 
 // Ends the command with one line on standard error.  Standard output that is
 // still buffered belongs to the failed rule and is dropped, so a failed rule
@@ -44,20 +43,61 @@ __attribute__((noreturn, format(printf, 2, 3))) void exit_error(int status, cons
 	_exit(status);
 }
 
+// Memory that cannot be had ends the command like any other error, but
+// without allocating, which would call for memory again: the line is made
+// on the stack and written straight to descriptor 2.
+[[noreturn]] void out_of_memory()
+{
+	char line[64];
+	const int length = command::batch_line != 0
+				   ? std::snprintf(line, sizeof line, "zunder: line %lu: out of memory\n",
+						   command::batch_line)
+				   : std::snprintf(line, sizeof line, "zunder: out of memory\n");
+	if (write(2, line, static_cast<size_t>(length)) < 0) {
+		// nothing is left to tell it with
+	}
+	_exit(2);
+}
+
+// Standard output is held here until it is flushed, so that its buffer is
+// never allocated: without memory the C library would write unbuffered,
+// and a failed rule would leave part of its output behind.
+char output_buffer[65536];
+
 // A descriptor 0, 1 or 2 that was closed gets a placeholder, so that no file
 // this program opens (the protocol database, the label file) takes its
 // place.  The placeholder is open the wrong way round: reading it or writing
-// it fails, as with the closed descriptor.
+// it fails, as with the closed descriptor.  Standard input's is the write
+// end of a pipe of its own, so that a name that opens it afresh
+// (/dev/stdin) is known by the pipe and refused as standard input is.
 void hold_standard_descriptors()
 {
 	for (int fd = 0; fd <= 2; ++fd) {
 		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
 			continue;
-		if (fd == 0)
-			standard_input_closed = true;
-		if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd)
+		if (fd != 0) {
+			if (open("/dev/null", O_RDONLY) != fd)
+				_exit(2);
+			continue;
+		}
+		command::standard_input_closed = true;
+		int ends[2];
+		if (pipe(ends) != 0 || ends[0] != 0 || dup2(ends[1], 0) != 0 || close(ends[1]) != 0)
 			_exit(2);
 	}
+}
+
+// Runs before main: holds the standard descriptors, then sets up the C
+// library's protocol look-ups.  glibc (2.36) dereferences a null pointer or
+// aborts when the state behind its look-ups cannot be allocated, so that
+// state is made here, as the program starts, rather than at the first
+// look-up of a rule, when memory may have run out; each of the two
+// look-ups also makes its result buffer with its first call.
+__attribute__((constructor)) void prepare()
+{
+	hold_standard_descriptors();
+	getprotobyname("ip");
+	getprotobynumber(0);
 }
 
 // Written output must reach its file: an error ends the command, the same
@@ -72,8 +112,6 @@ const char *rule_file(int argc, char **argv)
 {
 	if (argc != 3)
 		exit_error(2, "%s takes one argument, FILE or -", argv[1]);
-	if (std::strcmp(argv[2], "-") == 0 && standard_input_closed)
-		exit_error(2, "cannot read standard input: it is closed");
 	setprotoent(1); // keep the protocol database open for the whole file
 	return argv[2];
 }
@@ -83,41 +121,48 @@ const char *rule_file(int argc, char **argv)
 void run_batch(const char *name)
 {
 	command::workspace workspace;
-	command::for_each_rule(name, [&](std::span<const char *const> words) {
+	command::for_each_rule(name, [&](std::span<const char *const> words, const char *unsplit) {
+		if (unsplit != nullptr)
+			exit_error(2, "%s", unsplit);
 		command::run_rule(words, workspace);
 		flush_output();
 	});
 }
 
-// Reports each rule whose saved options do not read back, then a summary.
-// Each report is written before the next rule runs, so an error leaves
-// every earlier report whole on standard output.
+// Reports each rule that does not parse or whose saved options do not read
+// back, then a summary.  Each report is written before the next rule runs,
+// so an error leaves every earlier report whole on standard output.
 int run_check(const char *name)
 {
 	command::workspace workspace;
-	unsigned long rules = 0, differ = 0;
-	command::for_each_rule(name, [&](std::span<const char *const> words) {
+	unsigned long rules = 0, not_parsing = 0, differ = 0;
+	command::for_each_rule(name, [&](std::span<const char *const> words, const char *unsplit) {
 		++rules;
-		if (!command::check_rule(words, workspace)) {
-			++differ;
+		command::checked outcome = command::checked::not_parsing;
+		if (unsplit != nullptr)
+			std::printf("line %lu: %s\n", command::batch_line, unsplit);
+		else
+			outcome = command::check_rule(words, workspace);
+		not_parsing += outcome == command::checked::not_parsing;
+		differ += outcome == command::checked::not_reading_back;
+		if (outcome != command::checked::reads_back)
 			flush_output();
-		}
 	});
 	command::batch_line = 0;
-	std::printf("rules checked: %lu, not reading back: %lu\n", rules, differ);
+	std::printf("rules checked: %lu, not parsing: %lu, not reading back: %lu\n", rules, not_parsing,
+		    differ);
 	flush_output();
-	return differ == 0 ? 0 : 1;
+	return not_parsing == 0 && differ == 0 ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-	hold_standard_descriptors();
+	std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
 	zunder::set_program_name("zunder");
 	zunder::set_exit_error(exit_error);
-	// Memory that cannot be had is an error like any other, not an abort.
-	std::set_new_handler([] { exit_error(2, "out of memory"); });
+	std::set_new_handler(out_of_memory);
 	if (argc >= 2 && std::strcmp(argv[1], "--kernel") == 0) {
 		command::through_kernel = true;
 		--argc;
@@ -128,6 +173,10 @@ int main(int argc, char **argv)
 		if (argc != 2)
 			exit_error(2, "%s takes no argument", first);
 		std::fputs(usage_text, stdout);
+	} else if (std::strcmp(first, "--version") == 0) {
+		if (argc != 2)
+			exit_error(2, "%s takes no argument", first);
+		std::fputs("zunder " ZUNDER_COMMAND_VERSION "\n", stdout);
 	} else if (std::strcmp(first, "--batch") == 0) {
 		run_batch(rule_file(argc, argv));
 	} else if (std::strcmp(first, "--check") == 0) {

@@ -15,7 +15,7 @@ using namespace ztest;
 using namespace std::string_literals;
 
 const std::string usage =
-	"usage: zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]   parse, check, list, save\n       zunder [-4|-6] [-n] (-m|-j) NAME --block HEX   list and save a block\n       zunder (-m|-j) NAME -h                         the plug-in's help\n       zunder --batch FILE|-                          one such call a line\n       zunder --check FILE|-                          which saved rules read back\n       zunder --kernel ...                            any of these through the kernel\n       zunder -h|--help                               this text\n";
+	"usage: zunder [-4|-6] [-n] (-m|-j) NAME [OPTION...]   parse, check, list, save\n       zunder [-4|-6] [-n] (-m|-j) NAME --block HEX   list and save a block\n       zunder (-m|-j) NAME ... -h|--help              the plug-in's help\n       zunder --batch FILE|-                          one such call a line\n       zunder --check FILE|-                          which saved rules read back\n       zunder --kernel ...                            any of these through the kernel\n       zunder -h|--help                               this text\n       zunder --version                               the version\n";
 
 // clang-format off
 const std::vector<row> calls = {
@@ -38,7 +38,14 @@ const std::vector<row> calls = {
 	// Plug-in lookup; the ah file registers a match, not a target.
 	gives(words{"-m", "nosuch"}, "", 2, "", "zunder: no match \"nosuch\" exists for IPv4 (looked in " ZUNDER_PLUGIN_DIR "/libzu_nosuch.so)\n"),
 	gives(words{"-6", "-j", "nosuch"}, "", 2, "", "zunder: no target \"nosuch\" exists for IPv6 (looked in " ZUNDER_PLUGIN_DIR "/libzu_nosuch.so, " ZUNDER_PLUGIN_DIR "/libqeb_nosuch.so)\n"),
-	gives(words{"-6", "-j", "ah"}, "", 2, "", "zunder: no target \"ah\" exists for IPv6 (looked in " ZUNDER_PLUGIN_DIR "/libzu_ah.so, " ZUNDER_PLUGIN_DIR "/libqeb_ah.so (registers none))\n"),
+	gives(words{"--version"}, "", 0, "zunder 1.0.0\n", ""),
+	gives(words{"--version", "-h"}, "", 2, "", "zunder: --version takes no argument\n"),
+	// A clause of the other kind, or of the other family only, is named as such.
+	gives(words{"-6", "-j", "ah"}, "", 2, "", "zunder: \"ah\" is a match, not a target: use -6 -m ah\n"),
+	gives(words{"-j", "ah", "-h"}, "", 2, "", "zunder: \"ah\" is a match, not a target: use -6 -m ah\n"),
+	gives(words{"-j", "policy", "--dir", "in"}, "", 2, "", "zunder: \"policy\" is a match, not a target: use -m policy\n"),
+	gives(words{"-6", "-m", "RATEEST", "--rateest-name", "x"}, "", 2, "", "zunder: \"RATEEST\" is a target, not a match: use -6 -j RATEEST\n"),
+	gives(words{"-m", "ipv6header", "-6", "--header", "esp"}, "", 2, "", "zunder: match \"ipv6header\" serves IPv6 only: give -6 before -m (-6 -m ipv6header)\n"),
 	gives(words{"-m", "../lib/x"}, "", 2, "", "zunder: invalid match name \"../lib/x\"\n"),
 	gives(words{"-m", ""}, "", 2, "", "zunder: invalid match name \"\"\n"),
 	gives(words{"-m", std::string(40, 'a')}, "", 2, "", "zunder: invalid match name \"" + std::string(40, 'a') + "\"\n"),
@@ -88,6 +95,23 @@ const std::vector<row> guards = {
 	gives(words{"-m", "broken", "--spoil-listing"}, "", 2, "", "zunder: match broken: plug-in " ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so wrote outside its block in print\n"),
 	gives(words{"-m", "broken"}, "", 0, "block 0000000000000000\nlist\nsave from " ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so\n", ""),
 	gives(words{"-m", "broken", "--block", "ee00000000000000"}, "", 2, "", "zunder: match broken: plug-in " ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so wrote outside its block in print\n"),
+	// A check takes saved text that cannot be split as not reading back; a fault during the read-back ends it.
+	gives(words{"--check", "FILE"}, "-m broken --block 2700000000000000\n", 1, "line 1: block 2700000000000000, read back refused (unterminated single quote), save 'unterminated\nrules checked: 1, not parsing: 0, not reading back: 1\n", ""),
+	gives(words{"--check", "FILE"}, "-m broken --block 2700000000000000\n-m broken --block fa00000000000000\n-m broken\n", 2, "line 1: block 2700000000000000, read back refused (unterminated single quote), save 'unterminated\n", "zunder: line 2: match broken: plug-in " ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so wrote outside its block in parse\n"),
+};
+
+// A file that registers loosely is refused in one line; what it registers
+// is chosen by ZUNDER_TEST_LOOSE.
+const std::string loose_file = ZUNDER_TEST_PLUGIN_DIR "/libzu_loose.so";
+const struct {
+	std::string what;
+	std::vector<row> rows;
+} loose_registrations[] = {
+	{"", {gives(words{"-m", "loose"}, "", 0, "block 0000000000000000\nlist\nsave\n", ""),
+	      gives(words{"-j", "loose"}, "", 2, "", "zunder: \"loose\" is a match, not a target: use -m loose\n")}},
+	{"twice", {gives(words{"-m", "loose"}, "", 2, "", "zunder: cannot load " + loose_file + ": match \"loose\" not registered: it is registered twice for any family\n")}},
+	{"shadow", {gives(words{"-m", "loose"}, "", 2, "", "zunder: cannot load " + loose_file + ": match \"policy\" not registered: its file is named for \"loose\"\n")}},
+	{"huge", {gives(words{"-6", "-m", "loose"}, "", 2, "", "zunder: cannot load " + loose_file + ": match \"loose\" not registered: its block size is larger than 65496 bytes\n")}},
 };
 // clang-format on
 
@@ -160,6 +184,13 @@ TEST(Command, NoPluginFolderFromTheCurrentFolder)
 TEST(Command, Guards)
 {
 	check_table(guards, {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR});
+}
+
+TEST(Command, LooseRegistrations)
+{
+	for (const auto &loose : loose_registrations)
+		check_table(loose.rows,
+			    {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR, "ZUNDER_TEST_LOOSE=" + loose.what});
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 namespace {
 
@@ -52,11 +53,17 @@ const std::vector<row> calls = {
 	gives(words{"-m", "policy", "--dir", "in", "--pol", "none"}, "", 0, "block " + std::string(609, '0') + "500000000000000\nlist policy match dir in pol none\nsave --dir in --pol none\n", ""),
 	gives(words{"-j", "RATEEST", "--rateest-name", "e", "--rateest-interval", "250001us", "--rateest-ewmalog", "4200s"}, "", 0, "block 65000000000000000000000000000000ff0e0000000000000000000000000000\nlist name e interval 500.0ms ewmalog 8192.0s\nsave --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8192.0s\n", ""),
 	gives(words{"-j", "RATEEST", "--rateest-name", "e", "--rateest-interval", "500.0ms", "--rateest-ewmalog", "8192.0s"}, "", 0, "block 65000000000000000000000000000000ff0d0000000000000000000000000000\nlist name e interval 500.0ms ewmalog 4096.0s\nsave --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 4096.0s\n", ""),
-	gives(words{"--check", "FILE"}, "# every one reads back\n-6 -m ah --ahspi 500\n\n-m policy --dir out --pol ipsec --strict --reqid 16 --proto esp --next --mode transport\n-j RATEEST --rateest-name \"a b;c\" --rateest-interval 1s --rateest-ewmalog 4s\n-6 -m ipv6header --header hop,esp --soft\n-6 -m ah --block 01000000020000000000000001000000\n", 0, "rules checked: 5, not reading back: 0\n", ""),
-	gives(words{"--check", "FILE"}, "-m policy --dir in --pol none --reqid 5\n-6 -m ah --ahspi 1\n-j RATEEST --rateest-name e --rateest-interval 250001us --rateest-ewmalog 4200s\n-j RATEEST --block 410a000000000000000000000000000000020000000000000000000000000000\n", 1, "line 1: block " + std::string(137, '0') + "500000000002" + std::string(460, '0') + "500000000000000, read back " + std::string(609, '0') + "500000000000000, save --dir in --pol none\nline 3: block 65000000000000000000000000000000ff0e0000000000000000000000000000, read back 65000000000000000000000000000000ff0d0000000000000000000000000000, save --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8192.0s\nline 4: block 410a000000000000000000000000000000020000000000000000000000000000, read back refused (RATEEST: invalid name \"A\\x0a\": a name holds no control characters and none of \" \\ $ `), save --rateest-name 'A\\x0a' --rateest-interval 1.0s --rateest-ewmalog 4.0s\nrules checked: 4, not reading back: 3\n", ""),
-	gives(words{"--check", "FILE"}, "", 0, "rules checked: 0, not reading back: 0\n", ""),
-	gives(words{"--check", "FILE"}, "-6 -m ah --ahspi 1\n-6 -m ah --ahspi x\n", 2, "", "zunder: line 2: ah: option \"--ahspi\": \"x\" is not a number or a range \"first:last\" of numbers from 0 to 4294967295\n"),
-	gives(words{"--check", "FILE"}, "-6 -m ah -h\n", 2, "", "zunder: line 1: -h shows help and saves no rule\n"),
+	gives(words{"--check", "FILE"}, "# every one reads back\n-6 -m ah --ahspi 500\n\n-m policy --dir out --pol ipsec --strict --reqid 16 --proto esp --next --mode transport\n-j RATEEST --rateest-name \"a b;c\" --rateest-interval 1s --rateest-ewmalog 4s\n-6 -m ipv6header --header hop,esp --soft\n-6 -m ah --block 01000000020000000000000001000000\n", 0, "rules checked: 5, not parsing: 0, not reading back: 0\n", ""),
+	gives(words{"--check", "FILE"}, "-m policy --dir in --pol none --reqid 5\n-6 -m ah --ahspi 1\n-j RATEEST --rateest-name e --rateest-interval 250001us --rateest-ewmalog 4200s\n-j RATEEST --block 410a000000000000000000000000000000020000000000000000000000000000\n", 1, "line 1: block " + std::string(137, '0') + "500000000002" + std::string(460, '0') + "500000000000000, read back " + std::string(609, '0') + "500000000000000, save --dir in --pol none\nline 3: block 65000000000000000000000000000000ff0e0000000000000000000000000000, read back 65000000000000000000000000000000ff0d0000000000000000000000000000, save --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8192.0s\nline 4: block 410a000000000000000000000000000000020000000000000000000000000000, read back refused (RATEEST: invalid name \"A\\x0a\": a name holds no control characters and none of \" \\ $ `), save --rateest-name 'A\\x0a' --rateest-interval 1.0s --rateest-ewmalog 4.0s\nrules checked: 4, not parsing: 0, not reading back: 3\n", ""),
+	gives(words{"--check", "FILE"}, "", 0, "rules checked: 0, not parsing: 0, not reading back: 0\n", ""),
+	// --check reports every line that does not parse, with the message an error would give, and goes on.
+	gives(words{"--check", "FILE"}, "-6 -m ah --ahspi 1\n-6 -m ah --ahspi x\n-6 -m ah -h\n-6 -m ah --ahlen \"1\n-6 -m nosuch\n-6 ah\n-m ah\x01\n-m policy --dir in --pol none --reqid 5\n-6 -m ah --block 00\n-6 -m ah --ahspi 2\n", 1, "line 2: ah: option \"--ahspi\": \"x\" is not a number or a range \"first:last\" of numbers from 0 to 4294967295\nline 3: -h shows help and saves no rule\nline 4: unterminated double quote\nline 5: no match \"nosuch\" exists for IPv6 (looked in " ZUNDER_PLUGIN_DIR "/libzu_nosuch.so, " ZUNDER_PLUGIN_DIR "/libqeb_nosuch.so)\nline 6: expected -4, -6, -n, -m or -j, not \"ah\"\nline 7: invalid match name \"ah\\x01\"\nline 8: block " + std::string(137, '0') + "500000000002" + std::string(460, '0') + "500000000000000, read back " + std::string(609, '0') + "500000000000000, save --dir in --pol none\nline 9: --block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits\nrules checked: 10, not parsing: 7, not reading back: 1\n", ""),
+	// -h and --help after the clause ask for its help, but not as an option's argument.
+	gives(words{"-6", "-m", "ah", "--ahspi", "1", "--help"}, "", 0, "ah match options:\n[!] --ahspi spi[:spi]          match spi (range)\n[!] --ahlen length             total length of this header\n --ahres                       check the reserved field too\n", ""),
+	gives(words{"-m", "ah", "!", "-h"}, "", 0, "ah match options:\n[!] --ahspi spi[:spi]          match spi (range)\n[!] --ahlen length             total length of this header\n --ahres                       check the reserved field too\n", ""),
+	gives(words{"-6", "-m", "ah", "--ahspi", "-h"}, "", 2, "", "zunder: ah: option \"--ahspi\": \"-h\" is not a number or a range \"first:last\" of numbers from 0 to 4294967295\n"),
+	gives(words{"-j", "RATEEST", "--rateest-name", "--help", "--rateest-interval", "1s", "--rateest-ewmalog", "4s"}, "", 0, "block 2d2d68656c700000000000000000000000020000000000000000000000000000\nlist name --help interval 1.0s ewmalog 4.0s\nsave --rateest-name --help --rateest-interval 1.0s --rateest-ewmalog 4.0s\n", ""),
+	gives(words{"--check", "FILE"}, "-j RATEEST --rateest-name --help --rateest-interval 1s --rateest-ewmalog 4s\n-j RATEEST --rateest-name -h --rateest-interval 1s --rateest-ewmalog 4s --help\n", 1, "line 2: --help shows help and saves no rule\nrules checked: 2, not parsing: 1, not reading back: 0\n", ""),
 	gives(words{"--check", "/nonexistent/rules"}, "", 2, "", "zunder: cannot read /nonexistent/rules: No such file or directory\n"),
 };
 
@@ -65,6 +72,11 @@ const std::vector<row> calls = {
 const std::vector<row> closed_descriptors = {
 	gives(words{"sh", "$ZUNDER --batch - <&-"}, "", 2, "", "zunder: cannot read standard input: it is closed\n"),
 	gives(words{"sh", "$ZUNDER --check - <&-"}, "", 2, "", "zunder: cannot read standard input: it is closed\n"),
+	gives(words{"sh", "$ZUNDER --batch /dev/stdin <&-"}, "", 2, "", "zunder: cannot read standard input: it is closed\n"),
+	gives(words{"sh", "$ZUNDER --check /dev/stdin <&-"}, "", 2, "", "zunder: cannot read standard input: it is closed\n"),
+	gives(words{"sh", "$ZUNDER --batch /dev/fd/0 <&- >&-"}, "", 2, "", "zunder: cannot read standard input: it is closed\n"),
+	gives(words{"sh", "$ZUNDER --batch /dev/null <&-"}, "", 0, "", ""),
+	gives(words{"sh", "$ZUNDER --batch /dev/stdin <FILE"}, "-6 -m ah --ahspi 1\n", 0, "block 01000000010000000000000000000000\nlist ah spi:1\nsave --ahspi 1\n", ""),
 	gives(words{"sh", "$ZUNDER -6 -m ah --ahspi 1 >&-"}, "", 2, "", "zunder: cannot write the output: Bad file descriptor\n"),
 	gives(words{"sh", "$ZUNDER -6 -m ipv6header --header esp >&-"}, "", 2, "", "zunder: cannot write the output: Bad file descriptor\n"),
 	gives(words{"sh", "$ZUNDER -6 -m ah --ahspi 1 2>&-"}, "", 0, "block 01000000010000000000000000000000\nlist ah spi:1\nsave --ahspi 1\n", ""),
@@ -129,6 +141,118 @@ TEST(Edges, LinesThatNeverEndAreRefusedAtOnce)
 		}
 }
 
+// Memory that runs out at any allocation of a run ends the command with one
+// line and status 2, never a crash, and leaves nothing of the failed rule on
+// standard output: under an allocator that fails every allocation after the
+// N-th, for every N until the run needs no more, and under limits on the
+// address space from too small to load anything up to enough.
+TEST(Edges, MemoryThatRunsOutIsOneLine)
+{
+#if defined(ZUNDER_SANITIZED)
+	GTEST_SKIP() << "the sanitizer's allocator and address space take the place of the C library's";
+#endif
+	const std::string batch =
+		write_file("memory",
+			   "-6 -m ah --ahspi 1\n-m policy --dir in --pol ipsec --proto esp\n"
+			   "-6 -m ipv6header --header hop,esp --soft\n");
+	const std::vector<words> runs = {
+		{"-j", "RATEEST", "--rateest-name", "x", "--rateest-interval", "1s", "--rateest-ewmalog",
+		 "4s"},
+		{"-6", "-m", "ah", "--block", "01000000010000000000000000000000"},
+		{"-m", "policy", "-h"},
+		{"--batch", batch},
+		{"--check", batch},
+	};
+	const std::regex out_of_memory("zunder: (line [0-9]+: )?out of memory\n");
+	for (const words &args : runs) {
+		const auto whole = zunder(args);
+		ASSERT_EQ(whole.status, 0) << args[1] << whole.err;
+		const bool batch_run = args[0] == "--batch";
+		unsigned long n = 0;
+		for (; n < 5000; ++n) {
+			const auto r = zunder(args, failing_after(n));
+			if (r.status == 0) {
+				EXPECT_EQ(r.out, whole.out) << args[1] << " after " << n;
+				break;
+			}
+			EXPECT_EQ(r.status, 2) << args[1] << " after " << n;
+			EXPECT_TRUE(std::regex_match(r.err, out_of_memory))
+				<< args[1] << " after " << n << ": " << r.err;
+			// A batch keeps the rules written before the one that failed.
+			const bool whole_rules = batch_run ? whole.out.starts_with(r.out) &&
+								     (r.out.empty() || r.out.ends_with('\n'))
+							   : r.out.empty();
+			EXPECT_TRUE(whole_rules) << args[1] << " after " << n << ": " << r.out;
+			if (HasFailure())
+				break;
+		}
+		EXPECT_GT(n, 0u) << args[1];
+		EXPECT_LT(n, 5000u) << args[1];
+	}
+	if (emulated())
+		return; // the emulator's own address space is in the limit
+	const std::string rateest =
+		"$ZUNDER -j RATEEST --rateest-name x --rateest-interval 1s --rateest-ewmalog 4s";
+	const std::string whole = zunder(runs[0]).out;
+	for (int limit = 2000; limit <= 12000; limit += 50) {
+		const auto r = run_shell("ulimit -v " + std::to_string(limit) + "; " + rateest);
+		const std::string at = "ulimit -v " + std::to_string(limit) + ": ";
+		EXPECT_LT(r.status, 128) << at << r.err;
+		if (r.status == 0) {
+			EXPECT_EQ(r.out, whole) << at;
+			continue;
+		}
+		EXPECT_EQ(r.out, "") << at;
+		if (r.status >= 125) // env(1) or the loader could not start the program
+			continue;
+		EXPECT_EQ(r.status, 2) << at << r.err;
+		EXPECT_TRUE(r.err.starts_with("zunder: ") && r.err.find('\n') == r.err.size() - 1)
+			<< at << r.err;
+	}
+	std::remove(batch.c_str());
+}
+
+// With the machine's protocol database the C library's look-ups run out of
+// memory too: never a crash, and a name they cannot look up is saved as its
+// number, which reads back the same.
+TEST(Edges, MemoryThatRunsOutInTheMachinesProtocolLookUps)
+{
+#if defined(ZUNDER_SANITIZED)
+	GTEST_SKIP() << "the sanitizer's allocator takes the place of the C library's";
+#endif
+	if (access("/etc/protocols", R_OK) != 0)
+		GTEST_SKIP() << "this machine has no protocol database (/etc/protocols)";
+	const std::string batch =
+		write_file("lookups",
+			   "-m policy --dir in --pol ipsec --proto esp\n-6 -m ipv6header --header esp,ah\n");
+	const std::regex out_of_memory("zunder: (line [0-9]+: )?out of memory\n");
+	// The block lines, which the look-ups of names do not change.
+	const auto blocks = [](const std::string &out) {
+		std::string lines;
+		for (size_t at = 0; (at = out.find("block ", at)) != std::string::npos;
+		     at = out.find('\n', at))
+			lines += out.substr(at, out.find('\n', at) - at + 1);
+		return lines;
+	};
+	for (const words &args : {words{"-m", "policy", "--dir", "in", "--pol", "ipsec", "--proto", "esp"},
+				  words{"--batch", batch}}) {
+		const auto whole = zunder(args, system_protocols);
+		ASSERT_EQ(whole.status, 0) << whole.err;
+		for (unsigned long n = 0; n < 5000; ++n) {
+			const auto r = zunder(args, failing_after(n, true));
+			const bool sound = r.status == 0 ? blocks(r.out) == blocks(whole.out)
+							 : r.status == 2 &&
+								   std::regex_match(r.err, out_of_memory) &&
+								   (r.out.empty() || r.out.ends_with('\n'));
+			EXPECT_TRUE(sound)
+				<< args[1] << " after " << n << ": " << r.status << " " << r.out << r.err;
+			if (r.status == 0 || HasFailure())
+				break;
+		}
+	}
+	std::remove(batch.c_str());
+}
+
 // A check that ends in an error leaves every report before it whole on
 // standard output: more than a buffer's worth of them here.
 TEST(Edges, AnErrorInACheckLeavesEveryEarlierReportWhole)
@@ -138,13 +262,13 @@ TEST(Edges, AnErrorInACheckLeavesEveryEarlierReportWhole)
 		rules += "-m policy --dir in --pol none --reqid " + std::to_string(i) + "\n";
 	const auto reports = zunder({"--check", write_file("reports", rules)});
 	ASSERT_EQ(reports.status, 1) << reports.err;
-	const std::string summary = "rules checked: 20, not reading back: 20\n";
+	const std::string summary = "rules checked: 20, not parsing: 0, not reading back: 20\n";
 	ASSERT_TRUE(reports.out.ends_with(summary)) << reports.out;
 	ASSERT_GT(reports.out.size(), 3 * 4096u);
 
-	const auto r = zunder({"--check", write_file("reports", rules + "-m policy --dir sideways\n")});
+	const auto r = zunder({"--check", write_file("reports", rules + "-m policy --dir\0in\n"s)});
 	EXPECT_EQ(r.status, 2);
-	EXPECT_EQ(r.err, "zunder: line 21: policy_match: invalid dir \"sideways\"\n");
+	EXPECT_EQ(r.err, "zunder: line 21: the line holds a NUL byte\n");
 	EXPECT_EQ(r.out, reports.out.substr(0, reports.out.size() - summary.size()));
 	std::remove(temp_path("reports").c_str());
 }

@@ -109,7 +109,7 @@ TEST_F(Kernel, BatchNamesTheRefusedLineAndCheckReportsIt)
 	EXPECT_EQ(check.status, 1);
 	EXPECT_EQ(check.out, "line 3: block " + bad_interval +
 				     ", the kernel refused the rule: Invalid argument\n"
-				     "rules checked: 3, not reading back: 1\n");
+				     "rules checked: 3, not parsing: 0, not reading back: 1\n");
 	EXPECT_EQ(check.err, "");
 	unlink(path.c_str());
 }
@@ -126,6 +126,50 @@ TEST_F(Kernel, SaysWhatItNeedsWhenItCannotMakeANamespace)
 	EXPECT_EQ(r.err,
 		  "zunder: --kernel needs a network namespace of its own, which takes root "
 		  "(CAP_SYS_ADMIN): Operation not permitted\n");
+}
+
+// A batch makes one namespace, however long, so that it runs under a low
+// limit on network namespaces (the kernel frees a namespace some time after
+// its last user is gone); each rule still meets the kernel afresh: the same
+// estimator name with other parameters on the next line is no clash.  With
+// no namespace left the message says which limit was reached.  The limit is
+// set in a user namespace made for it, never the machine's own.
+TEST_F(Kernel, ABatchNeedsOneNamespace)
+{
+	if (ztest::run_shell("unshare -U -r -n true").status != 0)
+		GTEST_SKIP() << "no user namespace with its own limits here (unshare -U -r -n)";
+	std::string rules;
+	for (int i = 1; i <= 30; ++i)
+		rules +=
+			i % 3 == 0 ? "-6 -m ah --ahspi " + std::to_string(i) + "\n"
+			: i % 2 == 0
+				? "-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog 4s\n"
+				: "-6 -j RATEEST --rateest-name est1 --rateest-interval 2s --rateest-ewmalog 8s\n";
+	const std::string path = write_file("limit.rules", rules);
+	const auto limited = [](int limit, const std::string &command) {
+		return ztest::run_shell("unshare -U -r -n sh -c 'echo " + std::to_string(limit) +
+					" >/proc/sys/user/max_net_namespaces && $ZUNDER --kernel " + command +
+					"'");
+	};
+	const auto batch = limited(2, "--batch " + path);
+	EXPECT_EQ(batch.status, 0) << batch.err;
+	size_t kernel_lines = 0;
+	for (size_t at = 0; (at = batch.out.find("\nkernel ", at)) != std::string::npos; ++at)
+		++kernel_lines;
+	EXPECT_EQ(kernel_lines, 30u);
+	const auto check = limited(2, "--check " + path);
+	EXPECT_EQ(check.status, 0) << check.err;
+	EXPECT_EQ(check.out, "rules checked: 30, not parsing: 0, not reading back: 0\n");
+
+	// The namespace the shell runs in is the one the limit allows.
+	const auto none_left = limited(1, "-6 -m ah --ahspi 1");
+	EXPECT_EQ(none_left.status, 2);
+	EXPECT_EQ(none_left.out, "");
+	EXPECT_EQ(none_left.err,
+		  "zunder: --kernel needs a network namespace of its own, and this user may make no "
+		  "more (the limit /proc/sys/user/max_net_namespaces is reached): No space left on "
+		  "device\n");
+	unlink(path.c_str());
 }
 
 TEST_F(Kernel, NamesAMissingClauseOrRevision)

@@ -47,7 +47,8 @@ const std::vector<row> rows = {
 	prints("-6 -m ah --block 05000000050000001800000000070000", " ah spi:!5 length:!24 Unknown invflags: 0x4", " ! --ahspi 5 ! --ahlen 24"),
 	prints("-6 -m ah --block 00000000000000000000000000000000", " ah spi:0", " --ahspi 0"),
 	no("-6 -m ah --block 00", "--block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits"),
-	no("-4 -m ah --ahspi 1", "no match \"ah\" exists for IPv4 (looked in " ZUNDER_PLUGIN_DIR "/libzu_ah.so)"),
+	no("-4 -m ah --ahspi 1", "match \"ah\" serves IPv6 only: give -6 before -m (-6 -m ah)"),
+	no("-m ah -6 --ahspi 5", "match \"ah\" serves IPv6 only: give -6 before -m (-6 -m ah)"),
 	// Numbers out of range or malformed.
 	no("-6 -m ah --ahspi abc", range("abc")),
 	no("-6 -m ah --ahspi 4294967296", range("4294967296")),

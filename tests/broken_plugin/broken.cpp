@@ -49,7 +49,10 @@ void broken_print(const void *, const zu_clause_entry *entry, int)
 }
 
 // Names the file the host says the record came from, which must outlive
-// the text the caller named it with.
+// the text the caller named it with; for two first bytes, saves what a
+// check's read-back must not take as refused input: text with an
+// unterminated quote (0x27), and an option whose parse writes outside the
+// block (0xfa).
 void broken_save(const void *, const zu_clause_entry *);
 
 constinit zunder_match broken_record = {
@@ -65,9 +68,14 @@ constinit zunder_match broken_record = {
 	.udata_size = scratch_size,
 };
 
-void broken_save(const void *, const zu_clause_entry *)
+void broken_save(const void *, const zu_clause_entry *entry)
 {
-	std::printf(" from %s", broken_record.loaded_from);
+	if (entry->data[0] == 0x27)
+		std::printf(" 'unterminated");
+	else if (entry->data[0] == 0xfa)
+		std::printf(" --past-end");
+	else
+		std::printf(" from %s", broken_record.loaded_from);
 }
 
 } // namespace

@@ -59,3 +59,13 @@ int getprotobynumber_r(int proto, struct protoent *out, char *buffer, size_t len
 {
 	return copy_entry(fixed_protocol_by_number(proto), out, buffer, length, result);
 }
+
+/* The fixed table is always open: keeping it open, or closing it, does
+ * nothing, and the machine's database is never opened either. */
+void setprotoent(int stayopen)
+{
+	(void)stayopen;
+}
+
+void endprotoent(void)
+{}

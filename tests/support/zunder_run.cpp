@@ -220,6 +220,13 @@ run_result run_program(const std::string &program, const std::vector<std::string
 const std::vector<std::string> system_protocols = {ZUNDER_PRELOAD_VARIABLE};
 const std::vector<std::string> no_protocols = preload(ZUNDER_NO_PROTOCOLS);
 
+std::vector<std::string> failing_after(unsigned long allocations, bool machine_protocols)
+{
+	const std::string fixed = machine_protocols ? "" : std::string(ZUNDER_FIXED_PROTOCOLS) + ":";
+	return concat(preload(fixed + ZUNDER_FAILING_ALLOCATOR),
+		      {"ZUNDER_TEST_ALLOCATIONS=" + std::to_string(allocations)});
+}
+
 run_result run_shell(const std::string &script, const std::vector<std::string> &env)
 {
 	// The preload goes to zunder alone, through env(1), not to the shell.

@@ -51,6 +51,12 @@ run_result zunder(const std::vector<std::string> &args, const std::vector<std::s
 extern const std::vector<std::string> system_protocols;
 extern const std::vector<std::string> no_protocols;
 
+// Environment changes for zunder that also preload an allocator under which
+// the first `allocations` allocations of its main succeed and every later
+// one fails; with `machine_protocols`, beside the machine's own protocol
+// database instead of the fixed table.
+std::vector<std::string> failing_after(unsigned long allocations, bool machine_protocols = false);
+
 // The three lines of a successful rule: "block HEX", "list...", "save...".
 struct rule_lines {
 	std::string block; // hex digits only
