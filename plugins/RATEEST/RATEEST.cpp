@@ -5,6 +5,8 @@
 // final check turns them into the two power-of-two codes the kernel takes.
 #include <zunder/plugin.h>
 
+#include "saved_word.h"
+
 #include <math.h>
 #include <stdlib.h>
 #include <strings.h>
@@ -120,67 +122,49 @@ void rateest_print_time(double us)
 // double quotes; the connection-label map refuses the same.
 bool refused_name_byte(char c)
 {
-	const auto b = static_cast<unsigned char>(c);
-	return b < 0x20 || b == 0x7f || c == '"' || c == '\\' || c == '$' || c == '`';
+	return saved_word::is_control(static_cast<unsigned char>(c)) || c == '"' || c == '\\' || c == '$' ||
+	       c == '`';
 }
 
-// Bytes a shell or the batch reader would act on in a bare word.
-bool needs_quotes(char c)
+// A name parse accepts: valid UTF-8 (an interactive shell's line editor
+// changes other bytes as they are typed, even inside quotes) without a
+// refused byte.
+bool acceptable_name(const char *name)
 {
-	return refused_name_byte(c) || std::strchr(" '|&;<>()*?[]#~{}!^", c) != nullptr;
-}
-
-// A control byte or DEL as \xHH, so that a listing stays on one line.
-void put_hex_escape(char c)
-{
-	std::printf("\\x%02x", static_cast<unsigned char>(c));
+	const size_t length = std::strlen(name);
+	for (size_t i = 0; i < length; ++i)
+		if (refused_name_byte(name[i]))
+			return false;
+	return length == 0 || saved_word::carries(name, length);
 }
 
 // The name for people: as it is, with the bytes of a block read back that
-// parse would refuse written as \xHH (control bytes) or \\ (backslash).
+// parse would refuse written as \xHH (control bytes, bytes outside valid
+// UTF-8) or \\ (backslash), so that a listing stays one line.
 void list_name(const char (&name)[16])
 {
 	const size_t length = strnlen(name, sizeof(name));
-	for (size_t i = 0; i < length; ++i) {
-		const auto b = static_cast<unsigned char>(name[i]);
-		if (b < 0x20 || b == 0x7f)
-			put_hex_escape(name[i]);
-		else if (name[i] == '\\')
+	const auto *p = reinterpret_cast<const unsigned char *>(name);
+	for (size_t i = 0; i < length;) {
+		const size_t n = saved_word::utf8_length(p + i, length - i);
+		if (n == 0 || saved_word::is_control(p[i]))
+			std::printf("\\x%02x", p[i]);
+		else if (p[i] == '\\')
 			std::fputs("\\\\", stdout);
 		else
-			std::putchar(name[i]);
+			std::fwrite(p + i, 1, n, stdout);
+		i += n == 0 ? 1 : n;
 	}
 }
 
-// The name as saved options hold it: bare when no byte needs quoting, else
-// in single quotes, inside which neither a shell (nor bash's history
-// expansion of '!') nor the batch reader acts on any byte; a ' is written
-// '\'' (close, a quote taken as it is, reopen).  Only a block read back can
-// hold a refused byte: a control byte is written \xHH, the others as they
-// are, so the name read back holds a refused byte or a backslash and the
-// rule is refused rather than run, split or read as another name.  At most
-// 16 bytes.
+// The name as saved options hold it (saved_word.h): bare, or in single
+// quotes.  Only a block read back can hold a refused byte: a control byte
+// or one outside valid UTF-8 is written \xHH, the others as they are, so
+// the name read back holds a refused byte or a backslash and the rule is
+// refused rather than run, split or read as another name.  At most 16 bytes.
 void save_name(const char (&name)[16])
 {
-	const size_t length = strnlen(name, sizeof(name));
-	bool plain = length != 0;
-	for (size_t i = 0; i < length; ++i)
-		plain = plain && !needs_quotes(name[i]);
-	if (plain) {
-		std::printf("%.16s", name);
-		return;
-	}
-	std::putchar('\'');
-	for (size_t i = 0; i < length; ++i) {
-		const auto b = static_cast<unsigned char>(name[i]);
-		if (b < 0x20 || b == 0x7f)
-			put_hex_escape(name[i]);
-		else if (name[i] == '\'')
-			std::fputs("'\\''", stdout);
-		else
-			std::putchar(name[i]);
-	}
-	std::putchar('\'');
+	saved_word::write(name, strnlen(name, sizeof(name)));
 }
 
 // The interval is 2^interval s and the averaging time interval * 2^ewmalog.
@@ -212,12 +196,11 @@ void rateest_parse(zu_option_call *call)
 	auto &s = *static_cast<rateest_scratch *>(call->udata);
 	switch (call->entry->id) {
 	case opt_name:
-		for (const char *p = call->arg; *p != '\0'; ++p)
-			if (refused_name_byte(*p))
-				zu_params->exit_error(2,
-						      "RATEEST: invalid name \"%s\": a name holds no control "
-						      "characters and none of \" \\ $ `",
-						      call->arg);
+		if (!acceptable_name(call->arg))
+			zu_params->exit_error(2,
+					      "RATEEST: invalid name \"%s\": a name is UTF-8 text without "
+					      "control characters and without \" \\ $ `",
+					      call->arg);
 		break;
 	case opt_interval:
 		if (rateest_parse_time(call->arg, &s.interval_us) != 0)

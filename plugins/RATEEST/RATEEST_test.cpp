@@ -19,7 +19,7 @@ const std::string too_large = "RATEEST: interval value is too large";
 std::string invalid_name(const std::string &printed)
 {
 	return "RATEEST: invalid name \"" + printed +
-	       "\": a name holds no control characters and none of \" \\ $ `";
+	       "\": a name is UTF-8 text without control characters and without \" \\ $ `";
 }
 
 // clang-format off
@@ -36,6 +36,7 @@ const std::vector<option_row> options = {
 const std::vector<row> names = {
 	ok("-j RATEEST --rateest-name est-1_a.b:c+d=e --rateest-interval 1s --rateest-ewmalog 4s", "6573742d315f612e623a632b643d650000020000000000000000000000000000", " name est-1_a.b:c+d=e interval 1.0s ewmalog 4.0s", " --rateest-name est-1_a.b:c+d=e --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name \"caf\xc3\xa9\" --rateest-interval 1s --rateest-ewmalog 4s", "636166c3a9000000000000000000000000020000000000000000000000000000", " name caf\xc3\xa9 interval 1.0s ewmalog 4.0s", " --rateest-name caf\xc3\xa9 --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\" --rateest-interval 1s --rateest-ewmalog 4s", "e282acf09f9880f48fbfbf000000000000020000000000000000000000000000", " name \xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf interval 1.0s ewmalog 4.0s", " --rateest-name \xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name %@,/ --rateest-interval 1s --rateest-ewmalog 4s", "25402c2f00000000000000000000000000020000000000000000000000000000", " name %@,/ interval 1.0s ewmalog 4.0s", " --rateest-name %@,/ --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name \"\" --rateest-interval 1s --rateest-ewmalog 4s", "0000000000000000000000000000000000020000000000000000000000000000", " name  interval 1.0s ewmalog 4.0s", " --rateest-name '' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name \"a b\" --rateest-interval 1s --rateest-ewmalog 4s", "6120620000000000000000000000000000020000000000000000000000000000", " name a b interval 1.0s ewmalog 4.0s", " --rateest-name 'a b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
@@ -77,6 +78,11 @@ const std::vector<row> names = {
 	no("-j RATEEST --rateest-name '`id`' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("`id`")),
 	prints("-j RATEEST --block 2724000000000000000000000000000000020000000000000000000000000000", " name '$ interval 1.0s ewmalog 4.0s", " --rateest-name ''\\''$' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name ''\\''$' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("'$")),
+	// Bytes outside valid UTF-8, which an interactive shell's line editor changes as they are typed.
+	prints("-j RATEEST --block 61c3620000000000000000000000000000020000000000000000000000000000", " name a\\xc3b interval 1.0s ewmalog 4.0s", " --rateest-name 'a\\xc3b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name 'a\\xc3b' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\\xc3b")),
+	prints("-j RATEEST --block 27ffc3a9edbfbf00000000000000000000020000000000000000000000000000", " name '\\xff\xc3\xa9\\xed\\xbf\\xbf interval 1.0s ewmalog 4.0s", " --rateest-name ''\\''\\xff\xc3\xa9\\xed\\xbf\\xbf' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 636166c300000000000000000000000000020000000000000000000000000000", " name caf\\xc3 interval 1.0s ewmalog 4.0s", " --rateest-name 'caf\\xc3' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 
 };
 
@@ -332,6 +338,16 @@ const std::vector<row> rows = names + std::vector<row>{
 	no("-j RATEEST --rateest-name \"\x01\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\\x01")),
 	no("-j RATEEST --rateest-name \"\x1f\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\\x1f")),
 	no("-j RATEEST --rateest-name \"a\x7f\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("a\\x7f")),
+	no("-j RATEEST --rateest-name \"a\xc3\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("a\xc3")),
+	no("-j RATEEST --rateest-name \"a\xc3z\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("a\xc3z")),
+	no("-j RATEEST --rateest-name \"\xa9\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xa9")),
+	no("-j RATEEST --rateest-name \"\xff\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xff")),
+	no("-j RATEEST --rateest-name \"\xc0\xaf\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xc0\xaf")),
+	no("-j RATEEST --rateest-name \"\xe0\x9f\xbf\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xe0\x9f\xbf")),
+	no("-j RATEEST --rateest-name \"\xed\xa0\x80\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xed\xa0\x80")),
+	no("-j RATEEST --rateest-name \"\xf0\x8f\xbf\xbf\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xf0\x8f\xbf\xbf")),
+	no("-j RATEEST --rateest-name \"\xf4\x90\x80\x80\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xf4\x90\x80\x80")),
+	no("-j RATEEST --rateest-name \"\xf0\x9f\x98\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xf0\x9f\x98")),
 	// Time items switch units at 1ms and 1s (every listed time is 15625 * 2^k us); the averaging time is not cut to
 	// 32 bits; codes this plug-in never writes list their exact times; a name filling all 16 bytes ends at the field;
 	// bytes after the name's NUL, reserved and kernel-owned bytes are not printed.
