@@ -7,6 +7,7 @@
 
 #include "saved_word.h"
 
+#include <locale.h>
 #include <math.h>
 #include <stdlib.h>
 #include <strings.h>
@@ -77,11 +78,27 @@ constexpr time_unit time_units[] = {
 	{"msecs", 1000.0}, {"us", 1.0},        {"usec", 1.0},       {"usecs", 1.0},
 };
 
+// Numbers are read and written in the C locale, whatever locale the host
+// chose, so that a saved rule reads back on every machine ("0.5s", never
+// "0,5s").  The C locale object is the C library's own: nothing is
+// allocated.  No fatal error may be raised while one of these is alive.
+class c_numbers {
+public:
+	c_numbers() : before_(uselocale(newlocale(LC_ALL_MASK, "C", locale_t{}))) {}
+	~c_numbers() { uselocale(before_); }
+	c_numbers(const c_numbers &) = delete;
+	c_numbers &operator=(const c_numbers &) = delete;
+
+private:
+	locale_t before_;
+};
+
 // A number as strtod reads it, then an optional unit; without a unit the
 // number counts microseconds.  The result saturates to 0 .. 4294967295.
 int rateest_parse_time(const char *text, uint32_t *out)
 {
 	char *rest;
+	const c_numbers in_c;
 	double value = strtod(text, &rest);
 	if (rest == text)
 		return -1;
@@ -109,6 +126,7 @@ int rateest_parse_time(const char *text, uint32_t *out)
 // times exactly, also beyond 32 bits; under 1 ms whole microseconds.
 void rateest_print_time(double us)
 {
+	const c_numbers in_c;
 	if (us >= 1000000.0)
 		std::printf(" %.1fs", us / 1000000.0);
 	else if (us >= 1000.0)

@@ -3,11 +3,15 @@
 // The block: the name in 16 bytes, the interval code (2^c s) and the
 // averaging code, then reserved and kernel-owned bytes.
 #include "rule_table.h"
+#include "zunder_host.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -417,6 +421,61 @@ TEST(Rateest, SavedNamesReadBackThroughAShell)
 		  "2178" + std::string(28, '0') + "0002" + std::string(28, '0'));
 	EXPECT_EQ(block_through(double_quoted, true), "");
 	std::remove(file.c_str());
+}
+
+// A host that took its locale from the environment (setlocale(LC_ALL, ""))
+// under one with a decimal comma: times still read and print with a point,
+// as every other host reads them back.  The locale is made for the test
+// with localedef in a folder of its own (LOCPATH), so that the machine's
+// installed locales play no part.
+TEST(Rateest, TimesReadAndPrintTheSameInEveryLocale)
+{
+	const std::string dir = testing::TempDir() + "/rateest-locale-" + std::to_string(getpid());
+	const auto made =
+		run_shell("mkdir -p \"$DIR\" && localedef -i de_DE -f UTF-8 \"$DIR/de_DE.UTF-8\" 2>&1",
+			  {"DIR=" + dir});
+	if (!std::filesystem::exists(dir + "/de_DE.UTF-8/LC_NUMERIC")) {
+		std::filesystem::remove_all(dir);
+		GTEST_SKIP() << "cannot make a locale with a decimal comma (localedef and the locale sources "
+				"of Debian's package locales): "
+			     << made.out;
+	}
+	setenv("LOCPATH", dir.c_str(), 1);
+	setenv("LC_ALL", "de_DE.UTF-8", 1);
+	const bool comma =
+		std::setlocale(LC_ALL, "") != nullptr && std::string(localeconv()->decimal_point) == ",";
+	unsetenv("LC_ALL");
+	unsetenv("LOCPATH");
+	if (!comma) {
+		std::setlocale(LC_ALL, "C");
+		std::filesystem::remove_all(dir);
+		GTEST_SKIP() << "the locale made with localedef does not load here";
+	}
+
+	ASSERT_EQ(zunder::load_plugin_file(RATEEST_PLUGIN_FILE), "");
+	const zunder::plugin_record *record =
+		zunder::find_record(zunder::clause_kind::target, "RATEEST", ZU_FAMILY_IPV4);
+	ASSERT_NE(record, nullptr);
+	const char *const args[] = {"--rateest-name",    "e",     "--rateest-interval", "0.5s",
+				    "--rateest-ewmalog", "1.5e1s"};
+	zunder::clause_state state;
+	const auto error = zunder::try_parse_clause(*record, ZU_FAMILY_IPV4, args, state);
+	EXPECT_FALSE(error) << error->message;
+	const std::vector<unsigned char> block(state.info.data(), state.info.data() + state.info.size());
+	EXPECT_EQ(block[16], 0xff); // 500ms
+	EXPECT_EQ(block[17], 4);
+	testing::internal::CaptureStdout();
+	zunder::print_block(*record, ZU_FAMILY_IPV4, block, false);
+	std::fputc('\n', stdout);
+	zunder::save_block(*record, ZU_FAMILY_IPV4, block);
+	std::fflush(stdout);
+	EXPECT_EQ(testing::internal::GetCapturedStdout(),
+		  " name e interval 500.0ms ewmalog 8.0s\n"
+		  " --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8.0s");
+	// The host's own locale is left as it was.
+	EXPECT_EQ(std::string(localeconv()->decimal_point), ",");
+	std::setlocale(LC_ALL, "C");
+	std::filesystem::remove_all(dir);
 }
 
 } // namespace
