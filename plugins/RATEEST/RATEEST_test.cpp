@@ -312,6 +312,13 @@ const std::vector<row> rows = names + std::vector<row>{
 	no("-j RATEEST --rateest-name est1 --rateest-interval 8.5s --rateest-ewmalog 64s", too_large),
 	no("-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog 0", out_of_range),
 	no("-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog -inf", out_of_range),
+	// Infinity saturates to 4294967295us; not-a-number and negative times count as 0, and an interval of 0 leaves no
+	// averaging code in range: these keep the final check's messages.
+	ok("-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog infs", "65737431000000000000000000000000000c0000000000000000000000000000", " name est1 interval 1.0s ewmalog 4096.0s", " --rateest-name est1 --rateest-interval 1.0s --rateest-ewmalog 4096.0s"),
+	no("-j RATEEST --rateest-name est1 --rateest-interval infs --rateest-ewmalog 4s", too_large),
+	no("-j RATEEST --rateest-name est1 --rateest-interval nans --rateest-ewmalog 4s", out_of_range),
+	no("-j RATEEST --rateest-name est1 --rateest-interval -nanms --rateest-ewmalog 4s", out_of_range),
+	no("-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog nans", out_of_range),
 	// The host's checks; a missing option is reported before the interval is checked.
 	no("-j RATEEST --rateest-name e --rateest-interval 9s", host_says::must_be_given("RATEEST", "--rateest-ewmalog")),
 	no("-j RATEEST --rateest-name abcdefghijklmnop --rateest-interval 1s --rateest-ewmalog 4s", "RATEEST: option \"--rateest-name\": the text must be at most 15 characters long"),
