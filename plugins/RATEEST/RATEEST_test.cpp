@@ -2,6 +2,7 @@
 // The RATEEST target, one case a line (see tests/support/rule_table.h).
 // The block: the name in 16 bytes, the interval code (2^c s) and the
 // averaging code, then reserved and kernel-owned bytes.
+#include "rule_checks.h"
 #include "rule_table.h"
 #include "zunder_host.h"
 
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -428,6 +431,59 @@ TEST(Rateest, SavedNamesReadBackThroughAShell)
 		  "2178" + std::string(28, '0') + "0002" + std::string(28, '0'));
 	EXPECT_EQ(block_through(double_quoted, true), "");
 	std::remove(file.c_str());
+}
+
+// The saved names typed into an interactive bash in a UTF-8 locale, through
+// a terminal (script(1)): its line editor drops or moves bytes that are not
+// UTF-8 as they are typed, even inside quotes, and it expands history.  The
+// accepted names give their block; the ones read back from blocks, whose
+// bytes outside UTF-8 are saved as \xHH, are refused, never read as another
+// name.
+TEST(Rateest, SavedNamesTypedIntoAnInteractiveBash)
+{
+	if (run_shell("LC_ALL=C.UTF-8 locale charmap 2>/dev/null").out != "UTF-8\n")
+		GTEST_SKIP() << "no C.UTF-8 locale on this machine";
+	if (run_shell("command -v script && command -v bash").status != 0)
+		GTEST_SKIP() << "script(1) or bash is missing (Debian packages bsdutils, bash)";
+	std::vector<const row *> checked;
+	std::string lines;
+	for (const row &r : names)
+		if (r.what == row::kind::accepted || r.what == row::kind::printed) {
+			checked.push_back(&r);
+			lines += r.line + "\n";
+		}
+	const run_result saved = run_batch(lines, {});
+	ASSERT_EQ(saved.status, 0) << saved.err;
+	const std::string dir = testing::TempDir() + "/rateest-typed-" + std::to_string(getpid());
+	std::filesystem::create_directories(dir);
+	std::ofstream typed(dir + "/typed");
+	std::istringstream out(saved.out);
+	size_t count = 0;
+	for (std::string line; std::getline(out, line);)
+		if (line.starts_with("save"))
+			typed << "$ZUNDER -j RATEEST" << line.substr(4) << " >" << count++ << " 2>&1\n";
+	typed << "exit 0\n";
+	typed.close();
+	ASSERT_EQ(count, checked.size());
+	const auto session = run_shell(
+		"cd \"$DIR\" && LC_ALL=C.UTF-8 TERM=dumb script -qec 'bash --norc --noprofile -i' "
+		"/dev/null <typed >/dev/null",
+		{"DIR=" + dir});
+	ASSERT_EQ(session.status, 0) << session.err;
+	for (size_t i = 0; i < checked.size(); ++i) {
+		const row &r = *checked[i];
+		std::ifstream file(dir + "/" + std::to_string(i));
+		const std::string got((std::istreambuf_iterator<char>(file)),
+				      std::istreambuf_iterator<char>());
+		rule_lines back;
+		if (r.what == row::kind::accepted) {
+			EXPECT_TRUE(split_rule_output(got, &back) && back.block == r.block)
+				<< r.line << ": " << got;
+		} else {
+			EXPECT_TRUE(got.starts_with("zunder: RATEEST: ")) << r.line << ": " << got;
+		}
+	}
+	std::filesystem::remove_all(dir);
 }
 
 // A host that took its locale from the environment (setlocale(LC_ALL, ""))
