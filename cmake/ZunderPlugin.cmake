@@ -43,6 +43,8 @@ function(zunder_add_plugin file)
   target_link_options(${file} PRIVATE
     -Wl,--version-script=${map} -Wl,-z,defs -Wl,--as-needed -static-libgcc)
   target_link_libraries(${file} PRIVATE zunder_contract zunder_warnings zunder_host ${PLUGIN_LIBRARIES})
+  # Headers the plug-ins share, compiled into each (plugins/saved_word.h).
+  target_include_directories(${file} PRIVATE ${PROJECT_SOURCE_DIR}/plugins)
   if(PLUGIN_UNLISTED)
     set_target_properties(${file} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PLUGIN_OUTPUT_DIRECTORY})
     return()

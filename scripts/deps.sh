@@ -7,7 +7,8 @@
 #   scripts/deps.sh --test   also the armhf cross tools, kernel headers and emulator, clang for
 #                            fuzzing and clang-format for the house style,
 #                            the package and man-page tools (dpkg-dev, lintian, groff-base,
-#                            hardening-check from devscripts),
+#                            hardening-check from devscripts), the locale sources (locales)
+#                            for the test that makes a locale with a decimal comma,
 #                            and for scripts/armhf-kernel.sh the system emulator, cpio and
 #                            modinfo (qemu-system-arm, cpio, kmod)
 #   scripts/deps.sh --bench  also Google Benchmark, for bench/run.sh
@@ -18,7 +19,7 @@ case "${1:-}" in
   --test) packages+=(crossbuild-essential-armhf linux-libc-dev-armhf-cross qemu-user
                      libx11-dev:armhf libstdc++6:armhf
                      clang clang-format libclang-rt-14-dev dpkg-dev file lintian groff-base
-                     devscripts qemu-system-arm cpio kmod) ;;
+                     devscripts locales qemu-system-arm cpio kmod) ;;
   --bench) packages+=(libbenchmark-dev) ;;
 esac
 

@@ -40,11 +40,42 @@ bool is_digit(char c)
 	return c >= '0' && c <= '9';
 }
 
-// Bytes a name may hold: printable, and safe inside double quotes.
+// Bytes a name may hold: printable, and safe inside double quotes, where a
+// saved rule holds the name: not the four a shell acts on there, nor '!',
+// which an interactive bash takes for history expansion even there.
 bool is_name_byte(char c)
 {
 	const auto b = static_cast<unsigned char>(c);
-	return b > 0x20 && b != 0x7f && c != '"' && c != '\\' && c != '$' && c != '`';
+	return b > 0x20 && b != 0x7f && c != '"' && c != '\\' && c != '$' && c != '`' && c != '!';
+}
+
+// Valid UTF-8 (shortest forms, no surrogates, nothing above U+10FFFF): a
+// line editor in a UTF-8 locale changes other bytes as they are typed, so a
+// saved rule pasted into an interactive shell would name another label.
+bool is_utf8(std::string_view text)
+{
+	for (size_t i = 0; i < text.size();) {
+		const auto b = static_cast<unsigned char>(text[i]);
+		size_t length = 1;
+		unsigned char low = 0x80, high = 0xbf; // the second byte's range
+		if (b >= 0xc2 && b <= 0xdf)
+			length = 2;
+		else if (b >= 0xe0 && b <= 0xef)
+			length = 3, low = b == 0xe0 ? 0xa0 : 0x80, high = b == 0xed ? 0x9f : 0xbf;
+		else if (b >= 0xf0 && b <= 0xf4)
+			length = 4, low = b == 0xf0 ? 0x90 : 0x80, high = b == 0xf4 ? 0x8f : 0xbf;
+		else if (b >= 0x80)
+			return false;
+		if (length > text.size() - i)
+			return false;
+		for (size_t k = 1; k < length; ++k) {
+			const auto c = static_cast<unsigned char>(text[i + k]);
+			if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xbf))
+				return false;
+		}
+		i += length;
+	}
+	return true;
 }
 
 // "0" to "127" without sign or leading zeros.
@@ -97,7 +128,7 @@ bool parse_line(std::string_view line, unsigned *bit, std::string_view *name)
 		return false; // a second word, or a byte a name may not hold
 
 	unsigned shadowed;
-	if (plain_bit_number(word, &shadowed))
+	if (plain_bit_number(word, &shadowed) || !is_utf8(word))
 		return false;
 	*bit = value;
 	*name = word;

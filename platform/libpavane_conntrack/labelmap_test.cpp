@@ -72,6 +72,8 @@ TEST_F(LabelFile, LinesThatFit)
 		{"9 it's-ok#not-a-comment", 9, "it's-ok#not-a-comment"},
 		{"10 128", 10, "128"}, // not a bit number, so no bit is hidden
 		{"11 05", 11, "05"},
+		{"12 \xf0\x9f\x98\x80\xe2\x82\xac\xf4\x8f\xbf\xbf\xc2\x80", 12,
+		 "\xf0\x9f\x98\x80\xe2\x82\xac\xf4\x8f\xbf\xbf\xc2\x80"},
 	};
 	for (const auto &c : cases) {
 		// The case is the file's only line, with no newline at its end.
@@ -109,6 +111,17 @@ TEST_F(LabelFile, LinesThatDoNotFitAreSkipped)
 		"5 a`b`",
 		"5 bell\a",
 		"5 del\x7f",
+		"5 a!!b", // history expansion in an interactive bash, even inside double quotes
+		"5 !",
+		"5 a\xc3z", // not UTF-8: a line editor changes it as it is typed
+		"5 caf\xc3",
+		"5 \xff",
+		"5 \xa9",
+		"5 \xc0\xaf",
+		"5 \xe0\x9f\xbf",
+		"5 \xed\xa0\x80",
+		"5 \xf0\x8f\xbf\xbf",
+		"5 \xf4\x90\x80\x80",
 		std::string("5 nul\0byte", 10),
 		"5 " + long_name,
 		"5 7", // a name that reads as another bit's number

@@ -12,10 +12,12 @@
  * non-blank character is '#' are ignored.  Otherwise a line is a decimal bit
  * number from 0 to 127 (digits only, leading zeros allowed), one or more
  * blanks (space, tab, CR, VT, FF), a name, and nothing but blanks after it.
- * A name is one word of at most MOKT_LABEL_NAME_MAX bytes; its bytes are
- * printable (above space, not DEL) and none of  " \ $ `  so that a saved
- * rule quoting the name in double quotes reads back the same through a
- * shell.  Any other line does not fit and is skipped, and so is a line that
+ * A name is one word of at most MOKT_LABEL_NAME_MAX bytes of valid UTF-8;
+ * its bytes are printable (above space, not DEL) and none of  " \ $ ` !
+ * so that a saved rule quoting the name in double quotes reads back the
+ * same through a shell, also typed into an interactive bash (history
+ * expansion, a line editor in a UTF-8 locale).  Any other line does not
+ * fit and is skipped, and so is a line that
  * names a bit already named, gives a name already given to another bit, or
  * uses as its name a bit number in its plain form ("0" to "127"), which
  * would hide that bit.  Lines may be of any length.

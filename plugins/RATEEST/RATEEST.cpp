@@ -5,6 +5,9 @@
 // final check turns them into the two power-of-two codes the kernel takes.
 #include <zunder/plugin.h>
 
+#include "saved_word.h"
+
+#include <locale.h>
 #include <math.h>
 #include <stdlib.h>
 #include <strings.h>
@@ -75,11 +78,27 @@ constexpr time_unit time_units[] = {
 	{"msecs", 1000.0}, {"us", 1.0},        {"usec", 1.0},       {"usecs", 1.0},
 };
 
+// Numbers are read and written in the C locale, whatever locale the host
+// chose, so that a saved rule reads back on every machine ("0.5s", never
+// "0,5s").  The C locale object is the C library's own: nothing is
+// allocated.  No fatal error may be raised while one of these is alive.
+class c_numbers {
+public:
+	c_numbers() : before_(uselocale(newlocale(LC_ALL_MASK, "C", locale_t{}))) {}
+	~c_numbers() { uselocale(before_); }
+	c_numbers(const c_numbers &) = delete;
+	c_numbers &operator=(const c_numbers &) = delete;
+
+private:
+	locale_t before_;
+};
+
 // A number as strtod reads it, then an optional unit; without a unit the
 // number counts microseconds.  The result saturates to 0 .. 4294967295.
 int rateest_parse_time(const char *text, uint32_t *out)
 {
 	char *rest;
+	const c_numbers in_c;
 	double value = strtod(text, &rest);
 	if (rest == text)
 		return -1;
@@ -107,6 +126,7 @@ int rateest_parse_time(const char *text, uint32_t *out)
 // times exactly, also beyond 32 bits; under 1 ms whole microseconds.
 void rateest_print_time(double us)
 {
+	const c_numbers in_c;
 	if (us >= 1000000.0)
 		std::printf(" %.1fs", us / 1000000.0);
 	else if (us >= 1000.0)
@@ -120,67 +140,49 @@ void rateest_print_time(double us)
 // double quotes; the connection-label map refuses the same.
 bool refused_name_byte(char c)
 {
-	const auto b = static_cast<unsigned char>(c);
-	return b < 0x20 || b == 0x7f || c == '"' || c == '\\' || c == '$' || c == '`';
+	return saved_word::is_control(static_cast<unsigned char>(c)) || c == '"' || c == '\\' || c == '$' ||
+	       c == '`';
 }
 
-// Bytes a shell or the batch reader would act on in a bare word.
-bool needs_quotes(char c)
+// A name parse accepts: valid UTF-8 (an interactive shell's line editor
+// changes other bytes as they are typed, even inside quotes) without a
+// refused byte.
+bool acceptable_name(const char *name)
 {
-	return refused_name_byte(c) || std::strchr(" '|&;<>()*?[]#~{}!^", c) != nullptr;
-}
-
-// A control byte or DEL as \xHH, so that a listing stays on one line.
-void put_hex_escape(char c)
-{
-	std::printf("\\x%02x", static_cast<unsigned char>(c));
+	const size_t length = std::strlen(name);
+	for (size_t i = 0; i < length; ++i)
+		if (refused_name_byte(name[i]))
+			return false;
+	return length == 0 || saved_word::carries(name, length);
 }
 
 // The name for people: as it is, with the bytes of a block read back that
-// parse would refuse written as \xHH (control bytes) or \\ (backslash).
+// parse would refuse written as \xHH (control bytes, bytes outside valid
+// UTF-8) or \\ (backslash), so that a listing stays one line.
 void list_name(const char (&name)[16])
 {
 	const size_t length = strnlen(name, sizeof(name));
-	for (size_t i = 0; i < length; ++i) {
-		const auto b = static_cast<unsigned char>(name[i]);
-		if (b < 0x20 || b == 0x7f)
-			put_hex_escape(name[i]);
-		else if (name[i] == '\\')
+	const auto *p = reinterpret_cast<const unsigned char *>(name);
+	for (size_t i = 0; i < length;) {
+		const size_t n = saved_word::utf8_length(p + i, length - i);
+		if (n == 0 || saved_word::is_control(p[i]))
+			std::printf("\\x%02x", p[i]);
+		else if (p[i] == '\\')
 			std::fputs("\\\\", stdout);
 		else
-			std::putchar(name[i]);
+			std::fwrite(p + i, 1, n, stdout);
+		i += n == 0 ? 1 : n;
 	}
 }
 
-// The name as saved options hold it: bare when no byte needs quoting, else
-// in single quotes, inside which neither a shell (nor bash's history
-// expansion of '!') nor the batch reader acts on any byte; a ' is written
-// '\'' (close, a quote taken as it is, reopen).  Only a block read back can
-// hold a refused byte: a control byte is written \xHH, the others as they
-// are, so the name read back holds a refused byte or a backslash and the
-// rule is refused rather than run, split or read as another name.  At most
-// 16 bytes.
+// The name as saved options hold it (saved_word.h): bare, or in single
+// quotes.  Only a block read back can hold a refused byte: a control byte
+// or one outside valid UTF-8 is written \xHH, the others as they are, so
+// the name read back holds a refused byte or a backslash and the rule is
+// refused rather than run, split or read as another name.  At most 16 bytes.
 void save_name(const char (&name)[16])
 {
-	const size_t length = strnlen(name, sizeof(name));
-	bool plain = length != 0;
-	for (size_t i = 0; i < length; ++i)
-		plain = plain && !needs_quotes(name[i]);
-	if (plain) {
-		std::printf("%.16s", name);
-		return;
-	}
-	std::putchar('\'');
-	for (size_t i = 0; i < length; ++i) {
-		const auto b = static_cast<unsigned char>(name[i]);
-		if (b < 0x20 || b == 0x7f)
-			put_hex_escape(name[i]);
-		else if (name[i] == '\'')
-			std::fputs("'\\''", stdout);
-		else
-			std::putchar(name[i]);
-	}
-	std::putchar('\'');
+	saved_word::write(name, strnlen(name, sizeof(name)));
 }
 
 // The interval is 2^interval s and the averaging time interval * 2^ewmalog.
@@ -212,12 +214,11 @@ void rateest_parse(zu_option_call *call)
 	auto &s = *static_cast<rateest_scratch *>(call->udata);
 	switch (call->entry->id) {
 	case opt_name:
-		for (const char *p = call->arg; *p != '\0'; ++p)
-			if (refused_name_byte(*p))
-				zu_params->exit_error(2,
-						      "RATEEST: invalid name \"%s\": a name holds no control "
-						      "characters and none of \" \\ $ `",
-						      call->arg);
+		if (!acceptable_name(call->arg))
+			zu_params->exit_error(2,
+					      "RATEEST: invalid name \"%s\": a name is UTF-8 text without "
+					      "control characters and without \" \\ $ `",
+					      call->arg);
 		break;
 	case opt_interval:
 		if (rateest_parse_time(call->arg, &s.interval_us) != 0)

@@ -2,13 +2,20 @@
 // The RATEEST target, one case a line (see tests/support/rule_table.h).
 // The block: the name in 16 bytes, the interval code (2^c s) and the
 // averaging code, then reserved and kernel-owned bytes.
+#include "rule_checks.h"
 #include "rule_table.h"
+#include "zunder_host.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -19,7 +26,7 @@ const std::string too_large = "RATEEST: interval value is too large";
 std::string invalid_name(const std::string &printed)
 {
 	return "RATEEST: invalid name \"" + printed +
-	       "\": a name holds no control characters and none of \" \\ $ `";
+	       "\": a name is UTF-8 text without control characters and without \" \\ $ `";
 }
 
 // clang-format off
@@ -36,6 +43,7 @@ const std::vector<option_row> options = {
 const std::vector<row> names = {
 	ok("-j RATEEST --rateest-name est-1_a.b:c+d=e --rateest-interval 1s --rateest-ewmalog 4s", "6573742d315f612e623a632b643d650000020000000000000000000000000000", " name est-1_a.b:c+d=e interval 1.0s ewmalog 4.0s", " --rateest-name est-1_a.b:c+d=e --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name \"caf\xc3\xa9\" --rateest-interval 1s --rateest-ewmalog 4s", "636166c3a9000000000000000000000000020000000000000000000000000000", " name caf\xc3\xa9 interval 1.0s ewmalog 4.0s", " --rateest-name caf\xc3\xa9 --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	ok("-j RATEEST --rateest-name \"\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\" --rateest-interval 1s --rateest-ewmalog 4s", "e282acf09f9880f48fbfbf000000000000020000000000000000000000000000", " name \xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf interval 1.0s ewmalog 4.0s", " --rateest-name \xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name %@,/ --rateest-interval 1s --rateest-ewmalog 4s", "25402c2f00000000000000000000000000020000000000000000000000000000", " name %@,/ interval 1.0s ewmalog 4.0s", " --rateest-name %@,/ --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name \"\" --rateest-interval 1s --rateest-ewmalog 4s", "0000000000000000000000000000000000020000000000000000000000000000", " name  interval 1.0s ewmalog 4.0s", " --rateest-name '' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	ok("-j RATEEST --rateest-name \"a b\" --rateest-interval 1s --rateest-ewmalog 4s", "6120620000000000000000000000000000020000000000000000000000000000", " name a b interval 1.0s ewmalog 4.0s", " --rateest-name 'a b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
@@ -77,6 +85,11 @@ const std::vector<row> names = {
 	no("-j RATEEST --rateest-name '`id`' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("`id`")),
 	prints("-j RATEEST --block 2724000000000000000000000000000000020000000000000000000000000000", " name '$ interval 1.0s ewmalog 4.0s", " --rateest-name ''\\''$' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 	no("-j RATEEST --rateest-name ''\\''$' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("'$")),
+	// Bytes outside valid UTF-8, which an interactive shell's line editor changes as they are typed.
+	prints("-j RATEEST --block 61c3620000000000000000000000000000020000000000000000000000000000", " name a\\xc3b interval 1.0s ewmalog 4.0s", " --rateest-name 'a\\xc3b' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	no("-j RATEEST --rateest-name 'a\\xc3b' --rateest-interval 1.0s --rateest-ewmalog 4.0s", invalid_name("a\\xc3b")),
+	prints("-j RATEEST --block 27ffc3a9edbfbf00000000000000000000020000000000000000000000000000", " name '\\xff\xc3\xa9\\xed\\xbf\\xbf interval 1.0s ewmalog 4.0s", " --rateest-name ''\\''\\xff\xc3\xa9\\xed\\xbf\\xbf' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
+	prints("-j RATEEST --block 636166c300000000000000000000000000020000000000000000000000000000", " name caf\\xc3 interval 1.0s ewmalog 4.0s", " --rateest-name 'caf\\xc3' --rateest-interval 1.0s --rateest-ewmalog 4.0s"),
 
 };
 
@@ -302,6 +315,13 @@ const std::vector<row> rows = names + std::vector<row>{
 	no("-j RATEEST --rateest-name est1 --rateest-interval 8.5s --rateest-ewmalog 64s", too_large),
 	no("-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog 0", out_of_range),
 	no("-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog -inf", out_of_range),
+	// Infinity saturates to 4294967295us; not-a-number and negative times count as 0, and an interval of 0 leaves no
+	// averaging code in range: these keep the final check's messages.
+	ok("-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog infs", "65737431000000000000000000000000000c0000000000000000000000000000", " name est1 interval 1.0s ewmalog 4096.0s", " --rateest-name est1 --rateest-interval 1.0s --rateest-ewmalog 4096.0s"),
+	no("-j RATEEST --rateest-name est1 --rateest-interval infs --rateest-ewmalog 4s", too_large),
+	no("-j RATEEST --rateest-name est1 --rateest-interval nans --rateest-ewmalog 4s", out_of_range),
+	no("-j RATEEST --rateest-name est1 --rateest-interval -nanms --rateest-ewmalog 4s", out_of_range),
+	no("-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog nans", out_of_range),
 	// The host's checks; a missing option is reported before the interval is checked.
 	no("-j RATEEST --rateest-name e --rateest-interval 9s", host_says::must_be_given("RATEEST", "--rateest-ewmalog")),
 	no("-j RATEEST --rateest-name abcdefghijklmnop --rateest-interval 1s --rateest-ewmalog 4s", "RATEEST: option \"--rateest-name\": the text must be at most 15 characters long"),
@@ -332,6 +352,16 @@ const std::vector<row> rows = names + std::vector<row>{
 	no("-j RATEEST --rateest-name \"\x01\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\\x01")),
 	no("-j RATEEST --rateest-name \"\x1f\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\\x1f")),
 	no("-j RATEEST --rateest-name \"a\x7f\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("a\\x7f")),
+	no("-j RATEEST --rateest-name \"a\xc3\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("a\xc3")),
+	no("-j RATEEST --rateest-name \"a\xc3z\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("a\xc3z")),
+	no("-j RATEEST --rateest-name \"\xa9\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xa9")),
+	no("-j RATEEST --rateest-name \"\xff\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xff")),
+	no("-j RATEEST --rateest-name \"\xc0\xaf\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xc0\xaf")),
+	no("-j RATEEST --rateest-name \"\xe0\x9f\xbf\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xe0\x9f\xbf")),
+	no("-j RATEEST --rateest-name \"\xed\xa0\x80\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xed\xa0\x80")),
+	no("-j RATEEST --rateest-name \"\xf0\x8f\xbf\xbf\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xf0\x8f\xbf\xbf")),
+	no("-j RATEEST --rateest-name \"\xf4\x90\x80\x80\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xf4\x90\x80\x80")),
+	no("-j RATEEST --rateest-name \"\xf0\x9f\x98\" --rateest-interval 1s --rateest-ewmalog 4s", invalid_name("\xf0\x9f\x98")),
 	// Time items switch units at 1ms and 1s (every listed time is 15625 * 2^k us); the averaging time is not cut to
 	// 32 bits; codes this plug-in never writes list their exact times; a name filling all 16 bytes ends at the field;
 	// bytes after the name's NUL, reserved and kernel-owned bytes are not printed.
@@ -401,6 +431,114 @@ TEST(Rateest, SavedNamesReadBackThroughAShell)
 		  "2178" + std::string(28, '0') + "0002" + std::string(28, '0'));
 	EXPECT_EQ(block_through(double_quoted, true), "");
 	std::remove(file.c_str());
+}
+
+// The saved names typed into an interactive bash in a UTF-8 locale, through
+// a terminal (script(1)): its line editor drops or moves bytes that are not
+// UTF-8 as they are typed, even inside quotes, and it expands history.  The
+// accepted names give their block; the ones read back from blocks, whose
+// bytes outside UTF-8 are saved as \xHH, are refused, never read as another
+// name.
+TEST(Rateest, SavedNamesTypedIntoAnInteractiveBash)
+{
+	if (run_shell("LC_ALL=C.UTF-8 locale charmap 2>/dev/null").out != "UTF-8\n")
+		GTEST_SKIP() << "no C.UTF-8 locale on this machine";
+	if (run_shell("command -v script && command -v bash").status != 0)
+		GTEST_SKIP() << "script(1) or bash is missing (Debian packages bsdutils, bash)";
+	std::vector<const row *> checked;
+	std::string lines;
+	for (const row &r : names)
+		if (r.what == row::kind::accepted || r.what == row::kind::printed) {
+			checked.push_back(&r);
+			lines += r.line + "\n";
+		}
+	const run_result saved = run_batch(lines, {});
+	ASSERT_EQ(saved.status, 0) << saved.err;
+	const std::string dir = testing::TempDir() + "/rateest-typed-" + std::to_string(getpid());
+	std::filesystem::create_directories(dir);
+	std::ofstream typed(dir + "/typed");
+	std::istringstream out(saved.out);
+	size_t count = 0;
+	for (std::string line; std::getline(out, line);)
+		if (line.starts_with("save"))
+			typed << "$ZUNDER -j RATEEST" << line.substr(4) << " >" << count++ << " 2>&1\n";
+	typed << "exit 0\n";
+	typed.close();
+	ASSERT_EQ(count, checked.size());
+	const auto session = run_shell(
+		"cd \"$DIR\" && LC_ALL=C.UTF-8 TERM=dumb script -qec 'bash --norc --noprofile -i' "
+		"/dev/null <typed >/dev/null",
+		{"DIR=" + dir});
+	ASSERT_EQ(session.status, 0) << session.err;
+	for (size_t i = 0; i < checked.size(); ++i) {
+		const row &r = *checked[i];
+		std::ifstream file(dir + "/" + std::to_string(i));
+		const std::string got((std::istreambuf_iterator<char>(file)),
+				      std::istreambuf_iterator<char>());
+		rule_lines back;
+		if (r.what == row::kind::accepted) {
+			EXPECT_TRUE(split_rule_output(got, &back) && back.block == r.block)
+				<< r.line << ": " << got;
+		} else {
+			EXPECT_TRUE(got.starts_with("zunder: RATEEST: ")) << r.line << ": " << got;
+		}
+	}
+	std::filesystem::remove_all(dir);
+}
+
+// A host that took its locale from the environment (setlocale(LC_ALL, ""))
+// under one with a decimal comma: times still read and print with a point,
+// as every other host reads them back.  The locale is made for the test
+// with localedef in a folder of its own (LOCPATH), so that the machine's
+// installed locales play no part.
+TEST(Rateest, TimesReadAndPrintTheSameInEveryLocale)
+{
+	const std::string dir = testing::TempDir() + "/rateest-locale-" + std::to_string(getpid());
+	const auto made =
+		run_shell("mkdir -p \"$DIR\" && localedef -i de_DE -f UTF-8 \"$DIR/de_DE.UTF-8\" 2>&1",
+			  {"DIR=" + dir});
+	if (!std::filesystem::exists(dir + "/de_DE.UTF-8/LC_NUMERIC")) {
+		std::filesystem::remove_all(dir);
+		GTEST_SKIP() << "cannot make a locale with a decimal comma (localedef and the locale sources "
+				"of Debian's package locales): "
+			     << made.out;
+	}
+	setenv("LOCPATH", dir.c_str(), 1);
+	setenv("LC_ALL", "de_DE.UTF-8", 1);
+	const bool comma =
+		std::setlocale(LC_ALL, "") != nullptr && std::string(localeconv()->decimal_point) == ",";
+	unsetenv("LC_ALL");
+	unsetenv("LOCPATH");
+	if (!comma) {
+		std::setlocale(LC_ALL, "C");
+		std::filesystem::remove_all(dir);
+		GTEST_SKIP() << "the locale made with localedef does not load here";
+	}
+
+	ASSERT_EQ(zunder::load_plugin_file(RATEEST_PLUGIN_FILE), "");
+	const zunder::plugin_record *record =
+		zunder::find_record(zunder::clause_kind::target, "RATEEST", ZU_FAMILY_IPV4);
+	ASSERT_NE(record, nullptr);
+	const char *const args[] = {"--rateest-name",    "e",     "--rateest-interval", "0.5s",
+				    "--rateest-ewmalog", "1.5e1s"};
+	zunder::clause_state state;
+	const auto error = zunder::try_parse_clause(*record, ZU_FAMILY_IPV4, args, state);
+	EXPECT_FALSE(error) << error->message;
+	const std::vector<unsigned char> block(state.info.data(), state.info.data() + state.info.size());
+	EXPECT_EQ(block[16], 0xff); // 500ms
+	EXPECT_EQ(block[17], 4);
+	testing::internal::CaptureStdout();
+	zunder::print_block(*record, ZU_FAMILY_IPV4, block, false);
+	std::fputc('\n', stdout);
+	zunder::save_block(*record, ZU_FAMILY_IPV4, block);
+	std::fflush(stdout);
+	EXPECT_EQ(testing::internal::GetCapturedStdout(),
+		  " name e interval 500.0ms ewmalog 8.0s\n"
+		  " --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8.0s");
+	// The host's own locale is left as it was.
+	EXPECT_EQ(std::string(localeconv()->decimal_point), ",");
+	std::setlocale(LC_ALL, "C");
+	std::filesystem::remove_all(dir);
 }
 
 } // namespace

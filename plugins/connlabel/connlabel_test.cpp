@@ -23,7 +23,8 @@ struct label_folder {
 		dir = mkdtemp(pattern) ? pattern : "/nonexistent";
 		std::ofstream(dir + "/labels")
 			<< "# labels for the tests\n5 blocked\n0\tfirst\n127 last\n9 Mixed\n"
-			<< "40 quote'd\n8 \xc3\xa9t\xc3\xa9\n10 " << std::string(255, 'm') << "\n";
+			<< "40 quote'd\n8 \xc3\xa9t\xc3\xa9\n10 " << std::string(255, 'm') << "\n"
+			<< "41 a!!b\n42 a\xc3z\n43 \xff\n";
 	}
 	~label_folder() { std::filesystem::remove_all(dir); }
 };
@@ -84,6 +85,11 @@ const std::vector<row> rows = both_families({
 	no("-4 -m connlabel --label \"blocked \"", not_found("blocked ")),
 	no("-4 -m connlabel --label \"\xc3\x89t\xc3\xa9\"", not_found("\xc3\x89t\xc3\xa9")),
 	no("-4 -m connlabel --label \"\xff\"", not_found("\xff")),
+	// The file's names with '!' or bytes outside UTF-8 are skipped: bash would change them as they are typed.
+	no("-4 -m connlabel --label 'a!!b'", not_found("a!!b")),
+	no("-4 -m connlabel --label \"a\xc3z\"", not_found("a\xc3z")),
+	prints("-4 -m connlabel --block 2900000000000000", " connlabel 41", " --label \"41\""),
+	prints("-4 -m connlabel --block 2b00000000000000", " connlabel 43", " --label \"43\""),
 	no("-4 -m connlabel --label " + std::string(256, 'm'), not_found(std::string(256, 'm'))), // one more than the longest name in the file
 	no("-4 -m connlabel --label " + std::string(10000, 'z'), not_found(std::string(10000, 'z'))),
 	no("-4 -m connlabel --label \"\"", "connlabel: option \"--label\": the text must be at least 1 characters long"),

@@ -4,6 +4,8 @@
 // listing and saving turn the mask back into names.
 #include <zunder/plugin.h>
 
+#include "saved_word.h"
+
 #include <netdb.h>
 
 #include <climits>
@@ -136,19 +138,37 @@ uint8_t parse_header_list(const char *text)
 	}
 }
 
-const char *header_label(uint8_t number)
+const char *builtin_label(uint8_t number)
 {
-	// Number 0 is "hop-by-hop" whatever the database calls protocol 0.
-	if (number != 0)
-		if (const protoent *entry = getprotobynumber(number))
-			return entry->p_name;
 	for (const auto &row : header_names)
 		if (row.number == number)
 			return row.name;
 	return ""; // unreachable: every header has a built-in name
 }
 
-void print_header_list(uint8_t mask)
+// Writes the name of a header: the database's, else the built-in one.
+// Number 0 is "hop-by-hop" whatever the database calls protocol 0.  Saved,
+// the database's name is quoted as a shell word where it needs it; one that
+// no saved line carries unchanged (see saved_word.h), or that holds a comma
+// and so would read back as two names, gives way to the built-in name.
+void write_header_label(uint8_t number, bool saving)
+{
+	const protoent *entry = number != 0 ? getprotobynumber(number) : nullptr;
+	if (entry == nullptr) {
+		std::fputs(builtin_label(number), stdout);
+		return;
+	}
+	const size_t length = std::strlen(entry->p_name);
+	if (!saving)
+		std::fputs(entry->p_name, stdout);
+	else if (saved_word::carries(entry->p_name, length) &&
+		 std::memchr(entry->p_name, ',', length) == nullptr)
+		saved_word::write(entry->p_name, length);
+	else
+		std::fputs(builtin_label(number), stdout);
+}
+
+void print_header_list(uint8_t mask, bool saving)
 {
 	if (mask == 0) {
 		std::printf("NONE");
@@ -161,7 +181,7 @@ void print_header_list(uint8_t mask)
 		if (!first)
 			std::putchar(',');
 		first = false;
-		std::printf("%s", header_label(row.number));
+		write_header_label(row.number, saving);
 	}
 }
 
@@ -197,7 +217,7 @@ void ipv6header_print(const void *, const zu_clause_entry *entry, int numeric)
 		if (numeric)
 			std::printf("0x%02X", b.header_mask);
 		else
-			print_header_list(b.header_mask);
+			print_header_list(b.header_mask, false);
 	}
 	if (b.soft_flag != 0)
 		std::printf(" soft");
@@ -207,7 +227,7 @@ void ipv6header_save(const void *, const zu_clause_entry *entry)
 {
 	const auto &b = info_block<ipv6header_block>(entry);
 	std::printf("%s --header ", b.invert_flag != 0 ? " !" : "");
-	print_header_list(b.header_mask);
+	print_header_list(b.header_mask, true);
 	if (b.soft_flag != 0)
 		std::printf(" --soft");
 }

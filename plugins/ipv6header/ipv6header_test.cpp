@@ -174,6 +174,19 @@ const std::vector<row> without_database = {
 	no("-6 -m ipv6header --header hopopt", "unknown header `hopopt' specified"),
 };
 
+// A protocol database whose names a shell or the batch reader would act on, or that no saved line carries
+// (tests/support/protocol_table.c): saved quoted, or by the built-in name where a name holds a control byte, a byte
+// outside valid UTF-8 or a comma; read back through the batch reader (every row), --check and a shell, where nothing
+// runs.
+const std::vector<row> hostile_names = {
+	ok("-6 -m ipv6header --header 51", "0800000000000000", " ipv6header flags:ah;touch${IFS}ran;:", " --header 'ah;touch${IFS}ran;:'"),
+	ok("-6 -m ipv6header ! --header 50,59,51", "0eff000000000000", " ipv6header flags:!ah;touch${IFS}ran;:,e'sp!x,*", " ! --header 'ah;touch${IFS}ran;:','e'\\''sp!x','*'"),
+	ok("-6 -m ipv6header --header \"*\",'ah;touch${IFS}ran;:'", "0a00000000000000", " ipv6header flags:ah;touch${IFS}ran;:,*", " --header 'ah;touch${IFS}ran;:','*'"),
+	ok("-6 -m ipv6header --header 60,43,44,0 --soft", "f000ff0000000000", " ipv6header flags:hop-by-hop,ipv6-opts\x01,ipv6-route,x,ipv6-frag\xc3 soft", " --header hop-by-hop,dst,route,frag --soft"),
+	gives({"sh", saved_text_through_shell("-6 -m ipv6header ! --header 50,51")}, "", 0, "block 0cff000000000000\nlist ipv6header flags:!ah;touch${IFS}ran;:,e'sp!x\nsave ! --header 'ah;touch${IFS}ran;:','e'\\''sp!x'\n", ""),
+	gives({"--check", "FILE"}, "-6 -m ipv6header --header 51\n-6 -m ipv6header --header 50,59\n-6 -m ipv6header --header 60,43,44\n", 0, "rules checked: 3, not reading back: 0\n", ""),
+};
+
 struct mask_row {
 	unsigned mask;
 	const char *names;
@@ -192,6 +205,11 @@ TEST(Ipv6header, Table)
 TEST(Ipv6header, Grammar)
 {
 	check_table(grammar_rows("-6 -m ipv6header", "", options));
+}
+
+TEST(Ipv6header, HostileProtocolNames)
+{
+	check_table(hostile_names, hostile_protocols);
 }
 
 TEST(Ipv6header, WithoutDatabase)

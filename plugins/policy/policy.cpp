@@ -4,6 +4,8 @@
 // to four policy elements.  Registered once for IPv4 and once for IPv6.
 #include <zunder/plugin.h>
 
+#include "saved_word.h"
+
 #include <netdb.h>
 
 #include <cstddef>
@@ -294,8 +296,24 @@ const char *mode_word(uint8_t mode, bool saving)
 	return saving ? "'\?\?\?'" : "???";
 }
 
+// The protocol by the database's name, or by number where it has none.
+// Saved, the name is quoted as a shell word where it needs it; a name no
+// saved line carries unchanged (see saved_word.h) is saved as the number,
+// which reads back to the same protocol.
+void emit_protocol(uint8_t proto, int numeric, bool saving)
+{
+	const protoent *entry = numeric ? nullptr : getprotobynumber(proto);
+	if (entry == nullptr || (saving && !saved_word::carries(entry->p_name, std::strlen(entry->p_name))))
+		std::printf("%u", proto);
+	else if (saving)
+		saved_word::write(entry->p_name);
+	else
+		std::printf("%s", entry->p_name);
+}
+
 void policy_emit_element(const char *prefix, const policy_element &e, int numeric, uint16_t family)
 {
+	const bool saving = prefix[0] != '\0';
 	auto given = [&](uint8_t item) {
 		if (!(e.match & item))
 			return false;
@@ -309,14 +327,10 @@ void policy_emit_element(const char *prefix, const policy_element &e, int numeri
 		std::printf(" %sspi 0x%x", prefix, e.spi);
 	if (given(item_proto)) {
 		std::printf(" %sproto ", prefix);
-		const protoent *entry = numeric ? nullptr : getprotobynumber(e.proto);
-		if (entry != nullptr)
-			std::printf("%s", entry->p_name);
-		else
-			std::printf("%u", e.proto);
+		emit_protocol(e.proto, numeric, saving);
 	}
 	if (given(item_mode))
-		std::printf(" %smode %s", prefix, mode_word(e.mode, prefix[0] != '\0'));
+		std::printf(" %smode %s", prefix, mode_word(e.mode, saving));
 	if (given(item_tunnel_dst))
 		emit_tunnel(prefix, "tunnel-dst", e.tunnel_dst, e.tunnel_dst_mask, family);
 	if (given(item_tunnel_src))

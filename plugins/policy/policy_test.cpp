@@ -170,6 +170,21 @@ const std::vector<row> rows = both_families({
 	no("-4 -m policy \"--d\xc3\xafr\" in", host_says::unknown("policy", "--d\xc3\xafr")),
 };
 
+// A protocol database whose names a shell or the batch reader would act on, or that no saved line carries
+// (tests/support/protocol_table.c): saved quoted, or by number; read back through the batch reader (every row),
+// --check and a shell, where nothing runs.
+const std::string esp_in = block(312, "72:32 74:04 304:01 306:01"), ah_in = block(312, "72:33 74:04 304:01 306:01");
+const std::vector<row> hostile_names = {
+	ok("-4 -m policy --dir in --proto 51", ah_in, " policy match dir in pol ipsec proto ah;touch${IFS}ran;:", " --dir in --pol ipsec --proto 'ah;touch${IFS}ran;:'"),
+	ok("-6 -m policy --dir in --proto 'ah;touch${IFS}ran;:'", ah_in, " policy match dir in pol ipsec proto ah;touch${IFS}ran;:", " --dir in --pol ipsec --proto 'ah;touch${IFS}ran;:'"),
+	ok("-4 -m policy --dir in --proto 50", esp_in, " policy match dir in pol ipsec proto e'sp!x", " --dir in --pol ipsec --proto 'e'\\''sp!x'"),
+	ok("-4 -m policy --dir in ! --proto 108", block(312, "72:6c 74:04 75:04 304:01 306:01"), " policy match dir in pol ipsec ! proto ipc\xc3" "mp", " --dir in --pol ipsec ! --proto 108"),
+	ok("-4 -m policy --dir in --strict --proto 50 --next ! --proto 51", block(312, "72:32 74:04 148:33 150:04 151:04 304:09 306:02"), " policy match dir in pol ipsec strict [0] proto e'sp!x [1] ! proto ah;touch${IFS}ran;:", " --dir in --pol ipsec --strict --proto 'e'\\''sp!x' --next ! --proto 'ah;touch${IFS}ran;:'"),
+	gives({"sh", saved_text_through_shell("-4 -m policy --dir in --proto 51")}, "", 0, "block " + ah_in + "\nlist policy match dir in pol ipsec proto ah;touch${IFS}ran;:\nsave --dir in --pol ipsec --proto 'ah;touch${IFS}ran;:'\n", ""),
+	gives({"sh", saved_text_through_shell("-4 -m policy --dir in --proto 50")}, "", 0, "block " + esp_in + "\nlist policy match dir in pol ipsec proto e'sp!x\nsave --dir in --pol ipsec --proto 'e'\\''sp!x'\n", ""),
+	gives({"--check", "FILE"}, "-4 -m policy --dir in --proto 51\n-6 -m policy --dir in --proto 50\n-4 -m policy --dir in ! --proto 108\n", 0, "rules checked: 3, not reading back: 0\n", ""),
+};
+
 const std::vector<row> without_protocols = {
 	no("-4 -m policy --dir in --proto esp", host_says::protocol("policy", "--proto", "esp")),
 	prints("-4 -m policy --block " + block(312, "72:32 74:04 306:01"), " policy match dir out pol ipsec proto 50", " --dir out --pol ipsec --proto 50"),
@@ -184,6 +199,11 @@ TEST(Policy, Table)
 TEST(Policy, Grammar)
 {
 	check_table(grammar_rows("-4 -m policy", "", options));
+}
+
+TEST(Policy, HostileProtocolNames)
+{
+	check_table(hostile_names, hostile_protocols);
 }
 
 TEST(Policy, WithoutProtocolDatabase)

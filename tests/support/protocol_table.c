@@ -9,6 +9,17 @@
 		(char *)name, (char *[]){__VA_ARGS__, 0}, number                                             \
 	}
 
+#ifdef ZUNDER_HOSTILE_PROTOCOL_NAMES
+/* Names a database may hold that a shell, an interactive line editor or
+ * the batch reader would act on, or that no saved line carries: for the
+ * numbers the clauses save by name.  The names select their numbers. */
+static struct protoent table[] = {
+	ENTRY("ipv6-opts\x01", 60, (char *)"Opts"),     ENTRY("ipv6-route,x", 43, (char *)"Route"),
+	ENTRY("ipv6-frag\xc3", 44, (char *)"Frag"),     ENTRY("e'sp!x", 50, (char *)"ESP"),
+	ENTRY("ah;touch${IFS}ran;:", 51, (char *)"AH"), ENTRY("*", 59, (char *)"NoNxt"),
+	ENTRY("ipc\xc3mp", 108, (char *)"IPComp"),
+};
+#else
 static struct protoent table[] = {
 	ENTRY("ip", 0, (char *)"IP"),
 	ENTRY("hopopt", 0, (char *)"HOPOPT"),
@@ -25,6 +36,7 @@ static struct protoent table[] = {
 	ENTRY("ipv6-opts", 60, (char *)"IPv6-Opts"),
 	ENTRY("ipcomp", 108, (char *)"IPCOMP"),
 };
+#endif
 
 struct protoent *fixed_protocol_by_name(const char *name)
 {

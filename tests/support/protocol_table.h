@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 /* The protocol database the tests fix, so that their expectations hold on
- * any machine: a few entries as Debian's netbase writes them. */
+ * any machine: a few entries as Debian's netbase writes them (built with
+ * ZUNDER_HOSTILE_PROTOCOL_NAMES: names a saved rule must quote or avoid). */
 #pragma once
 
 #include <netdb.h>

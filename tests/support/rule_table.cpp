@@ -54,6 +54,15 @@ row gives(words args, std::string file, int status, std::string out, std::string
 		std::move(err),  at, std::move(file), status};
 }
 
+std::string saved_text_through_shell(const std::string &rule)
+{
+	size_t clause = rule.find("-m ");
+	clause = clause != std::string::npos ? clause : rule.find("-j ");
+	const std::string head = rule.substr(0, rule.find(' ', clause + 3));
+	return "d=$(mktemp -d) && cd \"$d\" && s=$($ZUNDER " + rule +
+	       " | sed -n 's/^save//p') && eval \"\\$ZUNDER " + head + "$s\"; ls; cd / && rm -r \"$d\"";
+}
+
 std::vector<row> both_families(std::vector<row> rows)
 {
 	const size_t n = rows.size();

@@ -58,6 +58,11 @@ row help(std::string rule, std::string text, where at = where::current());
 row gives(words args, std::string file, int status, std::string out, std::string err,
 	  where at = where::current());
 
+// A script for a gives({"sh", ...}) row: in an empty folder, the rule's
+// saved text read back through `eval`, then the folder's files listed (none
+// unless the saved text ran a command).  `rule` is plain words.
+std::string saved_text_through_shell(const std::string &rule);
+
 // Each row as given (its rule starting "-4 "), then each again with "-6 ".
 std::vector<row> both_families(std::vector<row> rows);
 

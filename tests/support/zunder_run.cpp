@@ -219,6 +219,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
 
 const std::vector<std::string> system_protocols = {ZUNDER_PRELOAD_VARIABLE};
 const std::vector<std::string> no_protocols = preload(ZUNDER_NO_PROTOCOLS);
+const std::vector<std::string> hostile_protocols = preload(ZUNDER_HOSTILE_PROTOCOLS);
 
 std::vector<std::string> failing_after(unsigned long allocations, bool machine_protocols)
 {
@@ -229,13 +230,25 @@ std::vector<std::string> failing_after(unsigned long allocations, bool machine_p
 
 run_result run_shell(const std::string &script, const std::vector<std::string> &env)
 {
-	// The preload goes to zunder alone, through env(1), not to the shell.
+	// The preload goes to zunder alone, through env(1), not to the shell:
+	// the fixed table, unless `env` chooses another database (its preload
+	// changes, which a bare variable name among them removes).
+	const std::string variable = ZUNDER_PRELOAD_VARIABLE;
+	std::vector<std::string> shell_env, database;
+	for (const std::string &e : env)
+		if (e == variable)
+			database.insert(database.begin(), {"-u", variable});
+		else if (e.starts_with(variable + "=") || e.starts_with("ASAN_OPTIONS="))
+			database.push_back(e);
+		else
+			shell_env.push_back(e);
 	std::string words = "env";
-	for (const std::string &w : concat(preload(ZUNDER_FIXED_PROTOCOLS), emulator()))
+	for (const std::string &w :
+	     concat(database.empty() ? preload(ZUNDER_FIXED_PROTOCOLS) : database, emulator()))
 		words += " " + w;
 	const run_request request{"/bin/sh",
 				  {"-c", script},
-				  concat(env, {"ZUNDER=" + words + " " + ZUNDER_BIN})};
+				  concat(shell_env, {"ZUNDER=" + words + " " + ZUNDER_BIN})};
 	run_result result = run_argv("/bin/sh", {"/bin/sh", "-c", script}, request.env);
 	log_run(request, result);
 	return result;

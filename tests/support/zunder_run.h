@@ -39,17 +39,20 @@ bool emulated();
 
 // Runs `script` with /bin/sh (never under the emulator), the environment
 // plus `env` and ZUNDER: the words that run the build-tree zunder as
-// zunder() does, to be used unquoted ($ZUNDER -6 -m ah ...).
+// zunder() does, to be used unquoted ($ZUNDER -6 -m ah ...).  A protocol
+// database of `env` (below) goes to zunder alone, not to the shell.
 run_result run_shell(const std::string &script, const std::vector<std::string> &env = {});
 
 // Runs the build-tree zunder.  Its protocol look-ups answer from the tests'
 // fixed table (protocol_table.h) unless `env` holds one of the changes below.
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
 
-// Environment changes for zunder: the machine's own protocol database, or
-// one with no entries.
+// Environment changes for zunder: the machine's own protocol database, one
+// with no entries, or one whose names a shell or the batch reader would act
+// on (tests/support/protocol_table.c).
 extern const std::vector<std::string> system_protocols;
 extern const std::vector<std::string> no_protocols;
+extern const std::vector<std::string> hostile_protocols;
 
 // Environment changes for zunder that also preload an allocator under which
 // the first `allocations` allocations of its main succeed and every later

@@ -10,6 +10,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +35,21 @@ void put_one_line(const char *text)
 	}
 }
 
+// A descriptor 0, 1 or 2 that was closed gets a placeholder, so that the X
+// connection's socket does not take its place: the X library writes its
+// error text to descriptor 2, which would send it to the server as
+// requests.  The placeholder is open the wrong way round, so that writing
+// it fails, as with the closed descriptor.
+void hold_standard_descriptors()
+{
+	for (int fd = 0; fd <= 2; ++fd) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd)
+			_exit(1);
+	}
+}
+
 [[noreturn]] void usage()
 {
 	std::fputs("usage: ", stderr);
@@ -47,6 +66,7 @@ void put_one_line(const char *text)
 
 int main(int argc, char **argv)
 {
+	hold_standard_descriptors();
 	// Buffered, so that each message leaves in one write; exit flushes it.
 	static char error_buffer[BUFSIZ];
 	std::setvbuf(stderr, error_buffer, _IOFBF, sizeof error_buffer);

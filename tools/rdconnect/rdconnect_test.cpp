@@ -14,14 +14,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <source_location>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -304,6 +309,155 @@ TEST_F(RdconnectTest, EmptyArgumentVectorShowsUsage)
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.out, "");
 	EXPECT_EQ(r.err, usage_text("rdconnect"));
+}
+
+// A display of its own in front of the tests' Xvfb that makes the server
+// answer with an X error: it passes the bytes on both ways, but gives every
+// ChangeProperty request a mode that does not exist (BadValue).  It keeps
+// every byte its one client sent.
+class erring_display {
+public:
+	explicit erring_display(const std::string &server) : name_(unserved_display())
+	{
+		const std::string path = "/tmp/.X11-unix/X" + name_.substr(1);
+		listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+		if (!bind_to(listener_, path, true) || listen(listener_, 1) != 0)
+			return;
+		path_ = path;
+		relay_ = std::thread([this, server] { relay("/tmp/.X11-unix/X" + server.substr(1)); });
+	}
+	~erring_display()
+	{
+		if (relay_.joinable())
+			relay_.join();
+		if (!path_.empty())
+			unlink(path_.c_str());
+		close(listener_);
+	}
+	bool ready() const { return !path_.empty(); }
+	const std::string &name() const { return name_; }
+	// What the client sent; call once it is gone.
+	const std::string &sent()
+	{
+		if (relay_.joinable())
+			relay_.join();
+		return sent_;
+	}
+
+private:
+	static bool bind_to(int fd, const std::string &path, bool listening)
+	{
+		sockaddr_un address{};
+		address.sun_family = AF_UNIX;
+		std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+		const auto *a = reinterpret_cast<const sockaddr *>(&address);
+		return fd >= 0 &&
+		       (listening ? bind(fd, a, sizeof address) : connect(fd, a, sizeof address)) == 0;
+	}
+
+	static uint32_t number(const std::string &bytes, size_t at, size_t width)
+	{
+		uint32_t value = 0; // the client's byte order is little-endian ('l') on this build's machines
+		for (size_t i = width; i-- > 0;)
+			value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+		return value;
+	}
+
+	// The length of the first whole request in `pending`, or 0 while it is
+	// incomplete; the connection set-up comes first.
+	size_t whole_request(const std::string &pending) const
+	{
+		if (!set_up_) {
+			if (pending.size() < 12)
+				return 0;
+			const size_t length = 12 + (number(pending, 6, 2) + 3) / 4 * 4 +
+					      (number(pending, 8, 2) + 3) / 4 * 4;
+			return pending.size() >= length ? length : 0;
+		}
+		if (pending.size() < 4)
+			return 0;
+		uint32_t words = number(pending, 2, 2);
+		if (words == 0 && pending.size() >= 8) // a big request: its length follows the header
+			words = number(pending, 4, 4);
+		return words != 0 && pending.size() >= 4u * words ? 4u * words : 0;
+	}
+
+	void relay(const std::string &server_path)
+	{
+		pollfd waiting{listener_, POLLIN, 0};
+		if (poll(&waiting, 1, 30000) != 1)
+			return;
+		const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+		const int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+		if (client >= 0 && bind_to(server, server_path, false)) {
+			std::string pending;
+			pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+			char buffer[65536];
+			while (poll(ends, 2, 30000) > 0) {
+				const bool from_client = ends[0].revents != 0;
+				const ssize_t n = read(from_client ? client : server, buffer, sizeof buffer);
+				if (n <= 0)
+					break;
+				if (!from_client) {
+					if (write(client, buffer, static_cast<size_t>(n)) != n)
+						break;
+					continue;
+				}
+				sent_.append(buffer, static_cast<size_t>(n));
+				pending.append(buffer, static_cast<size_t>(n));
+				for (size_t length; (length = whole_request(pending)) != 0;
+				     pending.erase(0, length)) {
+					if (set_up_ &&
+					    pending[0] == 18) // ChangeProperty: mode 7 does not exist
+						pending[1] = 7;
+					set_up_ = true;
+					if (write(server, pending.data(), length) !=
+					    static_cast<ssize_t>(length))
+						break;
+				}
+			}
+		}
+		close(server);
+		if (client >= 0)
+			close(client);
+	}
+
+	std::string name_, path_, sent_;
+	int listener_ = -1;
+	bool set_up_ = false;
+	std::thread relay_;
+};
+
+// Started with standard error closed, the connection to the display must not
+// take descriptor 2: the X library writes the text of an X error there, which
+// would go to the server as requests.  Output and input stay open, so a
+// closed descriptor 2 would be the first free one.
+TEST_F(RdconnectTest, StandardErrorClosedKeepsErrorTextOutOfTheConnection)
+{
+	if (!ztest::emulator().empty())
+		GTEST_SKIP() << "under the emulator its own files take the closed descriptors";
+	erring_display erring(display_);
+	ASSERT_TRUE(erring.ready()) << "cannot listen on " << erring.name();
+	const pid_t child = fork();
+	ASSERT_GE(child, 0);
+	if (child == 0) {
+		const int devnull = open("/dev/null", O_RDWR);
+		dup2(devnull, 0);
+		dup2(devnull, 1);
+		close(devnull);
+		close(2);
+		execl(binary.c_str(), argv0.c_str(), "-display", erring.name().c_str(), "probe:1", nullptr);
+		_exit(127);
+	}
+	int status = 0;
+	waitpid(child, &status, 0);
+	// The X library's handler ends the program with status 1 after an X error.
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+	const std::string &sent = erring.sent();
+	EXPECT_NE(sent.find("probe:1"), std::string::npos) << "the request never reached the display";
+	EXPECT_EQ(sent.find("X Error"), std::string::npos)
+		<< "error text sent to the server: " << sent.substr(sent.find("X Error"));
+	EXPECT_EQ(property(), std::nullopt);
 }
 
 } // namespace
