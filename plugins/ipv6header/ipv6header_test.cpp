@@ -184,7 +184,7 @@ const std::vector<row> hostile_names = {
 	ok("-6 -m ipv6header --header \"*\",'ah;touch${IFS}ran;:'", "0a00000000000000", " ipv6header flags:ah;touch${IFS}ran;:,*", " --header 'ah;touch${IFS}ran;:','*'"),
 	ok("-6 -m ipv6header --header 60,43,44,0 --soft", "f000ff0000000000", " ipv6header flags:hop-by-hop,ipv6-opts\x01,ipv6-route,x,ipv6-frag\xc3 soft", " --header hop-by-hop,dst,route,frag --soft"),
 	gives({"sh", saved_text_through_shell("-6 -m ipv6header ! --header 50,51")}, "", 0, "block 0cff000000000000\nlist ipv6header flags:!ah;touch${IFS}ran;:,e'sp!x\nsave ! --header 'ah;touch${IFS}ran;:','e'\\''sp!x'\n", ""),
-	gives({"--check", "FILE"}, "-6 -m ipv6header --header 51\n-6 -m ipv6header --header 50,59\n-6 -m ipv6header --header 60,43,44\n", 0, "rules checked: 3, not reading back: 0\n", ""),
+	gives({"--check", "FILE"}, "-6 -m ipv6header --header 51\n-6 -m ipv6header --header 50,59\n-6 -m ipv6header --header 60,43,44\n", 0, "rules checked: 3, not parsing: 0, not reading back: 0\n", ""),
 };
 
 struct mask_row {

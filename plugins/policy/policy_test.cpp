@@ -182,7 +182,7 @@ const std::vector<row> hostile_names = {
 	ok("-4 -m policy --dir in --strict --proto 50 --next ! --proto 51", block(312, "72:32 74:04 148:33 150:04 151:04 304:09 306:02"), " policy match dir in pol ipsec strict [0] proto e'sp!x [1] ! proto ah;touch${IFS}ran;:", " --dir in --pol ipsec --strict --proto 'e'\\''sp!x' --next ! --proto 'ah;touch${IFS}ran;:'"),
 	gives({"sh", saved_text_through_shell("-4 -m policy --dir in --proto 51")}, "", 0, "block " + ah_in + "\nlist policy match dir in pol ipsec proto ah;touch${IFS}ran;:\nsave --dir in --pol ipsec --proto 'ah;touch${IFS}ran;:'\n", ""),
 	gives({"sh", saved_text_through_shell("-4 -m policy --dir in --proto 50")}, "", 0, "block " + esp_in + "\nlist policy match dir in pol ipsec proto e'sp!x\nsave --dir in --pol ipsec --proto 'e'\\''sp!x'\n", ""),
-	gives({"--check", "FILE"}, "-4 -m policy --dir in --proto 51\n-6 -m policy --dir in --proto 50\n-4 -m policy --dir in ! --proto 108\n", 0, "rules checked: 3, not reading back: 0\n", ""),
+	gives({"--check", "FILE"}, "-4 -m policy --dir in --proto 51\n-6 -m policy --dir in --proto 50\n-4 -m policy --dir in ! --proto 108\n", 0, "rules checked: 3, not parsing: 0, not reading back: 0\n", ""),
 };
 
 const std::vector<row> without_protocols = {
