@@ -59,6 +59,9 @@ constexpr size_t aligned(size_t size)
 	return (size + alignment - 1) & ~(alignment - 1);
 }
 
+constexpr const char *chain_names[NF_INET_NUMHOOKS] = {"PREROUTING", "INPUT", "FORWARD", "OUTPUT",
+						       "POSTROUTING"};
+
 constexpr int accept_verdict = -NF_ACCEPT - 1;
 
 std::string reason()
@@ -198,34 +201,54 @@ failure check_revision(const table_socket &s, const clause &c)
 	return {"cannot ask the kernel for " + what + ": " + reason(), true};
 }
 
+// Replaces the filter table with one whose chain `hook` holds `rules` in
+// order.  A rule without a target ends with ACCEPT, or with `fall_through`
+// goes on to the next rule, so that every rule sees the packet.
 template <typename T>
-failure load(const table_socket &s, const clause &c)
+failure load(const table_socket &s, unsigned hook, std::span<const std::vector<clause>> rules,
+	     bool fall_through)
 {
 	typename T::info info;
 	if (failure f = read_info<T>(s, info))
 		return f;
-	if (!(info.valid_hooks & (1u << NF_INET_FORWARD)))
-		return {std::string("the kernel's ") + T::word + " filter table has no FORWARD chain", true};
-	if (failure f = check_revision<T>(s, c))
-		return f;
+	if (!(info.valid_hooks & (1u << hook)))
+		return {std::string("the kernel's ") + T::word + " filter table has no " + chain_names[hook] +
+				" chain",
+			true};
+	for (const std::vector<clause> &r : rules)
+		for (const clause &c : r)
+			if (failure f = check_revision<T>(s, c))
+				return f;
 
 	typename T::replace replace{};
 	std::snprintf(replace.name, sizeof replace.name, "%s", table_name);
 	replace.valid_hooks = info.valid_hooks;
 	std::vector<unsigned char> entries;
 	const std::vector<unsigned char> accept = standard_target(accept_verdict);
-	for (unsigned hook = 0; hook < NF_INET_NUMHOOKS; ++hook) {
-		if (!(info.valid_hooks & (1u << hook)))
+	for (unsigned h = 0; h < NF_INET_NUMHOOKS; ++h) {
+		if (!(info.valid_hooks & (1u << h)))
 			continue;
-		replace.hook_entry[hook] = static_cast<unsigned>(entries.size());
-		if (hook == NF_INET_FORWARD) {
-			if (c.kind == zunder::clause_kind::match)
-				append_entry<T>(entries, clause_bytes(c), accept);
-			else
-				append_entry<T>(entries, {}, clause_bytes(c));
+		replace.hook_entry[h] = static_cast<unsigned>(entries.size());
+		for (const std::vector<clause> &r :
+		     (h == hook ? rules : std::span<const std::vector<clause>>{})) {
+			std::vector<unsigned char> matches, target;
+			for (const clause &c : r) {
+				const std::vector<unsigned char> bytes = clause_bytes(c);
+				if (c.kind == zunder::clause_kind::match)
+					matches.insert(matches.end(), bytes.begin(), bytes.end());
+				else
+					target = bytes;
+			}
+			if (target.empty() && !fall_through)
+				target = accept;
+			else if (target.empty()) // a jump to the entry right after this one
+				target = standard_target(static_cast<int>(entries.size() +
+									  sizeof(typename T::entry) +
+									  matches.size() + accept.size()));
+			append_entry<T>(entries, matches, target);
 			++replace.num_entries;
 		}
-		replace.underflow[hook] = static_cast<unsigned>(entries.size());
+		replace.underflow[h] = static_cast<unsigned>(entries.size());
 		append_entry<T>(entries, {}, accept);
 		++replace.num_entries;
 	}
@@ -300,14 +323,39 @@ failure table_bytes(std::vector<unsigned char> &bytes)
 }
 
 template <typename T>
-failure load_and_read(const clause &c, std::vector<unsigned char> *returned)
+failure load_and_read(unsigned hook, std::span<const std::vector<clause>> rules, bool fall_through,
+		      std::vector<unsigned char> *returned)
 {
 	const table_socket s(T::domain);
 	if (s.fd() < 0)
 		return {std::string("cannot open a ") + T::word + " raw socket: " + reason(), true};
-	if (failure f = load<T>(s, c))
+	if (failure f = load<T>(s, hook, rules, fall_through))
 		return f;
-	return returned ? read_back<T>(s, c, *returned) : failure{};
+	return returned ? read_back<T>(s, rules[0][0], *returned) : failure{};
+}
+
+// The packet counters of the first `count` rules of chain `hook`.
+template <typename T>
+failure counters(unsigned hook, size_t count, std::vector<uint64_t> &packets)
+{
+	const table_socket s(T::domain);
+	if (s.fd() < 0)
+		return {std::string("cannot open a ") + T::word + " raw socket: " + reason(), true};
+	typename T::info info;
+	std::vector<unsigned char> entries;
+	if (failure f = read_info<T>(s, info))
+		return f;
+	if (failure f = read_entries<T>(s, info, entries))
+		return f;
+	packets.clear();
+	typename T::entry entry;
+	for (size_t at = info.hook_entry[hook]; packets.size() < count; at += entry.next_offset) {
+		if (at + sizeof entry > entries.size())
+			return {"the kernel returned fewer rules than were loaded"};
+		std::memcpy(&entry, entries.data() + at, sizeof entry);
+		packets.push_back(entry.counters.pcnt);
+	}
+	return {};
 }
 
 } // namespace
@@ -318,14 +366,29 @@ failure judge(const clause &c, std::vector<unsigned char> &returned)
 		return {"--kernel needs a network namespace of its own, which takes root (CAP_SYS_ADMIN): " +
 				reason(),
 			true};
-	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(c, &returned)
-					  : load_and_read<ipv4_tables>(c, &returned);
+	const std::vector<clause> rule = {c};
+	return c.family == ZU_FAMILY_IPV6
+		       ? load_and_read<ipv6_tables>(NF_INET_FORWARD, {&rule, 1}, false, &returned)
+		       : load_and_read<ipv4_tables>(NF_INET_FORWARD, {&rule, 1}, false, &returned);
 }
 
 failure load_rule(const clause &c)
 {
-	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(c, nullptr)
-					  : load_and_read<ipv4_tables>(c, nullptr);
+	const std::vector<clause> rule = {c};
+	return load_chain(c.family, NF_INET_FORWARD, {&rule, 1}, false);
+}
+
+failure load_chain(uint16_t family, unsigned hook, std::span<const std::vector<clause>> rules,
+		   bool fall_through)
+{
+	return family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(hook, rules, fall_through, nullptr)
+					: load_and_read<ipv4_tables>(hook, rules, fall_through, nullptr);
+}
+
+failure packet_counts(uint16_t family, unsigned hook, size_t count, std::vector<uint64_t> &packets)
+{
+	return family == ZU_FAMILY_IPV6 ? counters<ipv6_tables>(hook, count, packets)
+					: counters<ipv4_tables>(hook, count, packets);
 }
 
 failure table_bytes(uint16_t family, std::vector<unsigned char> &bytes)

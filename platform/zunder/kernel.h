@@ -42,6 +42,16 @@ failure judge(const clause &c, std::vector<unsigned char> &returned);
 // the policy ACCEPT.
 failure load_rule(const clause &c);
 
+// Replaces the filter table of `family`, in this process's namespace, with a
+// table whose chain `hook` (NF_INET_LOCAL_IN, ...) holds `rules` in order,
+// each its matches and at most one target.  A rule without a target ACCEPTs,
+// or with `fall_through` hands the packet on to the next rule.
+failure load_chain(uint16_t family, unsigned hook, std::span<const std::vector<clause>> rules,
+		   bool fall_through);
+
+// How many packets each of the first `count` rules of chain `hook` has seen.
+failure packet_counts(uint16_t family, unsigned hook, size_t count, std::vector<uint64_t> &packets);
+
 // The filter table of `family` in this process's namespace as the kernel
 // describes it, its info and then its entries, for comparing before and after.
 failure table_bytes(uint16_t family, std::vector<unsigned char> &bytes);
