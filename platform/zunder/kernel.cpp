@@ -201,24 +201,25 @@ failure check_revision(const table_socket &s, const clause &c)
 	return {"cannot ask the kernel for " + what + ": " + reason(), true};
 }
 
-// Replaces the filter table with one whose chain `hook` holds `rules` in
-// order.  A rule without a target ends with ACCEPT, or with `fall_through`
-// goes on to the next rule, so that every rule sees the packet.
+// Replaces the filter table with one whose chains hold `rules`, each chain
+// its rules in their order.  A rule without a target ends with ACCEPT, or
+// with `fall_through` goes on to the next rule, so that every rule sees the
+// packet.
 template <typename T>
-failure load(const table_socket &s, unsigned hook, std::span<const std::vector<clause>> rules,
-	     bool fall_through)
+failure load(const table_socket &s, std::span<const rule> rules, bool fall_through)
 {
 	typename T::info info;
 	if (failure f = read_info<T>(s, info))
 		return f;
-	if (!(info.valid_hooks & (1u << hook)))
-		return {std::string("the kernel's ") + T::word + " filter table has no " + chain_names[hook] +
-				" chain",
-			true};
-	for (const std::vector<clause> &r : rules)
-		for (const clause &c : r)
+	for (const rule &r : rules) {
+		if (r.hook >= NF_INET_NUMHOOKS || !(info.valid_hooks & (1u << r.hook)))
+			return {std::string("the kernel's ") + T::word + " filter table has no " +
+					(r.hook < NF_INET_NUMHOOKS ? chain_names[r.hook] : "such") + " chain",
+				true};
+		for (const clause &c : r.clauses)
 			if (failure f = check_revision<T>(s, c))
 				return f;
+	}
 
 	typename T::replace replace{};
 	std::snprintf(replace.name, sizeof replace.name, "%s", table_name);
@@ -229,10 +230,11 @@ failure load(const table_socket &s, unsigned hook, std::span<const std::vector<c
 		if (!(info.valid_hooks & (1u << h)))
 			continue;
 		replace.hook_entry[h] = static_cast<unsigned>(entries.size());
-		for (const std::vector<clause> &r :
-		     (h == hook ? rules : std::span<const std::vector<clause>>{})) {
+		for (const rule &r : rules) {
+			if (r.hook != h)
+				continue;
 			std::vector<unsigned char> matches, target;
-			for (const clause &c : r) {
+			for (const clause &c : r.clauses) {
 				const std::vector<unsigned char> bytes = clause_bytes(c);
 				if (c.kind == zunder::clause_kind::match)
 					matches.insert(matches.end(), bytes.begin(), bytes.end());
@@ -323,20 +325,19 @@ failure table_bytes(std::vector<unsigned char> &bytes)
 }
 
 template <typename T>
-failure load_and_read(unsigned hook, std::span<const std::vector<clause>> rules, bool fall_through,
-		      std::vector<unsigned char> *returned)
+failure load_and_read(std::span<const rule> rules, bool fall_through, std::vector<unsigned char> *returned)
 {
 	const table_socket s(T::domain);
 	if (s.fd() < 0)
 		return {std::string("cannot open a ") + T::word + " raw socket: " + reason(), true};
-	if (failure f = load<T>(s, hook, rules, fall_through))
+	if (failure f = load<T>(s, rules, fall_through))
 		return f;
-	return returned ? read_back<T>(s, rules[0][0], *returned) : failure{};
+	return returned ? read_back<T>(s, rules[0].clauses[0], *returned) : failure{};
 }
 
-// The packet counters of the first `count` rules of chain `hook`.
+// The packet counter of each of `rules`, as load put them into the table.
 template <typename T>
-failure counters(unsigned hook, size_t count, std::vector<uint64_t> &packets)
+failure counters(std::span<const rule> rules, std::vector<uint64_t> &packets)
 {
 	const table_socket s(T::domain);
 	if (s.fd() < 0)
@@ -348,12 +349,16 @@ failure counters(unsigned hook, size_t count, std::vector<uint64_t> &packets)
 	if (failure f = read_entries<T>(s, info, entries))
 		return f;
 	packets.clear();
-	typename T::entry entry;
-	for (size_t at = info.hook_entry[hook]; packets.size() < count; at += entry.next_offset) {
-		if (at + sizeof entry > entries.size())
+	size_t next[NF_INET_NUMHOOKS] = {}; // where each chain's next rule starts
+	for (unsigned h = 0; h < NF_INET_NUMHOOKS; ++h)
+		next[h] = info.hook_entry[h];
+	for (const rule &r : rules) {
+		typename T::entry entry;
+		if (next[r.hook] + sizeof entry > entries.size())
 			return {"the kernel returned fewer rules than were loaded"};
-		std::memcpy(&entry, entries.data() + at, sizeof entry);
+		std::memcpy(&entry, entries.data() + next[r.hook], sizeof entry);
 		packets.push_back(entry.counters.pcnt);
+		next[r.hook] += entry.next_offset;
 	}
 	return {};
 }
@@ -366,29 +371,27 @@ failure judge(const clause &c, std::vector<unsigned char> &returned)
 		return {"--kernel needs a network namespace of its own, which takes root (CAP_SYS_ADMIN): " +
 				reason(),
 			true};
-	const std::vector<clause> rule = {c};
-	return c.family == ZU_FAMILY_IPV6
-		       ? load_and_read<ipv6_tables>(NF_INET_FORWARD, {&rule, 1}, false, &returned)
-		       : load_and_read<ipv4_tables>(NF_INET_FORWARD, {&rule, 1}, false, &returned);
+	const rule r = {NF_INET_FORWARD, {c}};
+	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>({&r, 1}, false, &returned)
+					  : load_and_read<ipv4_tables>({&r, 1}, false, &returned);
 }
 
 failure load_rule(const clause &c)
 {
-	const std::vector<clause> rule = {c};
-	return load_chain(c.family, NF_INET_FORWARD, {&rule, 1}, false);
+	const rule r = {NF_INET_FORWARD, {c}};
+	return load_rules(c.family, {&r, 1}, false);
 }
 
-failure load_chain(uint16_t family, unsigned hook, std::span<const std::vector<clause>> rules,
-		   bool fall_through)
+failure load_rules(uint16_t family, std::span<const rule> rules, bool fall_through)
 {
-	return family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(hook, rules, fall_through, nullptr)
-					: load_and_read<ipv4_tables>(hook, rules, fall_through, nullptr);
+	return family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(rules, fall_through, nullptr)
+					: load_and_read<ipv4_tables>(rules, fall_through, nullptr);
 }
 
-failure packet_counts(uint16_t family, unsigned hook, size_t count, std::vector<uint64_t> &packets)
+failure packet_counts(uint16_t family, std::span<const rule> rules, std::vector<uint64_t> &packets)
 {
-	return family == ZU_FAMILY_IPV6 ? counters<ipv6_tables>(hook, count, packets)
-					: counters<ipv4_tables>(hook, count, packets);
+	return family == ZU_FAMILY_IPV6 ? counters<ipv6_tables>(rules, packets)
+					: counters<ipv4_tables>(rules, packets);
 }
 
 failure table_bytes(uint16_t family, std::vector<unsigned char> &bytes)

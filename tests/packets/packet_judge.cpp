@@ -11,10 +11,10 @@
 //   FAMILY CHAIN | IPSEC | RULE ; RULE ... | PACKET ... | COUNT ...
 //
 // FAMILY is 4 or 6 and CHAIN in or out, the INPUT or OUTPUT chain of the
-// filter table.  IPSEC is "-" or the transforms an IPsec policy applies to
-// the packets from A to B, innermost first, joined by "+": PROTO:SPI:MODE:
-// REQID with PROTO esp, ah or comp and MODE transport or tunnel.  A RULE is
-// zunder's words for one clause ("-m ah --ahspi 5"); a last word
+// filter table, where the rules go that do not start with "in" or "out".  IPSEC is "-" or the transforms an
+// IPsec policy applies to the packets from A to B, innermost first, joined by "+": PROTO:SPI:MODE: REQID with
+// PROTO esp, ah or comp and MODE transport or tunnel.  A RULE is its clauses joined by "&", each zunder's
+// words for it ("-m ah --ahspi 5"), after the chain it goes into if not CHAIN; a clause's last word
 // "@OFFSET:swap" byte-swaps the four bytes of the block at OFFSET,
 // "@OFFSET^XX" flips the bits XX (hexadecimal) of its byte OFFSET.  The
 // PACKETs are described at build_packet.  COUNT is each rule's packet count,
@@ -46,6 +46,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <list>
 #include <map>
 #include <sstream>
 #include <string>
@@ -77,6 +78,12 @@ std::vector<std::string> words(const std::string &text)
 	for (std::string w; in >> w;)
 		all.push_back(w);
 	return all;
+}
+
+// The family as the packet filter's clauses name it.
+uint16_t family_code(int family)
+{
+	return family == AF_INET ? ZU_FAMILY_IPV4 : ZU_FAMILY_IPV6;
 }
 
 // The case's two ends: A sends, B receives; in IPv6 both are ::1.
@@ -226,9 +233,14 @@ struct transform {
 	uint32_t reqid;
 };
 
-struct rule_text {
+struct clause_text {
 	std::vector<std::string> words;
 	std::string corruption;
+};
+
+struct rule_text {
+	unsigned hook;
+	std::vector<clause_text> clauses;
 };
 
 struct test_case {
@@ -268,14 +280,23 @@ test_case parse_case(const std::string &line, const std::string &where)
 				   modes.at(f[2]), static_cast<uint32_t>(number(f[3], where))});
 	}
 	for (const std::string &r : split(field[2], ';')) {
-		rule_text t{words(r), ""};
-		if (!t.words.empty() && t.words.back()[0] == '@') {
-			t.corruption = t.words.back().substr(1);
-			t.words.pop_back();
+		rule_text rule{c.hook, {}};
+		for (const std::string &clause : split(r, '&')) {
+			clause_text t{words(clause), ""};
+			if (rule.clauses.empty() && !t.words.empty() &&
+			    (t.words[0] == "in" || t.words[0] == "out")) {
+				rule.hook = t.words[0] == "in" ? NF_INET_LOCAL_IN : NF_INET_LOCAL_OUT;
+				t.words.erase(t.words.begin());
+			}
+			if (!t.words.empty() && t.words.back()[0] == '@') {
+				t.corruption = t.words.back().substr(1);
+				t.words.pop_back();
+			}
+			if (t.words.size() < 2 || (t.words[0] != "-m" && t.words[0] != "-j"))
+				bad_table(where, "a clause is -m or -j, its name and its options");
+			rule.clauses.push_back(t);
 		}
-		if (t.words.size() < 2 || (t.words[0] != "-m" && t.words[0] != "-j"))
-			bad_table(where, "a rule is -m or -j, a clause name and its options");
-		c.rules.push_back(t);
+		c.rules.push_back(rule);
 	}
 	for (const std::string &p : words(field[3])) {
 		const size_t star = p.find('*');
@@ -293,7 +314,7 @@ test_case parse_case(const std::string &line, const std::string &where)
 
 // The block zunder makes of a rule, corrupted as the rule asks; empty with a
 // message when zunder refuses the rule.
-bytes block_of(const char *zunder, int family, const rule_text &r, std::string &message)
+bytes block_of(const char *zunder, int family, const clause_text &r, std::string &message)
 {
 	int out[2];
 	if (pipe(out) != 0)
@@ -452,7 +473,7 @@ std::string set_up_ipsec(const ends &e, const std::vector<transform> &ipsec)
 
 // Runs in the child: one line of result, "counts N...", "refused WHY" or
 // "skipped WHY".
-std::string run_case(const test_case &c, const std::vector<kernel::clause> &clauses)
+std::string run_case(const test_case &c, const std::vector<kernel::rule> &rules)
 {
 	if (unshare(CLONE_NEWNET) != 0)
 		return "skipped a network namespace of its own takes root (CAP_SYS_ADMIN): " +
@@ -466,11 +487,7 @@ std::string run_case(const test_case &c, const std::vector<kernel::clause> &clau
 	const ends e = ends_of(c.family);
 	if (const std::string why = set_up_ipsec(e, c.ipsec); !why.empty())
 		return "skipped " + why;
-	std::vector<std::vector<kernel::clause>> rules;
-	for (const kernel::clause &one : clauses)
-		rules.push_back({one});
-	if (const kernel::failure f = kernel::load_chain(static_cast<uint16_t>(c.family == AF_INET ? 2 : 10),
-							 c.hook, rules, true))
+	if (const kernel::failure f = kernel::load_rules(family_code(c.family), rules, true))
 		return (f.environment ? "skipped " : "refused ") + f.message;
 	// Sockets that take what arrives, so that the kernel answers no packet
 	// with an error of its own, which the rules would count too.
@@ -503,8 +520,7 @@ std::string run_case(const test_case &c, const std::vector<kernel::clause> &clau
 	std::vector<uint64_t> counted;
 	for (int wait_ms : {20, 300}) {
 		usleep(static_cast<useconds_t>(wait_ms * 1000));
-		if (const kernel::failure f = kernel::packet_counts(c.family == AF_INET ? 2 : 10, c.hook,
-								    rules.size(), counted))
+		if (const kernel::failure f = kernel::packet_counts(family_code(c.family), rules, counted))
 			return "refused " + f.message;
 		if (counted == c.counts)
 			break;
@@ -515,7 +531,7 @@ std::string run_case(const test_case &c, const std::vector<kernel::clause> &clau
 	return line;
 }
 
-std::string run_in_child(const test_case &c, const std::vector<kernel::clause> &clauses)
+std::string run_in_child(const test_case &c, const std::vector<kernel::rule> &rules)
 {
 	int out[2];
 	if (pipe(out) != 0)
@@ -523,7 +539,7 @@ std::string run_in_child(const test_case &c, const std::vector<kernel::clause> &
 	const pid_t child = fork();
 	if (child == 0) {
 		close(out[0]);
-		const std::string line = run_case(c, clauses);
+		const std::string line = run_case(c, rules);
 		(void)!write(out[1], line.data(), line.size());
 		_exit(0);
 	}
@@ -562,22 +578,24 @@ int main(int argc, char **argv)
 			const std::string where = std::string(argv[t]) + ":" + std::to_string(number);
 			const test_case c = parse_case(line, where);
 			++cases;
-			std::vector<bytes> blocks;
-			std::vector<kernel::clause> clauses;
+			std::list<bytes> blocks; // the rules' clauses point into them
+			std::vector<kernel::rule> rules;
 			std::string result, message;
 			for (const rule_text &r : c.rules) {
-				blocks.push_back(block_of(zunder, c.family, r, message));
-				if (!message.empty())
-					result = "refused " + message;
+				rules.push_back({r.hook, {}});
+				for (const clause_text &t : r.clauses) {
+					blocks.push_back(block_of(zunder, c.family, t, message));
+					if (!message.empty())
+						result = "refused " + message;
+					rules.back().clauses.push_back(
+						{t.words[0] == "-m" ? zunder::clause_kind::match
+								    : zunder::clause_kind::target,
+						 t.words[1].c_str(), 0, family_code(c.family),
+						 blocks.back()});
+				}
 			}
-			for (size_t i = 0; i < c.rules.size(); ++i)
-				clauses.push_back({c.rules[i].words[0] == "-m" ? zunder::clause_kind::match
-									       : zunder::clause_kind::target,
-						   c.rules[i].words[1].c_str(), 0,
-						   static_cast<uint16_t>(c.family == AF_INET ? 2 : 10),
-						   blocks[i]});
 			if (result.empty())
-				result = run_in_child(c, clauses);
+				result = run_in_child(c, rules);
 			if (result.rfind("skipped ", 0) == 0) {
 				++skipped;
 				++reasons[result.substr(8)];
