@@ -437,8 +437,11 @@ std::string set_up_ipsec(const ends &e, const std::vector<transform> &ipsec)
 				   : t.proto == IPPROTO_AH ? "digest_null"
 							   : "deflate";
 		if (const int error = xfrm_request(XFRM_MSG_NEWSA, &sa, sizeof sa, {{kind, algorithm(name)}}))
-			return std::string("the kernel cannot make an IPsec state of protocol ") +
-			       std::to_string(t.proto) + ": " + std::strerror(error);
+			return std::string("the kernel cannot make an IPsec ") +
+			       (t.proto == IPPROTO_ESP  ? "ESP"
+				: t.proto == IPPROTO_AH ? "AH"
+							: "IPComp") +
+			       " state: " + std::strerror(error);
 		xfrm_user_tmpl tmpl{};
 		tmpl.id = sa.id;
 		tmpl.family = sa.family;
