@@ -11,11 +11,12 @@
 //   FAMILY CHAIN | IPSEC | RULE ; RULE ... | PACKET ... | COUNT ...
 //
 // FAMILY is 4 or 6 and CHAIN in or out, the INPUT or OUTPUT chain of the
-// filter table, where the rules go that do not start with "in" or "out".  IPSEC is "-" or the transforms an
-// IPsec policy applies to the packets from A to B, innermost first, joined by "+": PROTO:SPI:MODE: REQID with
-// PROTO esp, ah or comp and MODE transport or tunnel.  A RULE is its clauses joined by "&", each zunder's
-// words for it ("-m ah --ahspi 5"), after the chain it goes into if not CHAIN; a clause's last word
-// "@OFFSET:swap" byte-swaps the four bytes of the block at OFFSET,
+// filter table, where the rules go that do not start with "in" or "out".
+// IPSEC is "-" or the transforms an IPsec policy applies to the packets from
+// A to B, innermost first, joined by "+": PROTO:SPI:MODE:REQID with PROTO
+// esp, ah or comp and MODE transport or tunnel.  A RULE is its clauses
+// joined by "&", each zunder's words for it ("-m ah --ahspi 5"); a clause's
+// last word "@OFFSET:swap" byte-swaps the four bytes of its block at OFFSET,
 // "@OFFSET^XX" flips the bits XX (hexadecimal) of its byte OFFSET.  The
 // PACKETs are described at build_packet.  COUNT is each rule's packet count,
 // or the one word "refused" when the kernel must refuse the rules.
@@ -50,6 +51,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -114,12 +116,11 @@ void put32(bytes &b, size_t at, uint32_t v)
 }
 
 // The Internet checksum of a UDP datagram with its pseudo-header.
-unsigned udp_checksum(const ends &e, bool reply, const bytes &udp)
+// The sum does not depend on which end sends.
+unsigned udp_checksum(const ends &e, const bytes &udp)
 {
 	bytes sum(e.a, e.a + e.size);
 	sum.insert(sum.end(), e.b, e.b + e.size);
-	if (reply)
-		std::swap_ranges(sum.begin(), sum.begin() + e.size, sum.begin() + e.size);
 	sum.insert(sum.end(), {0, 17, static_cast<unsigned char>(udp.size() >> 8),
 			       static_cast<unsigned char>(udp.size())});
 	sum.insert(sum.end(), udp.begin(), udp.end());
@@ -191,7 +192,7 @@ bytes build_packet(const ends &e, const std::string &text, bool &reply, const st
 			put16(udp, 0, reply ? 2000 : field(1, 1000));
 			put16(udp, 2, reply ? 1000 : 2000);
 			put16(udp, 4, static_cast<unsigned>(udp.size()));
-			put16(udp, 6, udp_checksum(e, reply, udp));
+			put16(udp, 6, udp_checksum(e, udp));
 			chain.push_back({17, udp});
 		} else
 			bad_table(where, "unknown packet item \"" + item + "\"");
@@ -235,7 +236,9 @@ struct transform {
 
 struct clause_text {
 	std::vector<std::string> words;
-	std::string corruption;
+	size_t offset = 0; // where its block is corrupted: four bytes swapped,
+	bool swap = false; // or the bits `flip` of one byte flipped
+	unsigned char flip = 0;
 };
 
 struct rule_text {
@@ -249,7 +252,7 @@ struct test_case {
 	unsigned hook;
 	std::vector<transform> ipsec;
 	std::vector<rule_text> rules;
-	std::vector<std::pair<std::string, unsigned>> packets; // description, times
+	std::vector<std::tuple<std::string, bytes, bool, unsigned>> packets; // text, bytes, reply, times
 	std::vector<uint64_t> counts;
 	bool refused = false;
 };
@@ -270,9 +273,10 @@ test_case parse_case(const std::string &line, const std::string &where)
 							     {"comp", IPPROTO_COMP}};
 	const std::map<std::string, unsigned char> modes = {{"transport", XFRM_MODE_TRANSPORT},
 							    {"tunnel", XFRM_MODE_TUNNEL}};
-	for (const std::string &t : words(field[1]) == std::vector<std::string>{"-"}
-					    ? std::vector<std::string>{}
-					    : split(words(field[1]).at(0), '+')) {
+	const std::vector<std::string> ipsec = words(field[1]);
+	if (ipsec.size() != 1)
+		bad_table(where, "the IPsec field is - or the transforms joined by +");
+	for (const std::string &t : ipsec[0] == "-" ? std::vector<std::string>{} : split(ipsec[0], '+')) {
 		const std::vector<std::string> f = split(t, ':');
 		if (f.size() != 4 || !protos.count(f[0]) || !modes.count(f[2]))
 			bad_table(where, "a transform is esp|ah|comp:SPI:transport|tunnel:REQID, not " + t);
@@ -282,14 +286,24 @@ test_case parse_case(const std::string &line, const std::string &where)
 	for (const std::string &r : split(field[2], ';')) {
 		rule_text rule{c.hook, {}};
 		for (const std::string &clause : split(r, '&')) {
-			clause_text t{words(clause), ""};
+			clause_text t{words(clause)};
 			if (rule.clauses.empty() && !t.words.empty() &&
 			    (t.words[0] == "in" || t.words[0] == "out")) {
 				rule.hook = t.words[0] == "in" ? NF_INET_LOCAL_IN : NF_INET_LOCAL_OUT;
 				t.words.erase(t.words.begin());
 			}
 			if (!t.words.empty() && t.words.back()[0] == '@') {
-				t.corruption = t.words.back().substr(1);
+				const std::string how = t.words.back().substr(1);
+				const size_t at = how.find_first_of(":^");
+				t.offset = number(how.substr(0, at), where);
+				t.swap = at != std::string::npos && how.substr(at) == ":swap";
+				t.flip = at != std::string::npos && how[at] == '^'
+						 ? static_cast<unsigned char>(
+							   number("0x" + how.substr(at + 1), where))
+						 : 0;
+				if (!t.swap && !t.flip)
+					bad_table(where,
+						  "a corruption is @OFFSET:swap or @OFFSET^XX, not " + how);
 				t.words.pop_back();
 			}
 			if (t.words.size() < 2 || (t.words[0] != "-m" && t.words[0] != "-j"))
@@ -300,7 +314,9 @@ test_case parse_case(const std::string &line, const std::string &where)
 	}
 	for (const std::string &p : words(field[3])) {
 		const size_t star = p.find('*');
-		c.packets.emplace_back(p.substr(0, star),
+		bool reply = false;
+		const bytes packet = build_packet(ends_of(c.family), p.substr(0, star), reply, where);
+		c.packets.emplace_back(p, packet, reply,
 				       star == std::string::npos ? 1 : number(p.substr(star + 1), where));
 	}
 	const std::vector<std::string> counts = words(field[4]);
@@ -346,15 +362,12 @@ bytes block_of(const char *zunder, int family, const clause_text &r, std::string
 	const std::string hex = text.substr(6, text.find('\n') - 6);
 	for (size_t i = 0; i + 1 < hex.size(); i += 2)
 		block.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-	if (const size_t at = r.corruption.find_first_of(":^"); at != std::string::npos) {
-		const size_t offset = std::stoul(r.corruption.substr(0, at));
-		if (r.corruption[at] == ':' && offset + 4 <= block.size())
-			std::reverse(block.begin() + static_cast<ptrdiff_t>(offset),
-				     block.begin() + static_cast<ptrdiff_t>(offset + 4));
-		else if (r.corruption[at] == '^' && offset < block.size())
-			block[offset] ^= static_cast<unsigned char>(
-				std::stoul(r.corruption.substr(at + 1), nullptr, 16));
-	}
+	// A corruption past the block's end is a table's fault that the judge reports as a disagreement.
+	if (r.swap && r.offset + 4 <= block.size())
+		std::reverse(block.begin() + static_cast<ptrdiff_t>(r.offset),
+			     block.begin() + static_cast<ptrdiff_t>(r.offset + 4));
+	else if (r.flip && r.offset < block.size())
+		block[r.offset] ^= r.flip;
 	return block;
 }
 
@@ -517,9 +530,7 @@ std::string run_case(const test_case &c, const std::vector<kernel::rule> &rules)
 	for (const int proto : {int{IPPROTO_ESP}, int{IPPROTO_AH}, int{IPPROTO_COMP}, int{IPPROTO_NONE}})
 		socket(c.family, SOCK_RAW, proto);
 	const int sender = socket(c.family, SOCK_RAW, IPPROTO_RAW);
-	for (const auto &[text, times] : c.packets) {
-		bool reply = false;
-		const bytes packet = build_packet(e, text, reply, c.where);
+	for (const auto &[text, packet, reply, times] : c.packets) {
 		sockaddr_storage to{};
 		to.ss_family = static_cast<sa_family_t>(c.family);
 		if (c.family == AF_INET)
