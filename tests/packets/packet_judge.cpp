@@ -23,8 +23,8 @@
 //
 // Prints each case that disagrees or is skipped, then one line
 // "packets on RELEASE: N cases, A agree[, D disagree][, S skipped]".  Exit
-// status 0 when no case disagrees, 1 when one does, 77 when none could run,
-// 2 on a bad table.  With --disagree every case must disagree instead: the
+// status 0 when every case agrees, 1 when one disagrees, 77 when none
+// disagrees but some were skipped, 2 on a bad table.  With --disagree every case must disagree instead: the
 // tables of corrupted blocks show that the judge notices a wrong block.
 #include "kernel.h"
 
@@ -656,5 +656,5 @@ int main(int argc, char **argv)
 		summary += ")";
 	}
 	std::printf("%s\n", summary.c_str());
-	return disagreed ? 1 : agree == 0 ? 77 : 0;
+	return disagreed ? 1 : skipped || agree == 0 ? 77 : 0;
 }
