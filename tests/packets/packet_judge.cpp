@@ -152,7 +152,8 @@ unsigned long number(const std::string &text, const std::string &where)
 //   none            no next header
 //   udp[:PORT]      UDP from A, port PORT (default 1000), to B port 2000
 //   reply           UDP from B port 2000 to A port 1000
-// IPv4 packets are udp or reply alone.  The reply is the only packet from B.
+// A chain that ends in an extension header ends with "no next header".  IPv4
+// packets are udp or reply alone.  The reply is the only packet from B.
 bytes build_packet(const ends &e, const std::string &text, bool &reply, const std::string &where)
 {
 	struct header {
@@ -162,7 +163,10 @@ bytes build_packet(const ends &e, const std::string &text, bool &reply, const st
 	std::vector<header> chain;
 	reply = false;
 	for (const std::string &item : split(text, '.')) {
-		const std::vector<std::string> f = split(item, ':');
+		if (!chain.empty() &&
+		    (chain.back().type == 50 || chain.back().type == 59 || chain.back().type == 17))
+			bad_table(where, "nothing follows esp, none, udp or reply in a packet");
+		const std::vector<std::string> f = split(item + ":", ':');
 		auto field = [&](size_t i, unsigned long otherwise) {
 			return f.size() > i ? number(f[i], where) : otherwise;
 		};
@@ -197,13 +201,13 @@ bytes build_packet(const ends &e, const std::string &text, bool &reply, const st
 		} else
 			bad_table(where, "unknown packet item \"" + item + "\"");
 	}
-	if (e.family == AF_INET && (chain.size() != 1 || chain[0].type != 17))
-		bad_table(where, "an IPv4 packet is udp or reply alone");
+	if (chain.empty() || (e.family == AF_INET && (chain.size() != 1 || chain[0].type != 17)))
+		bad_table(where, "an IPv6 packet is one or more items, an IPv4 packet udp or reply alone");
 	bytes payload;
 	for (size_t i = chain.size(); i-- > 0;) {
 		bytes &body = chain[i].body;
-		if (i + 1 < chain.size() && !body.empty())
-			body[0] = chain[i + 1].type;
+		if (chain[i].type != 50 && chain[i].type != 59 && chain[i].type != 17) // an extension header
+			body[0] = i + 1 < chain.size() ? chain[i + 1].type : 59;
 		payload.insert(payload.begin(), body.begin(), body.end());
 	}
 	const unsigned char *from = reply ? e.b : e.a, *to = reply ? e.a : e.b;
