@@ -348,17 +348,18 @@ failure counters(std::span<const rule> rules, std::vector<uint64_t> &packets)
 		return f;
 	if (failure f = read_entries<T>(s, info, entries))
 		return f;
-	packets.clear();
+	packets = std::vector<uint64_t>(rules.size());
 	size_t next[NF_INET_NUMHOOKS] = {}; // where each chain's next rule starts
 	for (unsigned h = 0; h < NF_INET_NUMHOOKS; ++h)
 		next[h] = info.hook_entry[h];
-	for (const rule &r : rules) {
+	for (size_t i = 0; i < rules.size(); ++i) {
+		const unsigned hook = rules[i].hook;
 		typename T::entry entry;
-		if (next[r.hook] + sizeof entry > entries.size())
+		if (next[hook] + sizeof entry > entries.size())
 			return {"the kernel returned fewer rules than were loaded"};
-		std::memcpy(&entry, entries.data() + next[r.hook], sizeof entry);
-		packets.push_back(entry.counters.pcnt);
-		next[r.hook] += entry.next_offset;
+		std::memcpy(&entry, entries.data() + next[hook], sizeof entry);
+		packets[i] = entry.counters.pcnt;
+		next[hook] += entry.next_offset;
 	}
 	return {};
 }

@@ -325,8 +325,9 @@ test_case parse_case(const std::string &line, const std::string &where)
 	}
 	const std::vector<std::string> counts = words(field[4]);
 	c.refused = counts == std::vector<std::string>{"refused"};
-	for (size_t i = 0; !c.refused && i < counts.size(); ++i)
-		c.counts.push_back(number(counts[i], where));
+	c.counts = std::vector<uint64_t>(c.refused ? 0 : counts.size());
+	for (size_t i = 0; i < c.counts.size(); ++i)
+		c.counts[i] = number(counts[i], where);
 	if (!c.refused && c.counts.size() != c.rules.size())
 		bad_table(where, "one count a rule");
 	return c;
