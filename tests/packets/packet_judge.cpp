@@ -617,7 +617,7 @@ int main(int argc, char **argv)
 				for (const clause_text &t : r.clauses) {
 					blocks.push_back(block_of(zunder, c.family, t, message));
 					if (!message.empty())
-						result = "refused " + message;
+						result = "error: " + message; // not the kernel's refusal
 					rules.back().clauses.push_back(
 						{t.words[0] == "-m" ? zunder::clause_kind::match
 								    : zunder::clause_kind::target,
