@@ -23,8 +23,17 @@
 # else the native tests are run here to collect them.  In the machine, a file
 # a change names is a copy, a file of the native build its armhf counterpart.
 #
+# Then the packet judge (tests/packets/packet_judge.cpp, built by the armhf
+# build) runs every case of the packet tables (plugins/*/packets.cases, and
+# the corrupted blocks it must catch) in the machine, with the IPsec modules
+# loaded, and here natively; one line a kernel:
+#
+#   packets on RELEASE: N cases, N agree
+#
 # Exit status: 0 when every rule is accepted with the same output as
-# natively; 1 on a refusal, a difference or a boot that does not finish in
+# natively and every packet case agrees in the machine, none skipped; 1 on
+# a refusal, a difference, a packet case that disagrees or is skipped in the
+# machine, or a boot that does not finish in
 # time (ZUNDER_ARMHF_KERNEL_TIMEOUT seconds, default 300); 2 on a usage or
 # set-up error; 77 when this machine cannot run the check (a tool or the
 # packages missing), with one line saying why.
@@ -61,6 +70,10 @@ clauses=(
 )
 # The filter tables whose FORWARD chain `zunder --kernel` uses.
 table_modules=(iptable_filter ip6table_filter)
+# IPsec for the packet judge's policy cases: the XFRM netlink interface, ESP,
+# AH and IPComp for both families, and the algorithms its states name, which
+# the crypto layer would otherwise ask modprobe for (crypto_null is built in).
+ipsec_modules=(xfrm_user esp4 esp6 ah4 ah6 ipcomp ipcomp6 authenc ecb echainiv deflate)
 # Dependencies no `depends` field names: libcrc32c asks the crypto layer for
 # the algorithm "crc32c" (its softdep), which crc32c_generic provides.
 declare -A loaded_before=([libcrc32c]=crc32c_generic)
@@ -85,6 +98,8 @@ done
 [[ -x $armhf_build/bin/zunder ]] || die "no armhf build in $armhf_build (cmake --preset armhf && cmake --build --preset armhf)"
 [[ -x $native_build/bin/zunder ]] || die "no native build in $native_build (cmake --preset default && cmake --build --preset default)"
 [[ -f $armhf_build/test-preload/zunder_fixed_protocols.so ]] || die "the armhf build has no test preload (built without tests?)"
+[[ -x $armhf_build/bin/packet_judge ]] || die "the armhf build has no packet_judge (built without tests?)"
+packet_tables=("$source_dir"/plugins/*/packets*.cases)
 
 # The table above must know every plug-in the build makes, and no other.
 declare -A known=()
@@ -202,14 +217,20 @@ for row in "${clauses[@]}"; do
 	read -r _ module _ <<<"$row"
 	place "$module"
 done
-for module in "${table_modules[@]}"; do
+for module in "${table_modules[@]}" "${ipsec_modules[@]}"; do
 	place "$module"
 done
 printf '%s\n' "${module_order[@]}" >"$root/modules/order"
 
 # The armhf build's files, in the build tree's layout so that zunder finds
 # its plug-ins and the label file as it does there.
-cp "$armhf_build/bin/zunder" "$root/z/bin/"
+cp "$armhf_build/bin/zunder" "$armhf_build/bin/packet_judge" "$root/z/bin/"
+mkdir -p "$root/cases"
+for table in "${packet_tables[@]}"; do
+	cp "$table" "$root/cases/$(basename "$(dirname "$table")")-$(basename "$table")"
+done
+mkdir -p "$root/cases/wrong"
+cp "$source_dir"/tests/packets/corrupted*.cases "$root/cases/wrong/"
 find "$armhf_build/lib" -maxdepth 1 \( -name '*.so*' -o -name '*.conf' \) -exec cp -P {} "$root/z/lib/" \;
 cp "$armhf_build"/test-preload/*.so "$root/z/test-preload/"
 # The rows that run with the machine's own protocol database find this one's.
@@ -388,6 +409,12 @@ for entry in$clause_words; do
 	clause=\${entry%%:*}
 	run_rows /z/bin/zunder --kernel \$clause /rows/\$clause /tmp
 done
+start=\$(date +%s)
+/z/bin/packet_judge /z/bin/zunder /cases/*.cases >/tmp/packets 2>&1
+echo "status \$? in \$((\$(date +%s) - start)) s" >>/tmp/packets
+/z/bin/packet_judge --disagree /z/bin/zunder /cases/wrong/*.cases >>/tmp/packets 2>&1
+echo "status \$?" >>/tmp/packets
+sed 's/^/@@ packets /' /tmp/packets
 echo "@@@ end"
 poweroff -f
 EOF
@@ -438,7 +465,7 @@ records() { # FILE DROP_KERNEL_LINES
 		open = 0
 		text = errors = ""
 	}
-	/^@@@ / || /^@@ kernel / { next }
+	/^@@@ / || /^@@ kernel / || /^@@ packets / { next }
 	/^@@ batch / { flush(); clause = $3; mode = "batch"; n = $4 - 1; next }
 	/^@@ rule / { flush(); clause = $3; mode = "single"; n = $4; status = $6; open = 1; next }
 	/^@@ err / { errors = errors (errors == "" ? "" : " | ") substr($0, 8); next }
@@ -489,4 +516,24 @@ verdict="same blocks"
 [[ -n $native_mode ]] || verdict+=" (native without --kernel: not root)"
 echo "armhf kernel $kernel_release: $rule_count rules, $accepted accepted, $verdict" \
 	"(package $kernel_version, machine ${boot_seconds} s, $SECONDS s in all)"
-((accepted == rule_count && different == 0)) || exit 1
+
+# --- The packet judge on both kernels -----------------------------------------
+
+# In the machine: the cases that disagree, the summary, each run's status.
+sed -n 's/^@@ packets //p' "$work/armhf.out" >"$work/packets.out"
+grep -v '^status ' "$work/packets.out" | sed '/^packets on /s/$/ (in the machine)/'
+# Status 0 only when every case ran and agreed (or, corrupted, disagreed).
+packets_ok=1
+[[ $(grep -c '^status 0' "$work/packets.out") -eq 2 ]] || packets_ok=0
+sed -n 's/^status 0 in \(.*\)/armhf packet cases ran in \1/p' "$work/packets.out"
+if [[ $(id -u) -eq 0 ]]; then
+	native_start=$SECONDS
+	status=0
+	"$native_build/bin/packet_judge" "$native_build/bin/zunder" "${packet_tables[@]}" || status=$?
+	echo "native packet cases ran in $((SECONDS - native_start)) s"
+	# Here cases the kernel cannot set up are skipped (77) with their reason.
+	[[ $status -eq 0 || $status -eq 77 ]] || packets_ok=0
+else
+	echo "native packet cases skipped: not root"
+fi
+((accepted == rule_count && different == 0 && packets_ok)) || exit 1

@@ -16,7 +16,7 @@ cd "$1" || exit 1
 git rev-parse --is-inside-work-tree >/dev/null 2>&1 ||
 	{ echo "$1 is not a git work tree: no list of tracked files"; exit 77; }
 
-counted_extensions=" c cpp h sh py cmake map pc conf rules symbols 1 7 8 "
+counted_extensions=" c cpp h sh py cmake map pc conf rules cases symbols 1 7 8 "
 line="SPDX-License-Identifier: GPL-2.0-or-later"
 checked=0
 missing=0

@@ -59,6 +59,9 @@ constexpr size_t aligned(size_t size)
 	return (size + alignment - 1) & ~(alignment - 1);
 }
 
+constexpr const char *chain_names[NF_INET_NUMHOOKS] = {"PREROUTING", "INPUT", "FORWARD", "OUTPUT",
+						       "POSTROUTING"};
+
 constexpr int accept_verdict = -NF_ACCEPT - 1;
 
 std::string reason()
@@ -198,37 +201,56 @@ failure check_revision(const table_socket &s, const clause &c)
 	return {"cannot ask the kernel for " + what + ": " + reason(), true};
 }
 
-// Replaces the filter table with one whose FORWARD chain holds the clause's
-// rule, or with none for an empty table.
+// Replaces the filter table with one whose chains hold `rules`, each chain
+// its rules in their order.  A rule without a target ends with ACCEPT, or
+// with `fall_through` goes on to the next rule, so that every rule sees the
+// packet.
 template <typename T>
-failure replace_table(const table_socket &s, const clause *c)
+failure load(const table_socket &s, std::span<const rule> rules, bool fall_through)
 {
 	typename T::info info;
 	if (failure f = read_info<T>(s, info))
 		return f;
-	if (!(info.valid_hooks & (1u << NF_INET_FORWARD)))
-		return {std::string("the kernel's ") + T::word + " filter table has no FORWARD chain", true};
-	if (c != nullptr)
-		if (failure f = check_revision<T>(s, *c))
-			return f;
+	for (const rule &r : rules) {
+		if (r.hook >= NF_INET_NUMHOOKS || !(info.valid_hooks & (1u << r.hook)))
+			return {std::string("the kernel's ") + T::word + " filter table has no " +
+					(r.hook < NF_INET_NUMHOOKS ? chain_names[r.hook] : "such") + " chain",
+				true};
+		for (const clause &c : r.clauses)
+			if (failure f = check_revision<T>(s, c))
+				return f;
+	}
 
 	typename T::replace replace{};
 	std::snprintf(replace.name, sizeof replace.name, "%s", table_name);
 	replace.valid_hooks = info.valid_hooks;
 	std::vector<unsigned char> entries;
 	const std::vector<unsigned char> accept = standard_target(accept_verdict);
-	for (unsigned hook = 0; hook < NF_INET_NUMHOOKS; ++hook) {
-		if (!(info.valid_hooks & (1u << hook)))
+	for (unsigned h = 0; h < NF_INET_NUMHOOKS; ++h) {
+		if (!(info.valid_hooks & (1u << h)))
 			continue;
-		replace.hook_entry[hook] = static_cast<unsigned>(entries.size());
-		if (hook == NF_INET_FORWARD && c != nullptr) {
-			if (c->kind == zunder::clause_kind::match)
-				append_entry<T>(entries, clause_bytes(*c), accept);
-			else
-				append_entry<T>(entries, {}, clause_bytes(*c));
+		replace.hook_entry[h] = static_cast<unsigned>(entries.size());
+		for (const rule &r : rules) {
+			if (r.hook != h)
+				continue;
+			std::vector<unsigned char> matches, target;
+			for (const clause &c : r.clauses) {
+				const std::vector<unsigned char> bytes = clause_bytes(c);
+				if (c.kind == zunder::clause_kind::match)
+					matches.insert(matches.end(), bytes.begin(), bytes.end());
+				else
+					target = bytes;
+			}
+			if (target.empty() && !fall_through)
+				target = accept;
+			else if (target.empty()) // a jump to the entry right after this one
+				target = standard_target(static_cast<int>(entries.size() +
+									  sizeof(typename T::entry) +
+									  matches.size() + accept.size()));
+			append_entry<T>(entries, matches, target);
 			++replace.num_entries;
 		}
-		replace.underflow[hook] = static_cast<unsigned>(entries.size());
+		replace.underflow[h] = static_cast<unsigned>(entries.size());
 		append_entry<T>(entries, {}, accept);
 		++replace.num_entries;
 	}
@@ -307,16 +329,17 @@ failure table_bytes(std::vector<unsigned char> &bytes)
 // with `empty_after`, the table is then emptied again, so that nothing the
 // rule holds in the kernel (a named rate estimator) outlives it.
 template <typename T>
-failure load_and_read(const clause &c, std::vector<unsigned char> *returned, bool empty_after)
+failure load_and_read(std::span<const rule> rules, bool fall_through, std::vector<unsigned char> *returned,
+		      bool empty_after)
 {
 	const table_socket s(T::domain);
 	if (s.fd() < 0)
 		return {std::string("cannot open a ") + T::word + " raw socket: " + reason(), true};
-	if (failure f = replace_table<T>(s, &c))
+	if (failure f = load<T>(s, rules, fall_through))
 		return f;
-	failure f = returned ? read_back<T>(s, c, *returned) : failure{};
+	failure f = returned ? read_back<T>(s, rules[0].clauses[0], *returned) : failure{};
 	if (empty_after)
-		if (failure emptied = replace_table<T>(s, nullptr); emptied && !f)
+		if (failure emptied = load<T>(s, {}, false); emptied && !f)
 			f = emptied;
 	return f;
 }
@@ -343,20 +366,62 @@ failure own_namespace()
 	return {head + ": " + reason(), true};
 }
 
+// The packet counter of each of `rules`, as load put them into the table.
+template <typename T>
+failure counters(std::span<const rule> rules, std::vector<uint64_t> &packets)
+{
+	const table_socket s(T::domain);
+	if (s.fd() < 0)
+		return {std::string("cannot open a ") + T::word + " raw socket: " + reason(), true};
+	typename T::info info;
+	std::vector<unsigned char> entries;
+	if (failure f = read_info<T>(s, info))
+		return f;
+	if (failure f = read_entries<T>(s, info, entries))
+		return f;
+	packets = std::vector<uint64_t>(rules.size());
+	size_t next[NF_INET_NUMHOOKS] = {}; // where each chain's next rule starts
+	for (unsigned h = 0; h < NF_INET_NUMHOOKS; ++h)
+		next[h] = info.hook_entry[h];
+	for (size_t i = 0; i < rules.size(); ++i) {
+		const unsigned hook = rules[i].hook;
+		typename T::entry entry;
+		if (next[hook] + sizeof entry > entries.size())
+			return {"the kernel returned fewer rules than were loaded"};
+		std::memcpy(&entry, entries.data() + next[hook], sizeof entry);
+		packets[i] = entry.counters.pcnt;
+		next[hook] += entry.next_offset;
+	}
+	return {};
+}
+
 } // namespace
 
 failure judge(const clause &c, std::vector<unsigned char> &returned)
 {
 	if (failure f = own_namespace())
 		return f;
-	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(c, &returned, true)
-					  : load_and_read<ipv4_tables>(c, &returned, true);
+	const rule r = {NF_INET_FORWARD, {c}};
+	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>({&r, 1}, false, &returned, true)
+					  : load_and_read<ipv4_tables>({&r, 1}, false, &returned, true);
 }
 
 failure load_rule(const clause &c)
 {
-	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(c, nullptr, false)
-					  : load_and_read<ipv4_tables>(c, nullptr, false);
+	const rule r = {NF_INET_FORWARD, {c}};
+	return load_rules(c.family, {&r, 1}, false);
+}
+
+failure load_rules(uint16_t family, std::span<const rule> rules, bool fall_through)
+{
+	return family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>(rules, fall_through, nullptr, false)
+					: load_and_read<ipv4_tables>(rules, fall_through, nullptr, false);
+}
+
+failure packet_counts(uint16_t family, std::span<const rule> rules, std::vector<uint64_t> &packets)
+{
+	return family == ZU_FAMILY_IPV6 ? counters<ipv6_tables>(rules, packets)
+					: counters<ipv4_tables>(rules, packets);
 }
 
 failure table_bytes(uint16_t family, std::vector<unsigned char> &bytes)

@@ -47,6 +47,22 @@ failure judge(const clause &c, std::vector<unsigned char> &returned);
 // the policy ACCEPT.
 failure load_rule(const clause &c);
 
+// One rule: the chain it goes into, by its hook (NF_INET_LOCAL_IN, ...),
+// its matches and at most one target.
+struct rule {
+	unsigned hook;
+	std::vector<clause> clauses;
+};
+
+// Replaces the filter table of `family`, in this process's namespace, with a
+// table whose chains hold `rules`, each chain its rules in their order.  A
+// rule without a target ACCEPTs, or with `fall_through` hands the packet on
+// to the next rule.
+failure load_rules(uint16_t family, std::span<const rule> rules, bool fall_through);
+
+// How many packets each of `rules`, as load_rules loaded them, has seen.
+failure packet_counts(uint16_t family, std::span<const rule> rules, std::vector<uint64_t> &packets);
+
 // The filter table of `family` in this process's namespace as the kernel
 // describes it, its info and then its entries, for comparing before and after.
 failure table_bytes(uint16_t family, std::vector<unsigned char> &bytes);

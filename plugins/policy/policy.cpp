@@ -6,6 +6,7 @@
 
 #include "saved_word.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 
 #include <cstddef>
@@ -71,8 +72,8 @@ struct policy_element {
 	uint8_t tunnel_src_mask[16];
 	uint8_t tunnel_dst[16];
 	uint8_t tunnel_dst_mask[16];
-	uint32_t spi;
-	uint32_t reqid;
+	uint32_t spi;   // network byte order: the kernel compares it with a state's SPI as is
+	uint32_t reqid; // host byte order, like every other number of the block
 	uint8_t proto;
 	uint8_t mode;
 	uint8_t match;
@@ -187,7 +188,7 @@ void policy_parse_option(zu_option_call *call)
 	case opt_spi:
 		refuse_repeat(e, item_spi, "policy match: double --spi option");
 		mark_item(e, item_spi, invert);
-		e.spi = call->value.u32;
+		e.spi = htonl(call->value.u32);
 		break;
 	case opt_proto:
 		refuse_repeat(e, item_proto, "policy match: double --proto option");
@@ -324,7 +325,7 @@ void policy_emit_element(const char *prefix, const policy_element &e, int numeri
 	if (given(item_reqid))
 		std::printf(" %sreqid %u", prefix, e.reqid);
 	if (given(item_spi))
-		std::printf(" %sspi 0x%x", prefix, e.spi);
+		std::printf(" %sspi 0x%x", prefix, ntohl(e.spi));
 	if (given(item_proto)) {
 		std::printf(" %sproto ", prefix);
 		emit_protocol(e.proto, numeric, saving);

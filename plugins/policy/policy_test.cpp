@@ -25,7 +25,8 @@ std::string empty_element(unsigned i)
 }
 
 // The info block is 312 bytes: four elements of 76 bytes (tunnel source
-// address and mask at 0 and 16, destination at 32 and 48, spi 64, reqid 68,
+// address and mask at 0 and 16, destination at 32 and 48, spi 64 (in network
+// byte order, most significant byte first), reqid 68,
 // proto 72, mode 73, which items to match 74, which to negate 75), then
 // flags at 304 (1 in, 2 out, 4 policy none, 8 strict) and the element count
 // at 306.  The match and negate bits: 1 tunnel-src, 2 tunnel-dst, 4 proto,
@@ -49,19 +50,20 @@ const std::vector<row> rows = both_families({
 	ok("-4 -m policy --dir in", block(312, "304:01 306:01"), " policy match dir in pol ipsec", " --dir in --pol ipsec"),
 	ok("-4 -m policy --dir in --pol ipsec", block(312, "304:01 306:01"), " policy match dir in pol ipsec", " --dir in --pol ipsec"),
 	ok("-4 -m policy --pol none --dir out", block(312, "304:06"), " policy match dir out pol none", " --dir out --pol none"),
-	ok("-4 -m policy --dir out --strict --reqid 16 --proto esp --next --spi 512 --mode tunnel", block(312, "68:10 72:32 74:24 140:0002 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto esp [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
-	ok("-4 -m policy --dir in ! --reqid 5 ! --spi 0x10 --proto 51 ! --mode transport", block(312, "64:10 68:05 72:33 74:3c 75:38 304:01 306:01"), " policy match dir in pol ipsec ! reqid 5 ! spi 0x10 proto ah ! mode transport", " --dir in --pol ipsec ! --reqid 5 ! --spi 0x10 --proto ah ! --mode transport"),
+	ok("-4 -m policy --dir out --strict --reqid 16 --proto esp --next --spi 512 --mode tunnel", block(312, "68:10 72:32 74:24 142:02 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto esp [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
+	ok("-4 -m policy --dir in ! --reqid 5 ! --spi 0x10 --proto 51 ! --mode transport", block(312, "67:10 68:05 72:33 74:3c 75:38 304:01 306:01"), " policy match dir in pol ipsec ! reqid 5 ! spi 0x10 proto ah ! mode transport", " --dir in --pol ipsec ! --reqid 5 ! --spi 0x10 --proto ah ! --mode transport"),
 	ok("-4 -m policy --dir out ! --proto 108 --reqid 4294967295 --spi 0", block(312, "68:ffffffff 72:6c 74:34 75:04 304:02 306:01"), " policy match dir out pol ipsec reqid 4294967295 spi 0x0 ! proto ipcomp", " --dir out --pol ipsec --reqid 4294967295 --spi 0x0 ! --proto ipcomp"),
-	ok("-4 -m policy --dir in --strict ! --reqid 1 --next --reqid 2 --next --reqid 3 --next ! --spi 4 --reqid 4", block(312, "68:01 74:20 75:20 144:02 150:20 220:03 226:20 292:04 296:04 302:30 303:10 304:09 306:04"), " policy match dir in pol ipsec strict [0] ! reqid 1 [1] reqid 2 [2] reqid 3 [3] reqid 4 ! spi 0x4", " --dir in --pol ipsec --strict ! --reqid 1 --next --reqid 2 --next --reqid 3 --next --reqid 4 ! --spi 0x4"),
+	ok("-4 -m policy --dir in --strict ! --reqid 1 --next --reqid 2 --next --reqid 3 --next ! --spi 4 --reqid 4", block(312, "68:01 74:20 75:20 144:02 150:20 220:03 226:20 295:04 296:04 302:30 303:10 304:09 306:04"), " policy match dir in pol ipsec strict [0] ! reqid 1 [1] reqid 2 [2] reqid 3 [3] reqid 4 ! spi 0x4", " --dir in --pol ipsec --strict ! --reqid 1 --next --reqid 2 --next --reqid 3 --next --reqid 4 ! --spi 0x4"),
+	ok("-4 -m policy --dir out --spi 0x12345678 --reqid 0x12345678", block(312, "64:12345678 68:78563412 74:30 304:02 306:01"), " policy match dir out pol ipsec reqid 305419896 spi 0x12345678", " --dir out --pol ipsec --reqid 305419896 --spi 0x12345678"),
 	kept("-4 -m policy --dir in --pol none --reqid 5", block(312, "68:05 74:20 304:05"), " policy match dir in pol none", " --dir in --pol none"),
 	// Blocks read back: the worked example of two elements, policy none; more than four elements are printed as four.
-	prints("-4 -m policy --block " + block(312, "68:10 72:32 74:24 140:0002 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto esp [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
+	prints("-4 -m policy --block " + block(312, "68:10 72:32 74:24 142:02 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto esp [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
 	prints("-4 -m policy --block " + block(312, "68:01 74:20 144:02 150:20 220:03 226:20 296:04 302:20 304:09 306:04"), " policy match dir in pol ipsec strict [0] reqid 1 [1] reqid 2 [2] reqid 3 [3] reqid 4", " --dir in --pol ipsec --strict --reqid 1 --next --reqid 2 --next --reqid 3 --next --reqid 4"),
 	prints("-4 -m policy --block " + block(312, "68:01 74:20 144:02 150:20 220:03 226:20 296:04 302:20 304:09 306:05"), " policy match dir in pol ipsec strict [0] reqid 1 [1] reqid 2 [2] reqid 3 [3] reqid 4", " --dir in --pol ipsec --strict --reqid 1 --next --reqid 2 --next --reqid 3 --next --reqid 4"),
 	prints("-4 -m policy --block " + block(312, "68:01 74:20 144:02 150:20 220:03 226:20 296:04 302:20 304:09 306:ffff"), " policy match dir in pol ipsec strict [0] reqid 1 [1] reqid 2 [2] reqid 3 [3] reqid 4", " --dir in --pol ipsec --strict --reqid 1 --next --reqid 2 --next --reqid 3 --next --reqid 4"),
 	help("-4 -m policy -h", "policy match options:\n  --dir in|out\t\t\tmatch policy applied during decapsulation/\n\t\t\t\tpolicy to be applied during encapsulation\n  --pol none|ipsec\t\tmatch policy\n  --strict \t\t\tmatch entire policy instead of single element\n\t\t\t\tat any position\nThese options may be used repeatedly, to describe policy elements:\n[!] --reqid reqid\t\tmatch reqid\n[!] --spi spi\t\t\tmatch SPI\n[!] --proto proto\t\tmatch protocol (ah/esp/ipcomp)\n[!] --mode mode \t\tmatch mode (transport/tunnel)\n[!] --tunnel-src addr/mask\tmatch tunnel source\n[!] --tunnel-dst addr/mask\tmatch tunnel destination\n  --next \t\t\tbegin next element in policy\n"),
 }) + std::vector<row>{
-	ok("-n -4 -m policy --dir out --strict --reqid 16 --proto esp --next --spi 512 --mode tunnel", block(312, "68:10 72:32 74:24 140:0002 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto 50 [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
+	ok("-n -4 -m policy --dir out --strict --reqid 16 --proto esp --next --spi 512 --mode tunnel", block(312, "68:10 72:32 74:24 142:02 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto 50 [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
 	// Tunnel addresses of both families.
 	ok("-4 -m policy --dir in --mode tunnel --tunnel-src 10.1.2.3/8 --tunnel-dst 192.168.1.1", block(312, "0:0a 16:ff 32:c0a80101 48:ffffffff 73:01 74:0b 304:01 306:01"), " policy match dir in pol ipsec mode tunnel tunnel-dst 192.168.1.1 tunnel-src 10.0.0.0/8", " --dir in --pol ipsec --mode tunnel --tunnel-dst 192.168.1.1 --tunnel-src 10.0.0.0/8"),
 	ok("-4 -m policy --dir out ! --tunnel-dst 10.9.0.1/255.0.255.0 ! --mode transport", block(312, "32:0a 48:ff00ff 74:0a 75:0a 304:02 306:01"), " policy match dir out pol ipsec ! mode transport ! tunnel-dst 10.0.0.0/255.0.255.0", " --dir out --pol ipsec ! --mode transport ! --tunnel-dst 10.0.0.0/255.0.255.0"),
@@ -79,7 +81,7 @@ const std::vector<row> rows = both_families({
 	no("-4 -m policy --dir in --proto sctp", host_says::protocol("policy", "--proto", "sctp")),
 	// No direction bit reads as out, a mode other than 0 or 1 as "???", an unknown protocol as its number;
 	// the tunnel destination comes before the source.
-	prints("-4 -n -m policy --block " + block(312, "68:10 72:32 74:24 140:0002 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto 50 [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
+	prints("-4 -n -m policy --block " + block(312, "68:10 72:32 74:24 142:02 149:01 150:18 304:0a 306:02"), " policy match dir out pol ipsec strict [0] reqid 16 proto 50 [1] spi 0x200 mode tunnel", " --dir out --pol ipsec --strict --reqid 16 --proto esp --next --spi 0x200 --mode tunnel"),
 	prints("-4 -m policy --block " + block(312, "304:05"), " policy match dir in pol none", " --dir in --pol none"),
 	prints("-4 -m policy --block " + block(312, "72:fd 73:07 74:0c 306:01"), " policy match dir out pol ipsec proto 253 mode ???", " --dir out --pol ipsec --proto 253 --mode '\?\?\?'"),
 	prints("-4 -m policy --block " + block(312, "73:07 74:08 306:01"), " policy match dir out pol ipsec mode ???", " --dir out --pol ipsec --mode '\?\?\?'"),
