@@ -267,8 +267,8 @@ failure load(const table_socket &s, std::span<const rule> rules, bool fall_throu
 	append(request, entries.data(), entries.size());
 	if (setsockopt(s.fd(), T::level, T::set_replace, request.data(),
 		       static_cast<socklen_t>(request.size())) != 0)
-		return c != nullptr ? failure{"the kernel refused the rule: " + reason()}
-				    : failure{"cannot empty the filter table again: " + reason(), true};
+		return !rules.empty() ? failure{"the kernel refused the rule: " + reason()}
+				      : failure{"cannot empty the filter table again: " + reason(), true};
 	return {};
 }
 
