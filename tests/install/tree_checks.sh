@@ -115,12 +115,21 @@ check_runpaths() {
 	done < <(find "$root$ZT_PREFIX/bin" "$root$ZT_PREFIX/lib" -type f)
 }
 
-# The label-map library's built-in default is the installed label file.
+# Whether the label file lies under the install prefix (every prefix but
+# /usr, whose label file is /etc/connlabel.conf).
+labels_under_prefix() {
+	[[ "$ZT_SYSCONFDIR" == "$ZT_PREFIX"/* ]]
+}
+
+# The label-map library's built-in default is the installed label file:
+# found from the library's own folder when it lies under the prefix, so that
+# the tree works under any prefix; by its absolute path otherwise.
 check_label_default() {
-	local library=$root$ZT_PREFIX/$ZT_LIBDIR/libpavane_conntrack.so.1
+	local library=$root$ZT_PREFIX/$ZT_LIBDIR/libpavane_conntrack.so.1 default
 	[[ -f "$root$ZT_SYSCONFDIR/connlabel.conf" ]] || fail "no $ZT_SYSCONFDIR/connlabel.conf"
-	grep -qaF "$ZT_SYSCONFDIR/connlabel.conf" "$library" ||
-		fail "libpavane_conntrack does not default to $ZT_SYSCONFDIR/connlabel.conf"
+	default=$ZT_SYSCONFDIR/connlabel.conf
+	labels_under_prefix && default=$(realpath -m --relative-to="$ZT_PREFIX/$ZT_LIBDIR" "$default")
+	grep -qaF "$default" "$library" || fail "libpavane_conntrack does not default to $default"
 }
 
 # Runs the installed zunder (through the emulator, if any) and compares its
@@ -129,7 +138,7 @@ check_label_default() {
 expect_zunder() {
 	local expected=$1 actual
 	shift
-	actual=$(env -u ZUNDER_PLUGIN_DIR -u LD_LIBRARY_PATH "${extra_env[@]}" \
+	actual=$(env -u ZUNDER_PLUGIN_DIR -u LD_LIBRARY_PATH -u PAVANE_CONNLABEL_CONF "${extra_env[@]}" \
 	         $ZT_EMULATOR "$root$ZT_PREFIX/bin/zunder" "$@") ||
 		fail "zunder $* failed"
 	[[ "$actual" == "$expected" ]] ||
@@ -143,8 +152,11 @@ check_installed_programs() {
 	expect_zunder $'block f4010000f40100000000000000000000\nlist ah spi:500\nsave --ahspi 500' \
 		-6 -m ah --ahspi 500
 	if [[ ":$ZT_PLUGINS:" == *:libzu_connlabel.so:* ]]; then
-		# The label plug-in reaches libpavane_conntrack one folder up.
-		extra_env=("PAVANE_CONNLABEL_CONF=$root$ZT_SYSCONFDIR/connlabel.conf")
+		# The label plug-in reaches libpavane_conntrack one folder up, which
+		# finds the tree's label file by itself under the prefix; /etc is
+		# named, since the tree is not installed at /.
+		extra_env=()
+		labels_under_prefix || extra_env=("PAVANE_CONNLABEL_CONF=$root$ZT_SYSCONFDIR/connlabel.conf")
 		expect_zunder $'block 0400010000000000\nlist connlabel ! \'bulk-traffic\'\nsave ! --label "bulk-traffic"' \
 			-m connlabel ! --label bulk-traffic
 	fi
