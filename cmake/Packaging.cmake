@@ -281,12 +281,17 @@ connection-label match.")
 
 # CPack's dpkg-shlibdeps step would also add a postinst and postrm calling
 # ldconfig to the library packages; cpack-time code gives them their
-# dependencies instead (see DebLibraryDepends.cmake).
+# dependencies instead (see DebLibraryDepends.cmake).  It does so for the
+# stand-in command too, whose dependency on the stand-in host library is
+# on its exact version: the command uses the library's private C++
+# interface, which a platform libzunder10 does not have.
 set(CPACK_DEBIAN_STANDIN_HOST_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_STANDIN_LABELMAP_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_STANDIN_COMMAND_PACKAGE_SHLIBDEPS OFF)
 file(GENERATE OUTPUT ${zunder_deb}/library-files.cmake CONTENT
 "set(zunder_library_STANDIN_HOST \"$<TARGET_FILE:zunder_host>\")
 set(zunder_library_STANDIN_LABELMAP \"$<TARGET_FILE:pavane_conntrack>\")
+set(zunder_library_STANDIN_COMMAND \"$<TARGET_FILE:zunder>\")
 ")
 set(CPACK_ZUNDER_LIBRARY_FILES ${zunder_deb}/library-files.cmake)
 set(CPACK_ZUNDER_SHLIBS_DIR ${zunder_shlibs_root}/lib)
