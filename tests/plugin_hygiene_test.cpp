@@ -321,7 +321,11 @@ TEST(LinkStub, OffersExactlyTheContractUnversioned)
 	const elf_facts facts = read_elf_file(ZUNDER_LINK_STUB);
 	ASSERT_TRUE(facts.valid);
 	EXPECT_EQ(facts.soname, "libzunder.so.10");
-	const std::set<std::string> exported(facts.exported.begin(), facts.exported.end());
+	std::set<std::string> exported(facts.exported.begin(), facts.exported.end());
+#ifdef ZUNDER_SANITIZED
+	// AddressSanitizer's marker of an instrumented global (zu_params).
+	std::erase_if(exported, [](const std::string &name) { return name.starts_with("__odr_asan"); });
+#endif
 	EXPECT_EQ(exported, contract_names());
 }
 
