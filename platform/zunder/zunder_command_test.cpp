@@ -100,7 +100,11 @@ TEST(Command, PluginFolders)
 {
 	check_table(other_plugin_folders, {"ZUNDER_PLUGIN_DIR=/nonexistent"});
 	check_table(build_plugin_folder, {"ZUNDER_PLUGIN_DIR=" ZUNDER_PLUGIN_DIR});
-	check_table(build_plugin_folder, {"ZUNDER_PLUGIN_DIR=/nonexistent::" ZUNDER_PLUGIN_DIR ":"});
+	// A call row, not an accepted one: accepted rows are replayed on the armhf
+	// kernel, whose copy of the build maps single folders only.
+	check_table({gives(words{"-6", "-m", "ah", "--ahspi", "1"}, "", 0,
+			   "block 01000000010000000000000000000000\nlist ah spi:1\nsave --ahspi 1\n", "")},
+		    {"ZUNDER_PLUGIN_DIR=/nonexistent::" ZUNDER_PLUGIN_DIR ":"});
 	check_table(
 		{gives(words{"-6", "-m", "ah"}, "", 2, "",
 		       "zunder: no match \"ah\" exists for IPv6 (looked in /a/libzu_ah.so, /a/libqeb_ah.so, "
