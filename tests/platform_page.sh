@@ -70,8 +70,11 @@ fi
 
 # --- The dependencies, against the cached armhf kernel ----------------------
 cache=${ZUNDER_ARMHF_KERNEL_CACHE:-/var/cache/zunder-armhf-kernel}
-tree=$(find "$cache" -maxdepth 4 -path '*.unpacked/lib/modules/*' -type d -name '*-armmp' 2>/dev/null | sort | tail -n 1)
+tree=""
+[[ ! -d $cache ]] ||
+	tree=$(find "$cache" -maxdepth 4 -path '*.unpacked/lib/modules/*' -type d -name '*-armmp' | sort | tail -n 1)
 [[ -n $tree ]] || { echo "no armhf kernel in $cache (scripts/armhf-kernel.sh fetches it)"; exit 77; }
+command -v modinfo >/dev/null || { echo "no modinfo (package kmod)"; exit 77; }
 eval "$(grep '^declare -A loaded_before=' "$script")"
 # depends_of MODULE: every module MODULE needs loaded first, one a line.
 depends_of() {
