@@ -6,13 +6,15 @@
 # expanded; a listed symbol the library lacks stops it).  Their packages
 # skip CPack's own dpkg-shlibdeps step, which would also give them a
 # postinst and postrm calling ldconfig; they refresh the loader's cache by
-# trigger instead.
+# trigger instead.  The stand-in command's Depends come from dpkg-shlibdeps
+# too, with the stand-in host library pinned to this version: the command
+# calls its private interface, which only the stand-in has.
 cmake_policy(SET CMP0057 NEW)
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
 include(${CPACK_ZUNDER_LIBRARY_FILES})
-foreach(component STANDIN_HOST STANDIN_LABELMAP)
+foreach(component STANDIN_HOST STANDIN_LABELMAP STANDIN_COMMAND)
   string(TOLOWER ${component} name)
   if(NOT name IN_LIST CPACK_COMPONENTS_ALL)
     continue()
@@ -31,6 +33,15 @@ foreach(component STANDIN_HOST STANDIN_LABELMAP)
     message(FATAL_ERROR "dpkg-shlibdeps ${zunder_library_${component}}: ${errors}")
   endif()
   string(REGEX REPLACE "^shlibs:Depends=" "" depends "${depends}")
+  if(component STREQUAL "STANDIN_COMMAND")
+    string(REGEX REPLACE "(^|, )libzunder10(,|$)" "\\1libzunder10 (= ${CPACK_DEBIAN_PACKAGE_VERSION})\\2"
+      pinned "${depends}")
+    if(pinned STREQUAL depends)
+      message(FATAL_ERROR "dpkg-shlibdeps ${zunder_library_${component}}: no libzunder10 in ${depends}")
+    endif()
+    set(CPACK_DEBIAN_${component}_PACKAGE_DEPENDS "${pinned}")
+    continue()
+  endif()
   set(CPACK_DEBIAN_${component}_PACKAGE_DEPENDS "${depends}")
 
   set(package ${CPACK_DEBIAN_${component}_PACKAGE_NAME})

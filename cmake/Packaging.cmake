@@ -27,19 +27,24 @@ install(FILES ${PROJECT_SOURCE_DIR}/host-interface/zunder/plugin.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zunder COMPONENT dev)
 
 # ------------------------------------------------- CMake package config
-# zunder::zunder (the host library, which brings the contract's include
-# folder), zunder::contract (the header alone), zunder::pavane_conntrack.
-install(EXPORT zunderTargets NAMESPACE zunder:: DESTINATION ${ZUNDER_INSTALL_CMAKEDIR} COMPONENT dev)
+# find_package(zunder): zunder_add_plugin, which builds a plug-in with the
+# settings of this tree's own (ZunderPluginSettings.cmake and the contract's
+# link stub, installed beside it), zunder_PLUGIN_DIR, and the targets
+# zunder::contract, zunder::pavane_conntrack and zunder::zunder, written in
+# the configuration file: they name the development links, which the
+# platform's libraries serve as well as the stand-ins, and nothing is
+# checked for at find time, so that zunder-dev alone serves a plug-in build.
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zunderConfig.cmake.in
   ${PROJECT_BINARY_DIR}/packaging/zunderConfig.cmake
-  INSTALL_DESTINATION ${ZUNDER_INSTALL_CMAKEDIR}
-  PATH_VARS ZUNDER_INSTALL_PLUGINDIR)
+  INSTALL_DESTINATION ${ZUNDER_INSTALL_CMAKEDIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/packaging/zunderConfigVersion.cmake
   VERSION ${PROJECT_VERSION}
   COMPATIBILITY SameMajorVersion)
 install(FILES
   ${PROJECT_BINARY_DIR}/packaging/zunderConfig.cmake
   ${PROJECT_BINARY_DIR}/packaging/zunderConfigVersion.cmake
+  ${CMAKE_CURRENT_LIST_DIR}/ZunderPluginSettings.cmake
+  ${PROJECT_SOURCE_DIR}/host-interface/zunder_link_stub.c
   DESTINATION ${ZUNDER_INSTALL_CMAKEDIR} COMPONENT dev)
 
 # ------------------------------------------------------------ pkg-config
@@ -276,12 +281,17 @@ connection-label match.")
 
 # CPack's dpkg-shlibdeps step would also add a postinst and postrm calling
 # ldconfig to the library packages; cpack-time code gives them their
-# dependencies instead (see DebLibraryDepends.cmake).
+# dependencies instead (see DebLibraryDepends.cmake).  It does so for the
+# stand-in command too, whose dependency on the stand-in host library is
+# on its exact version: the command uses the library's private C++
+# interface, which a platform libzunder10 does not have.
 set(CPACK_DEBIAN_STANDIN_HOST_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_STANDIN_LABELMAP_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_STANDIN_COMMAND_PACKAGE_SHLIBDEPS OFF)
 file(GENERATE OUTPUT ${zunder_deb}/library-files.cmake CONTENT
 "set(zunder_library_STANDIN_HOST \"$<TARGET_FILE:zunder_host>\")
 set(zunder_library_STANDIN_LABELMAP \"$<TARGET_FILE:pavane_conntrack>\")
+set(zunder_library_STANDIN_COMMAND \"$<TARGET_FILE:zunder>\")
 ")
 set(CPACK_ZUNDER_LIBRARY_FILES ${zunder_deb}/library-files.cmake)
 set(CPACK_ZUNDER_SHLIBS_DIR ${zunder_shlibs_root}/lib)

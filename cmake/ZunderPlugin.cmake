@@ -3,46 +3,25 @@
 #                   [UNLISTED OUTPUT_DIRECTORY <dir> EXPORTS <symbol>...])
 #
 # Builds a rule-extension plug-in <file>.so the one way all plug-ins are
-# built: C++ without exceptions, RTTI, unwind tables or the C++ runtime,
-# hidden visibility, and a version script that exports only <file>_init.
-# Linked by the C driver so that no libstdc++ or libgcc_s is needed.
+# built, in this tree and out of it: zunder_plugin_settings
+# (ZunderPluginSettings.cmake, installed with the CMake package) gives it
+# C++ without exceptions, RTTI, unwind tables or the C++ runtime, hidden
+# visibility, a version script that exports only <file>_init, and a link
+# against the contract alone.
 #
 # A plug-in joins the build's list (ZUNDER_PLUGINS: installed, checked by
 # the generic tests, fuzzed, benchmarked) in the order the top-level list
 # names its folder.  UNLISTED builds one that stays out of that list and the
 # install (the benchmarks' baseline), in OUTPUT_DIRECTORY, with EXPORTS as
 # further symbols the program that loads it calls.
-set(ZUNDER_PLUGIN_MAP_IN ${CMAKE_CURRENT_LIST_DIR}/plugin.map.in)
+set(ZUNDER_LINK_STUB_SOURCE ${PROJECT_SOURCE_DIR}/host-interface/zunder_link_stub.c)
+include(${CMAKE_CURRENT_LIST_DIR}/ZunderPluginSettings.cmake)
 
 function(zunder_add_plugin file)
   cmake_parse_arguments(PARSE_ARGV 1 PLUGIN "UNLISTED" "OUTPUT_DIRECTORY" "SOURCES;LIBRARIES;EXPORTS")
-  set(PLUGIN_FILE ${file})
-  set(PLUGIN_EXTRA_EXPORTS "")
-  foreach(symbol ${PLUGIN_EXPORTS})
-    string(APPEND PLUGIN_EXTRA_EXPORTS " ${symbol};")
-  endforeach()
-  set(map ${CMAKE_CURRENT_BINARY_DIR}/${file}.map)
-  configure_file(${ZUNDER_PLUGIN_MAP_IN} ${map} @ONLY)
-
   add_library(${file} MODULE ${PLUGIN_SOURCES})
-  set_target_properties(${file} PROPERTIES
-    PREFIX ""
-    LINKER_LANGUAGE C
-    CXX_VISIBILITY_PRESET hidden
-    VISIBILITY_INLINES_HIDDEN ON
-    LINK_DEPENDS ${map}
-    # The libraries a plug-in needs lie beside it in the build tree (lib) and
-    # one folder up once installed (<libdir>/zunder).  One RUNPATH serves both,
-    # so none is padded for rewriting at install time: padding leaves empty
-    # entries, which the loader reads as the current folder.
-    BUILD_WITH_INSTALL_RPATH ON
-    INSTALL_RPATH "$ORIGIN;$ORIGIN/..")
-  target_compile_options(${file} PRIVATE
-    -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
-    -fno-threadsafe-statics)
-  target_link_options(${file} PRIVATE
-    -Wl,--version-script=${map} -Wl,-z,defs -Wl,--as-needed -static-libgcc)
-  target_link_libraries(${file} PRIVATE zunder_contract zunder_warnings zunder_host ${PLUGIN_LIBRARIES})
+  zunder_plugin_settings(${file} LIBRARIES ${PLUGIN_LIBRARIES} EXPORTS ${PLUGIN_EXPORTS})
+  target_link_libraries(${file} PRIVATE zunder_warnings)
   # Headers the plug-ins share, compiled into each (plugins/saved_word.h).
   target_include_directories(${file} PRIVATE ${PROJECT_SOURCE_DIR}/plugins)
   if(PLUGIN_UNLISTED)

@@ -7,7 +7,10 @@
 # `apt-get install ./...deb` (the plug-ins, rdconnect, the development files
 # and the stand-ins), runs the installed /usr/bin/zunder under qemu-arm on
 # one rule of each clause, and compares its lines with those of the
-# build-tree zunder.  Ends with one summary line; exit 0 when all agree.
+# build-tree zunder; then checks that no installed plug-in needs a symbol
+# version of the host library, and builds the example out-of-tree plug-in
+# against the installed zunder-dev and loads it.  Ends with one summary
+# line; exit 0 when all agree.
 #
 # It changes the machine it runs on: use it in a throwaway root.
 set -euo pipefail
@@ -73,5 +76,27 @@ for rule in "${rules[@]}"; do
   [[ "$actual" == "$expected" ]] ||
     fail "zunder $rule: the build tree writes"$'\n'"$expected"$'\n'"the installed one"$'\n'"$actual"
 done
+
+# The installed plug-ins ask the host library for no symbol version, and the
+# example out-of-tree plug-in builds for armhf against the installed
+# zunder-dev and loads, before the installed plug-ins, into the installed
+# zunder.
+plugindir=/usr/lib/arm-linux-gnueabihf/zunder
+for plugin in "$plugindir"/*.so; do
+  ! readelf -VW "$plugin" | grep -q 'File: libzunder\.so\.10' ||
+    fail "$plugin needs a symbol version of libzunder.so.10"
+done
+{ cmake -S examples/hello-clause -B "$out/hello" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/armhf-toolchain.cmake" \
+    -DCMAKE_INSTALL_PREFIX=/usr && cmake --build "$out/hello"; } >"$out/hello.log" 2>&1 ||
+  { cat "$out/hello.log" >&2; fail "the example plug-in does not build against the installed zunder-dev"; }
+! readelf -VW "$out/hello/libzu_hello.so" | grep -q 'File: libzunder\.so\.10' ||
+  fail "the example plug-in needs a symbol version of libzunder.so.10"
+listed=("${clean[@]}" ZUNDER_PLUGIN_DIR="$out/hello:$plugindir" qemu-arm /usr/bin/zunder)
+actual=$("${listed[@]}" -m hello --greeting 7 2>&1) || fail "installed zunder -m hello: $actual"
+[[ "$actual" == $'block 0700000000000000\nlist hello greeting:7\nsave --greeting 7' ]] ||
+  fail "installed zunder -m hello: $actual"
+actual=$("${listed[@]}" -6 -m ah --ahspi 500 2>&1) || fail "installed zunder -6 -m ah: $actual"
+[[ "$actual" == *$'\nlist ah spi:500\n'* ]] || fail "installed zunder -6 -m ah: $actual"
+
 echo "install-check: ${#debs[@]} packages installed with apt; the installed zunder agrees with" \
-  "the build tree on ${#rules[@]} clauses"
+  "the build tree on ${#rules[@]} clauses and loads the example plug-in built against them"

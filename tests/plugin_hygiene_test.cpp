@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Every plug-in file, checked as the host will meet it: an ELF shared object
-// that needs no C++ runtime, exports only its constructor, initialises no
-// globals at load time, loads with RTLD_NOW and registers records for the
-// clause its file name names.
+// that needs no C++ runtime, asks the host library for the contract's names
+// alone and for no symbol version of it, exports only its constructor,
+// initialises no globals at load time, loads with RTLD_NOW and registers
+// records for the clause its file name names.
 #include "listed_plugins.h"
 #include "zunder_host.h"
 
@@ -26,12 +27,13 @@ struct elf_facts {
 	std::string soname;
 	std::vector<std::string> exported; // defined, global, default visibility
 	std::vector<std::string> undefined;
-	std::vector<std::string> static_initialisers; // C++ dynamic initialisation
+	std::vector<std::string> static_initialisers;                   // C++ dynamic initialisation
+	std::vector<std::pair<std::string, std::string>> version_needs; // file, version node
 	unsigned machine = 0;
 	unsigned elf_class = 0;
 };
 
-template <typename Ehdr, typename Shdr, typename Sym, typename Dyn>
+template <typename Ehdr, typename Shdr, typename Sym, typename Dyn, typename Verneed, typename Vernaux>
 elf_facts read_elf(const std::string &image)
 {
 	elf_facts facts;
@@ -74,6 +76,28 @@ elf_facts read_elf(const std::string &image)
 				    name.rfind("_GLOBAL__sub_I", 0) == 0)
 					facts.static_initialisers.push_back(name);
 		}
+		// The symbol versions the file needs, a chain of files each with a
+		// chain of version nodes, linked by byte offsets.
+		if (s.sh_type == SHT_GNU_verneed) {
+			size_t file_at = s.sh_offset;
+			while (at(file_at, sizeof(Verneed))) {
+				const auto *need = reinterpret_cast<const Verneed *>(image.data() + file_at);
+				const std::string library = strings(names, need->vn_file);
+				size_t aux_at = file_at + need->vn_aux;
+				for (unsigned n = 0; n < need->vn_cnt && at(aux_at, sizeof(Vernaux)); ++n) {
+					const auto *aux =
+						reinterpret_cast<const Vernaux *>(image.data() + aux_at);
+					facts.version_needs.emplace_back(library,
+									 strings(names, aux->vna_name));
+					if (aux->vna_next == 0)
+						break;
+					aux_at += aux->vna_next;
+				}
+				if (need->vn_next == 0)
+					break;
+				file_at += need->vn_next;
+			}
+		}
 		if (s.sh_type == SHT_DYNSYM) {
 			const auto *sym = reinterpret_cast<const Sym *>(image.data() + s.sh_offset);
 			for (size_t k = 1; k < s.sh_size / sizeof(Sym); ++k) {
@@ -98,8 +122,27 @@ elf_facts read_elf_file(const std::string &path)
 	if (image.size() < EI_NIDENT || image.compare(0, 4, ELFMAG) != 0)
 		return {};
 	if (image[EI_CLASS] == ELFCLASS32)
-		return read_elf<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym, Elf32_Dyn>(image);
-	return read_elf<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym, Elf64_Dyn>(image);
+		return read_elf<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym, Elf32_Dyn, Elf32_Verneed, Elf32_Vernaux>(
+			image);
+	return read_elf<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym, Elf64_Dyn, Elf64_Verneed, Elf64_Vernaux>(image);
+}
+
+// The host contract <zunder.h>: all that a plug-in may ask of the host library.
+const std::set<std::string> &contract_names()
+{
+	static const std::set<std::string> names = {
+		"zu_params",
+		"zunder_register_match",
+		"zunder_register_matches",
+		"zunder_register_target",
+		"zunder_register_targets",
+		"zunder_option_parse",
+		"zunder_ipaddr_to_numeric",
+		"zunder_ipmask_to_numeric",
+		"zunder_ip6addr_to_numeric",
+		"zunder_ip6mask_to_numeric",
+	};
+	return names;
 }
 
 std::vector<std::string> plugin_files()
@@ -184,6 +227,24 @@ TEST_P(PluginFile, IsAPlainSharedObjectExportingOnlyItsConstructor)
 	EXPECT_TRUE(facts.static_initialisers.empty()) << file << " initialises globals at load time";
 }
 
+// The device's host library is the platform's: a plug-in may need its
+// soname and the contract's names, never a symbol version of the stand-in's
+// (no node name is part of the contract) nor anything else it exports.
+TEST_P(PluginFile, AsksTheHostLibraryForTheContractOnly)
+{
+	const std::string file = stem(GetParam());
+	const elf_facts facts = read_elf_file(GetParam());
+	ASSERT_TRUE(facts.valid) << GetParam();
+	for (const auto &[library, version] : facts.version_needs)
+		EXPECT_NE(library, "libzunder.so.10") << file << " needs version " << version << " of it";
+	const elf_facts host = read_elf_file(ZUNDER_HOST_LIBRARY);
+	ASSERT_TRUE(host.valid);
+	const std::set<std::string> host_exports(host.exported.begin(), host.exported.end());
+	for (const std::string &name : facts.undefined)
+		EXPECT_TRUE(host_exports.count(name) == 0 || contract_names().count(name) != 0)
+			<< file << " needs " << name << " of the host, which the contract does not name";
+}
+
 // The command looks for clause NAME in libzu_NAME.so, and for IPv6 also in
 // libqeb_NAME.so: a file's records must serve the clause its name names,
 // and a libqeb_ file's records IPv6, or the command never finds them.
@@ -235,18 +296,7 @@ TEST(HostLibrary, ExportsTheContractAndItsOwnInterfaceOnly)
 {
 	const elf_facts facts = read_elf_file(ZUNDER_HOST_LIBRARY);
 	ASSERT_TRUE(facts.valid);
-	const std::set<std::string> contract = {
-		"zu_params",
-		"zunder_register_match",
-		"zunder_register_matches",
-		"zunder_register_target",
-		"zunder_register_targets",
-		"zunder_option_parse",
-		"zunder_ipaddr_to_numeric",
-		"zunder_ipmask_to_numeric",
-		"zunder_ip6addr_to_numeric",
-		"zunder_ip6mask_to_numeric",
-	};
+	const std::set<std::string> &contract = contract_names();
 	const std::set<std::string> version_nodes = {"ZUNDER_10", "ZUNDER_PRIVATE"};
 	std::set<std::string> exported_contract;
 	for (const std::string &name : facts.exported) {
@@ -262,6 +312,21 @@ TEST(HostLibrary, ExportsTheContractAndItsOwnInterfaceOnly)
 	// The way back from a fatal error, which the command, tests and fuzzers call.
 	EXPECT_EQ(std::count(facts.exported.begin(), facts.exported.end(), "_ZN6zunder8try_callEPFvPvES0_"),
 		  1);
+}
+
+// Plug-ins link against the link-only libzunder.so.10: it must offer
+// exactly the contract, unversioned, under the host's soname.
+TEST(LinkStub, OffersExactlyTheContractUnversioned)
+{
+	const elf_facts facts = read_elf_file(ZUNDER_LINK_STUB);
+	ASSERT_TRUE(facts.valid);
+	EXPECT_EQ(facts.soname, "libzunder.so.10");
+	std::set<std::string> exported(facts.exported.begin(), facts.exported.end());
+#ifdef ZUNDER_SANITIZED
+	// AddressSanitizer's marker of an instrumented global (zu_params).
+	std::erase_if(exported, [](const std::string &name) { return name.starts_with("__odr_asan"); });
+#endif
+	EXPECT_EQ(exported, contract_names());
 }
 
 } // namespace

@@ -18,7 +18,7 @@
 #include <string_view>
 
 #ifndef PAVANE_CONNLABEL_DEFAULT
-#error "PAVANE_CONNLABEL_DEFAULT must name the installed label file"
+#error "PAVANE_CONNLABEL_DEFAULT must name the installed label file (absolute, or relative to the library)"
 #endif
 
 struct mokt_labelmap {
@@ -208,21 +208,38 @@ std::FILE *open_regular_file(const char *path)
 	return file;
 }
 
-// connlabel.conf in the folder this library was loaded from.  Only the
-// build tree puts one there, so that build-tree programs use the sample.
-// Empty when the library's own path is not known: never a file of the
-// current folder.
-std::string file_beside_library()
+// The folder this library was loaded from, with its trailing slash; empty
+// when the library's own path is not known, never the current folder.
+std::string library_folder()
 {
 	Dl_info info;
-	if (dladdr(reinterpret_cast<void *>(&file_beside_library), &info) == 0 || info.dli_fname == nullptr)
+	if (dladdr(reinterpret_cast<void *>(&library_folder), &info) == 0 || info.dli_fname == nullptr)
 		return {};
-	std::string file = info.dli_fname;
-	const size_t slash = file.find_last_of('/');
+	std::string folder = info.dli_fname;
+	const size_t slash = folder.find_last_of('/');
 	if (slash == std::string::npos)
 		return {};
-	file.erase(slash + 1);
-	return file + "connlabel.conf";
+	folder.erase(slash + 1);
+	return folder;
+}
+
+// The default label file: connlabel.conf beside this library, which only the
+// build tree puts there, so that build-tree programs use the sample; else
+// the installed one, PAVANE_CONNLABEL_DEFAULT.  That is absolute where the
+// configuration folder lies outside the install prefix (/etc for /usr), and
+// otherwise relative to this library's folder (../etc/connlabel.conf from
+// <prefix>/lib), so that a tree installed under another prefix than the
+// build was configured with, or moved, reads its own file.  Empty when
+// neither can be named.
+std::string default_file()
+{
+	const std::string folder = library_folder();
+	if (folder.empty())
+		return PAVANE_CONNLABEL_DEFAULT[0] == '/' ? PAVANE_CONNLABEL_DEFAULT : "";
+	if (const std::string beside = folder + "connlabel.conf"; access(beside.c_str(), F_OK) == 0)
+		return beside;
+	return PAVANE_CONNLABEL_DEFAULT[0] == '/' ? PAVANE_CONNLABEL_DEFAULT
+						  : folder + PAVANE_CONNLABEL_DEFAULT;
 }
 
 } // namespace
@@ -234,15 +251,18 @@ extern "C" {
 
 PAVANE_EXPORT struct mokt_labelmap *mokt_labelmap_new(const char *path)
 {
-	std::string beside;
+	std::string installed;
 	if (path == nullptr)
 		path = std::getenv(environment_variable);
 	if (path != nullptr && *path == '\0')
 		path = nullptr; // an empty variable counts as unset, as ZUNDER_PLUGIN_DIR does
 	if (path == nullptr) {
-		beside = file_beside_library();
-		path = !beside.empty() && access(beside.c_str(), F_OK) == 0 ? beside.c_str()
-									    : PAVANE_CONNLABEL_DEFAULT;
+		installed = default_file();
+		if (installed.empty()) {
+			errno = ENOENT;
+			return nullptr;
+		}
+		path = installed.c_str();
 	}
 	std::FILE *file = open_regular_file(path);
 	if (file == nullptr)

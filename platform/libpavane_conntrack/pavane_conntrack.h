@@ -41,7 +41,9 @@ struct mokt_labelmap;
  * by the environment variable PAVANE_CONNLABEL_CONF when it is set and not
  * empty (an empty one counts as unset; an empty path argument does not), else a
  * connlabel.conf beside this library (the build tree keeps its sample file
- * there), else connlabel.conf in the installation's configuration folder.
+ * there), else connlabel.conf in the configuration folder of the installation
+ * this library belongs to (found relative to the library under the install
+ * prefix, /etc for the /usr prefix).
  * Returns null
  * with errno set when the file cannot be read (ENOENT, EACCES, EISDIR for a
  * folder, EINVAL for any other file that is not a regular file such as a

@@ -3,6 +3,12 @@
 // use to load plug-ins and drive clauses.  Plug-ins see only <zunder.h>.
 #pragma once
 
+// Plug-ins are built with ZUNDER_BUILDING_PLUGIN defined: they may need of
+// the host library only what <zunder.h> names, which any host provides.
+#ifdef ZUNDER_BUILDING_PLUGIN
+#error "zunder_host.h is the host library's own interface; a plug-in includes only <zunder.h>"
+#endif
+
 #include <zunder.h>
 
 #include <cstdarg>

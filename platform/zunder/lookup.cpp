@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -30,16 +31,27 @@ std::string resolved(std::string path)
 	return path;
 }
 
-// ZUNDER_PLUGIN_DIR, else the plug-in folder beside this program: the
-// installed one (ZUNDER_INSTALLED_PLUGIN_DIR, relative to the bin folder, set
-// by the build: ../lib/zunder, or ../lib/<multiarch>/zunder) in an installed
-// tree, lib in the build tree.  Where this program cannot be found (no /proc
-// in a bare chroot) that is an error: never the current folder, whose files
-// anyone may have put there.
-std::string find_plugin_dir()
+// The folders of ZUNDER_PLUGIN_DIR, a colon-separated list searched in
+// order; an empty entry names no folder (never the current one), and a list
+// without any counts as unset.  Else the plug-in folder beside this program:
+// the installed one (ZUNDER_INSTALLED_PLUGIN_DIR, relative to the bin folder,
+// set by the build: ../lib/zunder, or ../lib/<multiarch>/zunder) in an
+// installed tree, lib in the build tree.  Where this program cannot be found
+// (no /proc in a bare chroot) that is an error: never the current folder,
+// whose files anyone may have put there.
+std::vector<std::string> find_plugin_dirs()
 {
-	if (const char *dir = std::getenv("ZUNDER_PLUGIN_DIR"); dir != nullptr && *dir != '\0')
-		return dir;
+	std::vector<std::string> dirs;
+	if (const char *list = std::getenv("ZUNDER_PLUGIN_DIR"); list != nullptr) {
+		for (std::string_view rest = list; !rest.empty();) {
+			const size_t colon = std::min(rest.find(':'), rest.size());
+			if (colon > 0)
+				dirs.emplace_back(rest.substr(0, colon));
+			rest.remove_prefix(std::min(colon + 1, rest.size()));
+		}
+		if (!dirs.empty())
+			return dirs;
+	}
 	char exe[4096];
 	const ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe));
 	// Only an absolute path that fits makes a folder that is not the current one.
@@ -51,13 +63,14 @@ std::string find_plugin_dir()
 	std::string bin(exe);
 	bin.erase(bin.find_last_of('/') + 1);
 	const std::string installed = resolved(bin + ZUNDER_INSTALLED_PLUGIN_DIR);
-	return is_directory(installed) ? installed : resolved(bin + "../lib");
+	dirs.push_back(is_directory(installed) ? installed : resolved(bin + "../lib"));
+	return dirs;
 }
 
-const std::string &plugin_dir()
+const std::vector<std::string> &plugin_dirs()
 {
-	static const std::string dir = find_plugin_dir();
-	return dir;
+	static const std::vector<std::string> dirs = find_plugin_dirs();
+	return dirs;
 }
 
 bool valid_clause_name(const char *name)
@@ -148,12 +161,14 @@ const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::st
 		why = "invalid " + std::string(kind) + " name \"" + r.name + "\"";
 		return nullptr;
 	}
-	const std::string dir = plugin_dir();
-	const std::string any_file = dir + "/libzu_" + r.name + ".so";
-	const std::string ipv6_file = dir + "/libqeb_" + r.name + ".so";
-	std::vector<std::string> files{any_file};
-	if (r.family == ZU_FAMILY_IPV6 || any_family)
-		files.push_back(ipv6_file);
+	// Folder by folder: the first folder with a file serving the clause wins.
+	const bool ipv6_files = r.family == ZU_FAMILY_IPV6 || any_family;
+	std::vector<std::string> files;
+	for (const std::string &dir : plugin_dirs()) {
+		files.push_back(dir + "/libzu_" + r.name + ".so");
+		if (ipv6_files)
+			files.push_back(dir + "/libqeb_" + r.name + ".so");
+	}
 
 	std::string tried;
 	for (const std::string &file : files) {
@@ -171,9 +186,11 @@ const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::st
 		return record;
 	// The file of a clause that serves IPv6 only tells what an IPv4 rule
 	// that names it was meant to be.
-	std::string unused;
-	if (files.size() == 1)
-		load_if_there(ipv6_file, unused);
+	if (!ipv6_files)
+		for (const std::string &dir : plugin_dirs()) {
+			std::string unused;
+			load_if_there(dir + "/libqeb_" + r.name + ".so", unused);
+		}
 	if (why = near_miss(r, any_family); !why.empty())
 		return nullptr;
 	why = "no " + std::string(kind) + " \"" + r.name + "\" exists" +

@@ -124,6 +124,34 @@ TEST(Command, PluginFolders)
 {
 	check_table(other_plugin_folders, {"ZUNDER_PLUGIN_DIR=/nonexistent"});
 	check_table(build_plugin_folder, {"ZUNDER_PLUGIN_DIR=" ZUNDER_PLUGIN_DIR});
+	// A call row, not an accepted one: accepted rows are replayed on the armhf
+	// kernel, whose copy of the build maps single folders only.
+	check_table({gives(words{"-6", "-m", "ah", "--ahspi", "1"}, "", 0,
+			   "block 01000000010000000000000000000000\nlist ah spi:1\nsave --ahspi 1\n", "")},
+		    {"ZUNDER_PLUGIN_DIR=/nonexistent::" ZUNDER_PLUGIN_DIR ":"});
+	check_table(
+		{gives(words{"-6", "-m", "ah"}, "", 2, "",
+		       "zunder: no match \"ah\" exists for IPv6 (looked in /a/libzu_ah.so, /a/libqeb_ah.so, "
+		       "/b/libzu_ah.so, /b/libqeb_ah.so)\n")},
+		{"ZUNDER_PLUGIN_DIR=/a:/b"});
+}
+
+// ZUNDER_PLUGIN_DIR is a list searched in order: of two folders holding the
+// same clause, the first serves it (libzu_broken saves the file it came from).
+TEST(Command, PluginFolderListInOrder)
+{
+	const std::string copy = testing::TempDir() + "/" + std::to_string(getpid()) + "-first-plugins";
+	std::filesystem::create_directories(copy);
+	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so", copy + "/libzu_broken.so",
+				   std::filesystem::copy_options::overwrite_existing);
+	for (const std::string &first : {copy, std::string(ZUNDER_TEST_PLUGIN_DIR)}) {
+		const std::string second = first == copy ? ZUNDER_TEST_PLUGIN_DIR : copy;
+		check_table({gives(words{"-m", "broken"}, "", 0,
+				   "block 0000000000000000\nlist\nsave from " + first + "/libzu_broken.so\n",
+				   "")},
+			    {"ZUNDER_PLUGIN_DIR=" + first + ":" + second});
+	}
+	std::filesystem::remove_all(copy);
 }
 
 // A file offering records the host refuses fails to load, in one line that

@@ -6,15 +6,17 @@
 # file list, and lintian's verdict at every level (for a /usr build, where
 # lintian is installed).  Then, all unpacked into one scratch root: every
 # ELF file is stripped as Debian strips, passes hardening-check (for a
-# hardened build), and their zunder (through the emulator when the packages
-# are for another machine) loads the packaged plug-ins and writes the
-# expected lines.
+# hardened build), no plug-in needs a symbol version of the host library,
+# their zunder (through the emulator when the packages are for another
+# machine) loads the packaged plug-ins and writes the expected lines, and
+# the example out-of-tree plug-in builds against zunder-dev alone and loads.
 #
 # Environment: ZT_BUILD, ZT_PREFIX, ZT_LIBDIR, ZT_SYSCONFDIR, ZT_PLUGINS,
 # ZT_CPACK, ZT_ARCH (Debian architecture), ZT_ELF_MACHINE (readelf's Machine
 # text), ZT_EMULATOR (may be empty), ZT_VERSION, ZT_STANDIN_VERSION,
 # ZT_HARDENING (ON for a hardened build), ZT_SYMBOLS (the folder of the
-# symbols lists), ZT_SOURCE (this folder).
+# symbols lists), ZT_SOURCE (this folder), and for the example ZT_CMAKE,
+# ZT_CC, ZT_CXX, ZT_EXAMPLE, ZT_TOOLCHAIN.
 set -euo pipefail
 source "$ZT_SOURCE/tree_checks.sh"
 
@@ -44,6 +46,11 @@ declare -A depends_of=(
 	[standin_host]="libc6 libstdc++6"
 	[standin_labelmap]="libc6 libstdc++6"
 	[standin_command]="libc6 libstdc++6 libzunder10"
+)
+# Relations that must appear exactly so: the stand-in command calls the
+# stand-in host library's private interface, so it needs that very build.
+declare -A exact_depends_of=(
+	[standin_command]="libzunder10 (= $ZT_STANDIN_VERSION)"
 )
 declare -A not_depends_of=(
 	# Plug-ins carry no C++ runtime.
@@ -107,6 +114,9 @@ for component in "${components[@]}"; do
 	done
 	for name in ${not_depends_of[$component]}; do
 		[[ "$names" != *" $name "* ]] || fail "$package: Depends names $name: $depends"
+	done
+	for relation in ${exact_depends_of[$component]:+"${exact_depends_of[$component]}"}; do
+		[[ ", $depends," == *", $relation,"* ]] || fail "$package: Depends lacks $relation: $depends"
 	done
 	[[ "$depends" != *libc6* || "$depends" == *'libc6 (>= '* ]] ||
 		fail "$package: libc6 without a version: $depends"
@@ -199,4 +209,15 @@ fi
 check_runpaths
 check_label_default
 check_installed_programs
+check_no_host_version_need "$root$ZT_PREFIX/$ZT_LIBDIR"/zunder/*.so
+
+# The example out-of-tree plug-in, built against zunder-dev alone unpacked
+# as a sysroot, installed under DESTDIR into the plug-in folder, and loaded
+# by the packages' zunder ahead of the packaged plug-ins.
+dpkg -x "$work/out/zunder-dev_${ZT_VERSION}_$ZT_ARCH.deb" "$work/sysroot"
+build_example "$work/sysroot" "$work/hello" "$work/hello-dest"
+extra_env=("ZUNDER_PLUGIN_DIR=$work/hello-dest$ZT_PREFIX/$ZT_LIBDIR/zunder:$root$ZT_PREFIX/$ZT_LIBDIR/zunder")
+expect_zunder $'block 0700000000000000\nlist hello greeting:7\nsave --greeting 7' -m hello --greeting 7
+expect_zunder $'block f4010000f40100000000000000000000\nlist ah spi:500\nsave --ahspi 500' -6 -m ah --ahspi 500
+extra_env=()
 echo "packages $(cd "$work/out" && echo *.deb): all checks passed, $lintian_note, $hardening_note"

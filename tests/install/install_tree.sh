@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the build into a scratch DESTDIR and checks the tree: its file
-# list, RUNPATHs, the label file's place, the installed zunder finding its
-# plug-ins, and a plug-in built out of tree against the installed
-# development files (CMake package and pkg-config) that the installed zunder
-# loads.
+# list, RUNPATHs, the label file's place, no plug-in asking the host library
+# for a symbol version, the installed zunder finding its plug-ins, the
+# example out-of-tree plug-in built against the development files alone
+# (CMake package, staged as a sysroot, and pkg-config) and loaded by the
+# installed zunder, alone and through a list of plug-in folders, and an
+# install under another prefix running connlabel.
 #
-# Environment: ZT_BUILD, ZT_PREFIX, ZT_LIBDIR, ZT_SYSCONFDIR, ZT_PLUGINS, ZT_CXX,
-# ZT_CMAKE, ZT_SOURCE (this folder); for a cross build also ZT_TOOLCHAIN
-# (the toolchain file) and ZT_EMULATOR (runs the target's programs).
+# Environment: ZT_BUILD, ZT_PREFIX, ZT_LIBDIR, ZT_SYSCONFDIR, ZT_PLUGINS,
+# ZT_CC, ZT_CXX, ZT_CMAKE, ZT_EXAMPLE (the example's folder), ZT_SOURCE (this
+# folder); for a cross build also ZT_TOOLCHAIN (the toolchain file) and
+# ZT_EMULATOR (runs the target's programs).
 set -euo pipefail
 source "$ZT_SOURCE/tree_checks.sh"
 ZT_EMULATOR=${ZT_EMULATOR:-}
-toolchain=()
-[[ -n "${ZT_TOOLCHAIN:-}" ]] && toolchain=("-DCMAKE_TOOLCHAIN_FILE=$ZT_TOOLCHAIN")
 
 work=$(mktemp -d "$ZT_BUILD/install-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -35,91 +36,33 @@ check_runpaths
 check_label_default
 check_installed_programs
 
+check_no_host_version_need "$l"/zunder/*.so
+
 # Nothing installed may point back into the source or build tree.
 if grep -rlF -e "$ZT_BUILD" -e "$(dirname "$(dirname "$ZT_SOURCE")")/" \
 	"$l/cmake" "$l/pkgconfig"; then
 	fail "installed development files name the build or source tree"
 fi
 
-# --- A one-file plug-in, built out of tree --------------------------------
-mkdir -p "$work/probe"
-cat >"$work/probe/probe.cpp" <<'CPP'
-// A minimal match: one mandatory number, stored by the host.
-#include <zunder/plugin.h>
-
-#include <cstdint>
-#include <cstdio>
-
-namespace {
-
-struct probe_block {
-	uint32_t value;
-	uint32_t unused;
-};
-
-constexpr zu_option_entry probe_options[] = {
-	{.name = "probe-value", .type = ZU_TYPE_UINT32, .id = 0,
-	 .flags = ZU_FLAG_MANDATORY | ZU_FLAG_STORE, .store_offset = 0, .store_size = 4},
-	{},
-};
-
-void probe_help() { std::puts("probe match options:\n  --probe-value n"); }
-void probe_parse(zu_option_call *call) { zunder_option_parse(call); }
-void probe_print(const void *, const zu_clause_entry *entry, int)
-{
-	std::printf(" probe value:%u", info_block<probe_block>(entry).value);
-}
-void probe_save(const void *, const zu_clause_entry *entry)
-{
-	std::printf(" --probe-value %u", info_block<probe_block>(entry).value);
-}
-
-constinit zunder_match probe_record = {
-	.version = ZUNDER_VERSION,
-	.name = "probe",
-	.revision = 0,
-	.family = ZU_FAMILY_ANY,
-	.size = sizeof(probe_block),
-	.userspace_size = sizeof(probe_block),
-	.help = probe_help,
-	.print = probe_print,
-	.save = probe_save,
-	.parse = probe_parse,
-	.final_check = nullptr,
-	.options = probe_options,
-	.udata_size = 0,
-};
-
-} // namespace
-
-ZU_PLUGIN_CONSTRUCTOR(libzu_probe)
-{
-	zunder_register_match(&probe_record);
-}
-CPP
-cat >"$work/probe/CMakeLists.txt" <<'CMAKE'
-cmake_minimum_required(VERSION 3.25)
-project(probe LANGUAGES CXX)
-set(CMAKE_CXX_STANDARD 20)
-find_package(zunder 1 REQUIRED CONFIG)
-add_library(libzu_probe MODULE probe.cpp)
-set_target_properties(libzu_probe PROPERTIES PREFIX "")
-target_compile_options(libzu_probe PRIVATE -fno-exceptions -fno-rtti -Wall -Wextra -Werror
-                       -Wno-missing-field-initializers)
-target_link_libraries(libzu_probe PRIVATE zunder::zunder)
-file(WRITE ${CMAKE_BINARY_DIR}/plugindir.txt "${zunder_PLUGIN_DIR}")
-CMAKE
-
-# Through the CMake package.
-"$ZT_CMAKE" -S "$work/probe" -B "$work/probe/build" -DCMAKE_CXX_COMPILER="$ZT_CXX" \
-	"${toolchain[@]}" -DCMAKE_PREFIX_PATH="$p" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/probe.log" 2>&1 &&
-	"$ZT_CMAKE" --build "$work/probe/build" >>"$work/probe.log" 2>&1 ||
-	{ cat "$work/probe.log" >&2; fail "the out-of-tree plug-in does not build with find_package(zunder)"; }
-[[ "$(cat "$work/probe/build/plugindir.txt")" == "$l/zunder" ]] ||
-	fail "zunder_PLUGIN_DIR is $(cat "$work/probe/build/plugindir.txt"), not $l/zunder"
+# --- The example out-of-tree plug-in --------------------------------------
+# Built with the development files alone (the dev component, staged as a
+# sysroot), installed by its own project into the plug-in folder under the
+# prefix, then loaded from there by the installed zunder.
+DESTDIR=$work/sysroot "$ZT_CMAKE" --install "$ZT_BUILD" --component dev >>"$work/install.log"
+build_example "$work/sysroot" "$work/hello" "$work/hello-dest"
+cp "$work/hello-dest$ZT_PREFIX/$ZT_LIBDIR/zunder/libzu_hello.so" "$l/zunder/"
+hello_out=$'block 0700000000000000\nlist hello greeting:7\nsave --greeting 7'
+extra_env=()
+expect_zunder "$hello_out" -m hello --greeting 7
+# A list of plug-in folders: one's own first, the system's after it.
+rm "$l/zunder/libzu_hello.so"
+extra_env=("ZUNDER_PLUGIN_DIR=$work/hello:$l/zunder")
+expect_zunder "$hello_out" -6 -m hello --greeting 7
+expect_zunder $'block f4010000f40100000000000000000000\nlist ah spi:500\nsave --ahspi 500' \
+	-6 -m ah --ahspi 500
 
 # Through pkg-config: the flags name the installed tree, the plug-in folder
-# is the installed one.
+# is the installed one, and they build the example's source.
 export PKG_CONFIG_LIBDIR=$l/pkgconfig PKG_CONFIG_PATH=
 flags=$(PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs zunder) ||
 	fail "pkg-config does not resolve zunder"
@@ -127,19 +70,25 @@ flags=$(PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs zunder) ||
 [[ "$(pkg-config --variable=plugindir zunder)" == "$ZT_PREFIX/$ZT_LIBDIR/zunder" ]] ||
 	fail "pkg-config plugindir is $(pkg-config --variable=plugindir zunder)"
 [[ "$(pkg-config --modversion zunder)" == 1.* ]] || fail "pkg-config version"
-mkdir -p "$work/probe/pc"
+mkdir -p "$work/pc"
 # shellcheck disable=SC2086
-"$ZT_CXX" -std=c++20 -fPIC -shared -fno-exceptions -fno-rtti -o "$work/probe/pc/libzu_probe.so" \
-	"$work/probe/probe.cpp" $flags || fail "the plug-in does not build with pkg-config's flags"
+"$ZT_CXX" -std=c++20 -fPIC -shared -fno-exceptions -fno-rtti -o "$work/pc/libzu_hello.so" \
+	"$ZT_EXAMPLE/hello.cpp" $flags || fail "the example does not build with pkg-config's flags"
+extra_env=("ZUNDER_PLUGIN_DIR=$work/pc")
+expect_zunder "$hello_out" -m hello --greeting 7
 
-probe_out=$'block 0700000000000000\nlist probe value:7\nsave --probe-value 7'
-# Each copy loads from a folder named by ZUNDER_PLUGIN_DIR ...
-for dir in "$work/probe/build" "$work/probe/pc"; do
-	extra_env=("ZUNDER_PLUGIN_DIR=$dir")
-	expect_zunder "$probe_out" -m probe --probe-value 7
-done
-# ... and from the installed plug-in folder without it.
-cp "$work/probe/build/libzu_probe.so" "$l/zunder/"
-extra_env=()
-expect_zunder "$probe_out" -6 -m probe --probe-value 7
+# Installed under another prefix than the build was configured with, the
+# tree reads its own label file: connlabel registers with nothing named.
+# (For /usr the label file is /etc, outside any prefix: not tried here.)
+if labels_under_prefix && [[ ":$ZT_PLUGINS:" == *:libzu_connlabel.so:* ]]; then
+	moved=$work/moved
+	DESTDIR= "$ZT_CMAKE" --install "$ZT_BUILD" --prefix "$moved" >"$work/moved.log" ||
+		{ cat "$work/moved.log" >&2; fail "cmake --install --prefix failed"; }
+	[[ -f "$moved/${ZT_SYSCONFDIR#"$ZT_PREFIX"/}/connlabel.conf" ]] || fail "no label file under $moved"
+	actual=$(env -u ZUNDER_PLUGIN_DIR -u LD_LIBRARY_PATH -u PAVANE_CONNLABEL_CONF \
+		$ZT_EMULATOR "$moved/bin/zunder" -m connlabel --label bulk-traffic 2>&1) ||
+		fail "zunder installed with --prefix $moved: $actual"
+	[[ "$actual" == $'block 0400000000000000\nlist connlabel \'bulk-traffic\'\nsave --label "bulk-traffic"' ]] ||
+		fail "zunder installed with --prefix $moved: $actual"
+fi
 echo "install tree: all checks passed"
