@@ -24,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <thread>
 #include <vector>
@@ -174,7 +173,7 @@ struct run_row {
 	std::string err;
 	std::optional<std::string> property;
 	bool goes_on = false;
-	std::source_location at = std::source_location::current();
+	ztest::where at = ztest::where::current();
 };
 
 const std::string long_target = std::string(70000, 'x') + ":1"; // beyond a single small request
@@ -233,7 +232,7 @@ TEST_F(RdconnectTest, Runs)
 							    : row.err;
 		const auto got = property();
 		if (r.status != row.status || !r.out.empty() || r.err != err || got != row.property)
-			ADD_FAILURE_AT(row.at.file_name(), static_cast<int>(row.at.line()))
+			ADD_FAILURE_AT(row.at.file, static_cast<int>(row.at.line))
 				<< "exit " << r.status << ", stdout '" << r.out << "', stderr '" << r.err
 				<< "', property " << (got ? "'" + got->substr(0, 40) + "'" : "absent");
 	}
