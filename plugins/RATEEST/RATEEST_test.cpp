@@ -438,7 +438,8 @@ TEST(Rateest, SavedNamesReadBackThroughAShell)
 // UTF-8 as they are typed, even inside quotes, and it expands history.  The
 // accepted names give their block; the ones read back from blocks, whose
 // bytes outside UTF-8 are saved as \xHH, are refused, never read as another
-// name.
+// name.  Its home is the test's folder: the user's history file and line
+// editor settings stay out of it.
 TEST(Rateest, SavedNamesTypedIntoAnInteractiveBash)
 {
 	if (run_shell("LC_ALL=C.UTF-8 locale charmap 2>/dev/null").out != "UTF-8\n")
@@ -466,8 +467,8 @@ TEST(Rateest, SavedNamesTypedIntoAnInteractiveBash)
 	typed.close();
 	ASSERT_EQ(count, checked.size());
 	const auto session = run_shell(
-		"cd \"$DIR\" && LC_ALL=C.UTF-8 TERM=dumb script -qec 'bash --norc --noprofile -i' "
-		"/dev/null <typed >/dev/null",
+		"cd \"$DIR\" && unset INPUTRC && HOME=\"$DIR\" HISTFILE=\"$DIR/history\" LC_ALL=C.UTF-8 "
+		"TERM=dumb script -qec 'bash --norc --noprofile -i' /dev/null <typed >/dev/null",
 		{"DIR=" + dir});
 	ASSERT_EQ(session.status, 0) << session.err;
 	for (size_t i = 0; i < checked.size(); ++i) {
