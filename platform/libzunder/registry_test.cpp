@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -19,16 +21,20 @@ std::string temp_path(const std::string &name)
 	return testing::TempDir() + "/" + std::to_string(getpid()) + "-registry-" + name;
 }
 
+// In a folder of its own, made afresh: no file another run left behind can
+// take the FIFO's name or the missing file's.
 TEST(LoadPluginFile, GivesTheSameOutcomeEveryTime)
 {
-	const std::string fifo = temp_path("fifo.so");
+	std::string dir = testing::TempDir() + "registry_test.XXXXXX";
+	ASSERT_NE(mkdtemp(dir.data()), nullptr);
+	const std::string fifo = dir + "/fifo.so";
 	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-	const std::string text = temp_path("text.so");
+	const std::string text = dir + "/text.so";
 	std::ofstream(text) << "not a shared object\n";
 	const struct {
 		std::string path, why;
 	} cases[] = {
-		{temp_path("missing.so"), "No such file or directory"},
+		{dir + "/missing.so", "No such file or directory"},
 		{fifo, "not a regular file"}, // dlopen would wait for a writer
 		{testing::TempDir(), "not a regular file"},
 		{text, text + ": file too short"},
@@ -38,8 +44,7 @@ TEST(LoadPluginFile, GivesTheSameOutcomeEveryTime)
 		EXPECT_NE(first.find(c.why), std::string::npos) << c.path << ": " << first;
 		EXPECT_EQ(zunder::load_plugin_file(c.path), first) << c.path;
 	}
-	std::remove(fifo.c_str());
-	std::remove(text.c_str());
+	std::filesystem::remove_all(dir);
 }
 
 enum : unsigned { id_a, id_b };

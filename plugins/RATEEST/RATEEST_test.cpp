@@ -404,13 +404,16 @@ TEST(Rateest, Grammar)
 // the ones read back from blocks are refused.
 TEST(Rateest, SavedNamesReadBackThroughAShell)
 {
-	const std::string file = testing::TempDir() + "/rateest-history-" + std::to_string(getpid());
+	std::string dir = testing::TempDir() + "rateest-shell.XXXXXX";
+	ASSERT_NE(mkdtemp(dir.data()), nullptr);
+	std::filesystem::create_directory(dir + "/empty");
+	const std::string file = dir + "/history";
 	const auto block_through = [&](const std::string &save, bool history) {
 		const std::string rule = "$ZUNDER -j RATEEST" + save;
 		std::ofstream(file) << "set -o history -H\n" << rule << "\n";
 		const auto r = history ? run_shell("bash <\"$FILE\"", {"FILE=" + file})
 				       : run_shell("cd \"$DIR\" && : >a1 && " + rule,
-						   {"DIR=" + testing::TempDir(), "HOME=/home-expanded"});
+						   {"DIR=" + dir + "/empty", "HOME=/home-expanded"});
 		rule_lines lines;
 		return r.status == 0 && r.err.empty() && split_rule_output(r.out, &lines) ? lines.block : "";
 	};
@@ -430,7 +433,7 @@ TEST(Rateest, SavedNamesReadBackThroughAShell)
 	EXPECT_EQ(block_through(double_quoted, false),
 		  "2178" + std::string(28, '0') + "0002" + std::string(28, '0'));
 	EXPECT_EQ(block_through(double_quoted, true), "");
-	std::remove(file.c_str());
+	std::filesystem::remove_all(dir);
 }
 
 // The saved names typed into an interactive bash in a UTF-8 locale, through
@@ -438,7 +441,8 @@ TEST(Rateest, SavedNamesReadBackThroughAShell)
 // UTF-8 as they are typed, even inside quotes, and it expands history.  The
 // accepted names give their block; the ones read back from blocks, whose
 // bytes outside UTF-8 are saved as \xHH, are refused, never read as another
-// name.
+// name.  Its home is the test's folder: the user's history file and line
+// editor settings stay out of it.
 TEST(Rateest, SavedNamesTypedIntoAnInteractiveBash)
 {
 	if (run_shell("LC_ALL=C.UTF-8 locale charmap 2>/dev/null").out != "UTF-8\n")
@@ -466,8 +470,8 @@ TEST(Rateest, SavedNamesTypedIntoAnInteractiveBash)
 	typed.close();
 	ASSERT_EQ(count, checked.size());
 	const auto session = run_shell(
-		"cd \"$DIR\" && LC_ALL=C.UTF-8 TERM=dumb script -qec 'bash --norc --noprofile -i' "
-		"/dev/null <typed >/dev/null",
+		"cd \"$DIR\" && unset INPUTRC && HOME=\"$DIR\" HISTFILE=\"$DIR/history\" LC_ALL=C.UTF-8 "
+		"TERM=dumb script -qec 'bash --norc --noprofile -i' /dev/null <typed >/dev/null",
 		{"DIR=" + dir});
 	ASSERT_EQ(session.status, 0) << session.err;
 	for (size_t i = 0; i < checked.size(); ++i) {

@@ -69,8 +69,7 @@ std::vector<row> both_families(std::vector<row> rows)
 	for (size_t i = 0; i < n; ++i) {
 		row copy = rows[i];
 		if (copy.line.rfind("-4 ", 0) != 0)
-			ADD_FAILURE_AT(copy.at.file_name(), static_cast<int>(copy.at.line()))
-				<< "not a -4 rule";
+			ADD_FAILURE_AT(copy.at.file, static_cast<int>(copy.at.line)) << "not a -4 rule";
 		copy.line.replace(0, 2, "-6");
 		rows.push_back(copy);
 	}
@@ -103,7 +102,7 @@ namespace {
 
 void fail(const row &r, const std::string &what)
 {
-	ADD_FAILURE_AT(r.at.file_name(), static_cast<int>(r.at.line()))
+	ADD_FAILURE_AT(r.at.file, static_cast<int>(r.at.line))
 		<< "row " << (r.line.empty() ? "(words)" : "'" + r.line + "'") << ": " << what;
 }
 

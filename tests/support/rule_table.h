@@ -26,14 +26,12 @@
 
 #include "zunder_run.h"
 
-#include <source_location>
 #include <string>
 #include <vector>
 
 namespace ztest {
 
 using words = std::vector<std::string>;
-using where = std::source_location;
 
 struct row {
 	enum class kind { accepted, kept, printed, refused, help, call } what;
@@ -42,7 +40,7 @@ struct row {
 	std::string block; // hex digits; empty: not checked
 	std::string list;  // what print wrote; for a refusal its message, for help its text
 	std::string save;  // what save wrote; for a call, its standard error
-	std::source_location at;
+	where at;
 	std::string file = ""; // for a call, the text of FILE
 	int status = 0;        // for a call, its exit status
 };
@@ -83,7 +81,7 @@ struct option_row {
 	bool negatable;   // "!" may stand before it
 	bool repeatable;  // the host lets it be given more than once
 	bool mandatory;   // the clause needs it
-	std::source_location at = where::current();
+	where at = where::current();
 };
 
 // The refusals the host's grammar makes of the clause that `head` names

@@ -10,7 +10,9 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -20,11 +22,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,16 +68,49 @@ std::string display_name(const std::string &number)
 	return name;
 }
 
+// Whether anything takes a connection at `address`.
+bool answers(const sockaddr *address, socklen_t size)
+{
+	const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	const bool taken = fd >= 0 && connect(fd, address, size) == 0;
+	if (fd >= 0)
+		close(fd);
+	return taken;
+}
+
+// Whether display n may have a server: its lock or socket file exists, or
+// something answers where the X library looks for it.  That is the abstract
+// socket first (a server whose /tmp is not ours listens there too), then the
+// socket file, then TCP port 6000 + n on the loopback address.
+bool display_taken(int n)
+{
+	const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
+	struct stat st;
+	if (stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &st) == 0 || stat(path.c_str(), &st) == 0)
+		return true;
+	sockaddr_un abstract{};
+	abstract.sun_family = AF_UNIX;
+	std::memcpy(abstract.sun_path + 1, path.data(), path.size()); // after the leading zero byte
+	sockaddr_in tcp4{};
+	tcp4.sin_family = AF_INET;
+	tcp4.sin_port = htons(static_cast<uint16_t>(6000 + n));
+	tcp4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	sockaddr_in6 tcp6{};
+	tcp6.sin6_family = AF_INET6;
+	tcp6.sin6_port = tcp4.sin_port;
+	tcp6.sin6_addr = in6addr_loopback;
+	return answers(reinterpret_cast<const sockaddr *>(&abstract),
+		       static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size())) ||
+	       answers(reinterpret_cast<const sockaddr *>(&tcp4), sizeof tcp4) ||
+	       answers(reinterpret_cast<const sockaddr *>(&tcp6), sizeof tcp6);
+}
+
 // A display number that no server on this machine answers on.
 std::string unserved_display()
 {
-	struct stat st;
-	for (int n = 500 + getpid() % 200;; ++n) {
-		const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-		const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-		if (stat(lock.c_str(), &st) != 0 && stat(socket.c_str(), &st) != 0)
+	for (int n = 500 + getpid() % 200;; ++n)
+		if (!display_taken(n))
 			return display_name(std::to_string(n));
-	}
 }
 
 pid_t xvfb = -1;
@@ -174,7 +209,7 @@ struct run_row {
 	std::string err;
 	std::optional<std::string> property;
 	bool goes_on = false;
-	std::source_location at = std::source_location::current();
+	ztest::where at = ztest::where::current();
 };
 
 const std::string long_target = std::string(70000, 'x') + ":1"; // beyond a single small request
@@ -233,7 +268,7 @@ TEST_F(RdconnectTest, Runs)
 							    : row.err;
 		const auto got = property();
 		if (r.status != row.status || !r.out.empty() || r.err != err || got != row.property)
-			ADD_FAILURE_AT(row.at.file_name(), static_cast<int>(row.at.line()))
+			ADD_FAILURE_AT(row.at.file, static_cast<int>(row.at.line))
 				<< "exit " << r.status << ", stdout '" << r.out << "', stderr '" << r.err
 				<< "', property " << (got ? "'" + got->substr(0, 40) + "'" : "absent");
 	}
@@ -266,21 +301,23 @@ TEST_F(RdconnectTest, UnreachableDefaultDisplayIsReported)
 
 // Display and program names holding control bytes are echoed with them as
 // \xHH, so that each message stays one line.  None of these names has a
-// host part, so the X library refuses them without a network look-up.
+// host part, so the X library refuses them without a network look-up; it
+// reads ":\nN" as display N, so N is one that no server answers on.
 TEST_F(RdconnectTest, NamesWithControlBytesAreEchoedOnOneLine)
 {
 	const bool native = ztest::emulator().empty();
+	const std::string n = unserved_display().substr(1);
 	const struct {
 		std::vector<std::string> args;
 		std::optional<std::string> display;
 		std::string argv0, err;
 	} cases[] = {
-		{{"-display", ":\n3", "host:1"}, display_, argv0, open_failure_text(argv0, ":\\x0a3")},
-		{{"-display", ":1\x1b[2J\x7f", "host:1"},
+		{{"-display", ":\n" + n, "host:1"}, display_, argv0, open_failure_text(argv0, ":\\x0a" + n)},
+		{{"-display", ":" + n + "\x1b[2J\x7f", "host:1"},
 		 display_,
 		 argv0,
-		 open_failure_text(argv0, ":1\\x1b[2J\\x7f")},
-		{{"host:1"}, ":9\n0", argv0, open_failure_text(argv0, ":9\\x0a0")},
+		 open_failure_text(argv0, ":" + n + "\\x1b[2J\\x7f")},
+		{{"host:1"}, ":" + n + "\n0", argv0, open_failure_text(argv0, ":" + n + "\\x0a0")},
 		{{"-display", ":\r", "host:1"},
 		 display_,
 		 native ? "evil\nname" : binary,
