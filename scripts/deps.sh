@@ -37,6 +37,13 @@ for p in "${packages[@]}"; do
 done
 if [[ ${#missing[@]} -gt 0 ]]; then
   echo "installing: ${missing[*]}"
-  as_root apt-get update -qq
+  # A mirror in the middle of a sync serves index files that do not match
+  # their release file for a while: try again before giving up.
+  for attempt in 1 2 3; do
+    as_root apt-get update -qq && break
+    [[ $attempt -lt 3 ]] || exit 1
+    echo "apt-get update failed; trying again in 30 s"
+    sleep 30
+  done
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
