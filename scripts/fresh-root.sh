@@ -95,7 +95,7 @@ if run_step 1; then
   passed=$(grep -oE '^tests: [0-9]+ passed' "$log" | grep -oE '[0-9]+' | tail -1)
   tests="ok (${passed:-?} passed, 0 failed)"
 else
-  tests="failed ($(grep -E 'tests passed, [0-9]+ tests failed|FAILED|Error' "$log" | tail -1))"
+  tests="failed ($(grep -E 'tests passed, [0-9]+ tests failed|FAILED|Error|^E: ' "$log" | tail -1 || true))"
 fi
 # The packages, installed for real (needs the armhf build the tests made).
 install=skipped
