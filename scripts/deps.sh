@@ -38,12 +38,16 @@ done
 if [[ ${#missing[@]} -gt 0 ]]; then
   echo "installing: ${missing[*]}"
   # A mirror in the middle of a sync serves index files that do not match
-  # their release file for a while: try again before giving up.
+  # their release file for a while: try again, then go on with the indexes
+  # that did arrive; the install below fails plainly if they are not enough.
   for attempt in 1 2 3; do
     as_root apt-get update -qq && break
-    [[ $attempt -lt 3 ]] || exit 1
-    echo "apt-get update failed; trying again in 30 s"
-    sleep 30
+    if [[ $attempt -eq 3 ]]; then
+      echo "apt-get update failed three times; installing from the indexes it has"
+    else
+      echo "apt-get update failed; trying again in 30 s"
+      sleep 30
+    fi
   done
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
