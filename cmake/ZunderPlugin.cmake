@@ -86,6 +86,16 @@ endfunction()
 
 # zunder_add_plugin_test(<source>...): a GoogleTest program beside a plug-in,
 # driving it through the real zunder command.
+# A table of rule cases (tests/support/cases.cpp reads it), run as the
+# test <stem>_cases.
+function(zunder_add_cases table)
+  if(NOT ZUNDER_TESTS)
+    return()
+  endif()
+  get_filename_component(stem ${table} NAME_WE)
+  add_test(NAME ${stem}_cases COMMAND zunder_cases ${CMAKE_CURRENT_SOURCE_DIR}/${table})
+endfunction()
+
 function(zunder_add_plugin_test first_source)
   if(NOT ZUNDER_TESTS)
     return()

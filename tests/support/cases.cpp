@@ -1,0 +1,305 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Runs a table of rule cases (a .cases file) through the build's zunder.
+//
+// One case a line, its fields separated by "|", blanks around a field
+// dropped; "\xHH" in a field stands for the byte HH, as zunder echoes bytes,
+// and "\xHH*N" for N of them.
+// "#" starts a comment line.  A context line sets what the rows after it
+// share:
+//   head WORDS        the words before each row's options ("-6 -m ah")
+//   size N            the block size in bytes for blocks given as pieces
+//   protocols NAME    the protocol database: fixed (the default), none,
+//                     hostile
+//   labels TEXT       a label file holding TEXT ("\x0a" ends its lines)
+// Rows (OPTIONS follow the head on one zunder --batch line):
+//   ok OPTIONS | BLOCK | LIST | SAVE    accepted, writing "block BLOCK",
+//                                       "list LIST", "save SAVE"; its line
+//                                       must pass zunder --check
+//   kept OPTIONS | BLOCK | LIST | SAVE  the same, but known not to read back:
+//                                       zunder --check must report its line
+//   prints HEX | LIST | SAVE            the block "--block HEX" lists and saves
+//   no OPTIONS | MESSAGE                refused: exit 2, nothing on standard
+//                                       output, "zunder: line 1: MESSAGE"
+//   help OPTIONS                        the help text, given by the lines
+//                                       "> TEXT" that follow
+// BLOCK is hex digits, "-" for any block, or pieces "OFFSET:HEX ..." set in
+// a block of zeros of the context's size.  The accepted lines also go through
+// zunder --kernel --check where the machine allows; the reason is printed
+// when it does not.
+#include "zunder_run.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using ztest::run_result;
+
+struct row {
+	std::string kind, line, block, list, save; // for "no", `list` is the message
+	std::vector<std::string> env;
+	int at = 0; // line in the table
+};
+
+std::string table_name;
+int failures = 0;
+
+void fail(int at, const std::string &what)
+{
+	std::printf("%s:%d: %s\n", table_name.c_str(), at, what.c_str());
+	++failures;
+}
+
+std::string decoded(const std::string &text)
+{
+	std::string out;
+	for (size_t i = 0; i < text.size(); ++i)
+		if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() && isxdigit(text[i + 2]) &&
+		    isxdigit(text[i + 3])) {
+			// "\xHH*N": the byte N times
+			size_t count = 1, end = i + 4;
+			if (end + 1 < text.size() && text[end] == '*' && isdigit(text[end + 1]))
+				count = std::stoul(text.substr(end + 1), &end), end += i + 5;
+			out.append(count, static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
+			i = end - 1;
+		} else {
+			out += text[i];
+		}
+	return out;
+}
+
+std::string trimmed(const std::string &text)
+{
+	const size_t first = text.find_first_not_of(" \t");
+	return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+std::vector<std::string> fields(const std::string &text)
+{
+	std::vector<std::string> out;
+	std::stringstream stream(text);
+	for (std::string f; std::getline(stream, f, '|');)
+		out.push_back(decoded(trimmed(f)));
+	if (!text.empty() && text.back() == '|')
+		out.push_back("");
+	return out;
+}
+
+std::string block_of(const std::string &cell, size_t size, int at)
+{
+	if (cell.find(':') == std::string::npos)
+		return cell;
+	std::string hex(2 * size, '0');
+	std::istringstream stream(cell);
+	for (std::string piece; stream >> piece;) {
+		const size_t colon = piece.find(':');
+		const size_t offset = 2 * std::stoul(piece.substr(0, colon));
+		const std::string bytes = piece.substr(colon + 1);
+		if (bytes.size() % 2 != 0 || offset + bytes.size() > hex.size())
+			fail(at, "bad block piece '" + piece + "'");
+		else
+			hex.replace(offset, bytes.size(), bytes);
+	}
+	return hex;
+}
+
+std::string outcome(const run_result &r)
+{
+	return "exit " + std::to_string(r.status) + "\n  stdout: '" + r.out + "'\n  stderr: '" + r.err + "'";
+}
+
+// Runs zunder with `mode` ("--batch", "--check" or both "--kernel --check")
+// on a file holding `lines`.
+run_result run_file(const std::vector<std::string> &mode, const std::string &lines,
+		    const std::vector<std::string> &env)
+{
+	char path[] = "/tmp/zunder_cases.XXXXXX";
+	const int fd = mkstemp(path);
+	if (fd < 0 || write(fd, lines.data(), lines.size()) != static_cast<ssize_t>(lines.size()))
+		return {};
+	close(fd);
+	std::vector<std::string> args = mode;
+	args.push_back(path);
+	run_result r = ztest::zunder(args, env);
+	unlink(path);
+	return r;
+}
+
+std::string wanted_output(const row &r)
+{
+	const auto text = [](const std::string &word, const std::string &cell) {
+		return word + (cell.empty() ? "" : " " + cell) + "\n";
+	};
+	if (r.kind == "help")
+		return r.list;
+	return (r.kind == "prints" ? "" : "block " + r.block + "\n") + text("list", r.list) +
+	       text("save", r.save);
+}
+
+// Checks each row alone, and the accepted ones together through --check
+// and --kernel --check.
+void check_group(const std::vector<row> &rows)
+{
+	std::string accepted;
+	std::vector<int> kept_at, lines_at;
+	for (const row &r : rows) {
+		const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
+		if (r.kind == "no") {
+			const std::string wanted = "zunder: line 1: " + r.list + "\n";
+			if (got.status != 2 || !got.out.empty() || got.err != wanted)
+				fail(r.at, outcome(got) + "\n  wanted stderr: '" + wanted + "'");
+			continue;
+		}
+		std::string wanted = wanted_output(r);
+		if (r.block == "-" && got.out.rfind("block ", 0) == 0)
+			wanted.replace(6, 1, got.out.substr(6, got.out.find('\n') - 6));
+		if (got.status != 0 || !got.err.empty() || got.out != wanted)
+			fail(r.at, outcome(got) + "\n  wanted stdout: '" + wanted + "'");
+		if (r.kind == "ok" || r.kind == "kept") {
+			accepted += r.line + "\n";
+			lines_at.push_back(r.at);
+			if (r.kind == "kept")
+				kept_at.push_back(static_cast<int>(lines_at.size()));
+		}
+	}
+	if (accepted.empty())
+		return;
+	const std::vector<std::string> &env = rows.front().env;
+	const run_result check = run_file({"--check"}, accepted, env);
+	std::string reports;
+	for (const int n : kept_at)
+		if (check.out.find("line " + std::to_string(n) + ": ") == std::string::npos)
+			fail(lines_at[n - 1], "reads back, though kept as not reading back");
+	const std::string summary = "rules checked: " + std::to_string(lines_at.size()) +
+				    ", not parsing: 0, not reading back: " + std::to_string(kept_at.size()) +
+				    "\n";
+	if (check.status != (kept_at.empty() ? 0 : 1) || !check.err.empty() ||
+	    check.out.size() < summary.size() ||
+	    check.out.compare(check.out.size() - summary.size(), summary.size(), summary) != 0 ||
+	    std::count(check.out.begin(), check.out.end(), '\n') != static_cast<long>(kept_at.size()) + 1)
+		fail(lines_at.front(), "zunder --check of the accepted rows: " + outcome(check));
+	// The kernel's copies must read back as the rules do: the same reports.
+	if (ztest::emulated()) {
+		std::printf(
+			"SKIPPED (%s, line %d on): kernel check: user-mode qemu does not pass the packet "
+			"filter's socket options on\n",
+			table_name.c_str(), lines_at.front());
+		return;
+	}
+	const run_result kernel = run_file({"--kernel", "--check"}, accepted, env);
+	if (kernel.status == 2 && kernel.out.empty() &&
+	    (kernel.err.find("--kernel needs") != std::string::npos ||
+	     kernel.err.find("the kernel has no") != std::string::npos)) {
+		std::printf("SKIPPED (%s, line %d on): kernel check: %s", table_name.c_str(),
+			    lines_at.front(), kernel.err.c_str());
+		return;
+	}
+	if (kernel.status != check.status || !kernel.err.empty() || kernel.out != check.out)
+		fail(lines_at.front(), "zunder --kernel --check of the accepted rows: " + outcome(kernel) +
+					       "\n  wanted stdout: '" + check.out + "'");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	if (argc != 2) {
+		std::fprintf(stderr, "usage: zunder_cases TABLE\n");
+		return 2;
+	}
+	table_name = argv[1];
+	std::ifstream in(table_name);
+	if (!in) {
+		std::fprintf(stderr, "zunder_cases: cannot read %s\n", argv[1]);
+		return 2;
+	}
+	std::string head;
+	size_t size = 0;
+	std::vector<std::string> env;
+	char labels[] = "/tmp/zunder_labels.XXXXXX";
+	bool have_labels = false;
+	std::vector<row> group;
+	int at = 0;
+	for (std::string text; std::getline(in, text);) {
+		++at;
+		const std::string word = text.substr(0, text.find(' '));
+		const std::string rest =
+			text.find(' ') == std::string::npos ? "" : trimmed(text.substr(text.find(' ')));
+		if (text.empty() || text[0] == '#')
+			continue;
+		if (word == ">" || text == ">") {
+			if (group.empty() || group.back().kind != "help")
+				fail(at, "help text without a help row");
+			else
+				group.back().list += decoded(text.size() > 2 ? text.substr(2) : "") + "\n";
+			continue;
+		}
+		const bool context =
+			word == "head" || word == "size" || word == "protocols" || word == "labels";
+		if (context && !group.empty() && word != "head" && word != "size") {
+			check_group(group);
+			group.clear();
+		}
+		if (word == "head") {
+			head = decoded(rest);
+		} else if (word == "size") {
+			size = std::stoul(rest);
+		} else if (word == "protocols") {
+			env = rest == "fixed"     ? std::vector<std::string>{}
+			      : rest == "none"    ? ztest::no_protocols
+			      : rest == "hostile" ? ztest::hostile_protocols
+						  : (fail(at, "unknown protocol database " + rest), env);
+			if (have_labels)
+				env.push_back(std::string("PAVANE_CONNLABEL_CONF=") + labels);
+		} else if (word == "labels") {
+			const std::string file = decoded(rest);
+			const int fd = have_labels ? open(labels, O_WRONLY | O_TRUNC) : mkstemp(labels);
+			if (fd < 0 ||
+			    write(fd, file.data(), file.size()) != static_cast<ssize_t>(file.size()))
+				fail(at, "cannot write the label file");
+			close(fd);
+			if (!have_labels)
+				env.push_back(std::string("PAVANE_CONNLABEL_CONF=") + labels);
+			have_labels = true;
+		} else {
+			const std::vector<std::string> f = fields(rest);
+			const size_t wanted = word == "ok" || word == "kept" ? 4
+					      : word == "prints"             ? 3
+					      : word == "no"                 ? 2
+					      : word == "help"               ? 1
+									     : 0;
+			if (wanted == 0 || f.size() != wanted) {
+				fail(at, "not a row of a known kind with its fields: " + text);
+				continue;
+			}
+			row r{word, head, "", "", "", env, at};
+			if (word == "prints") {
+				r.line += " --block " + block_of(f[0], size, at);
+				r.list = f[1];
+				r.save = f[2];
+			} else {
+				r.line += f[0].empty() ? "" : " " + f[0];
+				if (wanted == 4) {
+					r.block = block_of(f[1], size, at);
+					r.list = f[2];
+					r.save = f[3];
+				} else if (wanted == 2) {
+					r.list = f[1];
+				}
+			}
+			group.push_back(r);
+		}
+	}
+	if (!group.empty())
+		check_group(group);
+	if (have_labels)
+		unlink(labels);
+	std::printf("%s: %s\n", table_name.c_str(), failures ? "FAILED" : "passed");
+	return failures ? 1 : 0;
+}
