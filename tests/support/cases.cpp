@@ -11,6 +11,12 @@
 //   protocols NAME    the protocol database: fixed (the default), none,
 //                     hostile
 //   labels TEXT       a label file holding TEXT ("\x0a" ends its lines)
+//   families both|one with both, each row runs as given and again with the
+//                     head's "-4" made "-6"
+//   shell on|off      with on, the saved text of each ok row, pasted into a
+//                     script, gives the same lines through sh and through
+//                     bash with history expansion, and that of each prints
+//                     row is refused there
 // Rows (OPTIONS follow the head on one zunder --batch line):
 //   ok OPTIONS | BLOCK | LIST | SAVE    accepted, writing "block BLOCK",
 //                                       "list LIST", "save SAVE"; its line
@@ -22,6 +28,13 @@
 //                                       output, "zunder: line 1: MESSAGE"
 //   help OPTIONS                        the help text, given by the lines
 //                                       "> TEXT" that follow
+//   args WORDS | MESSAGE                the head's and these words (split at
+//                                       blanks) as zunder's arguments, refused
+//                                       with "zunder: MESSAGE"
+//   gives WORDS | FILE | STATUS | OUT | ERR  any call of zunder, with exactly
+//                                       what it gives; the word FILE stands
+//                                       for a file holding FILE; "sh SCRIPT"
+//                                       runs SCRIPT with $ZUNDER the command
 // BLOCK is hex digits, "-" for any block, or pieces "OFFSET:HEX ..." set in
 // a block of zeros of the context's size.  The accepted lines also go through
 // zunder --kernel --check where the machine allows; the reason is printed
@@ -44,7 +57,11 @@ using ztest::run_result;
 struct row {
 	std::string kind, line, block, list, save; // for "no", `list` is the message
 	std::vector<std::string> env;
-	int at = 0; // line in the table
+	int at = 0;                     // line in the table
+	std::string head;               // for a row read back through a shell
+	std::vector<std::string> words; // for args and gives rows
+	std::string file;               // for gives rows: the text of FILE
+	int status = 0;                 // for gives rows
 };
 
 std::string table_name;
@@ -85,7 +102,7 @@ std::vector<std::string> fields(const std::string &text)
 	std::vector<std::string> out;
 	std::stringstream stream(text);
 	for (std::string f; std::getline(stream, f, '|');)
-		out.push_back(decoded(trimmed(f)));
+		out.push_back(trimmed(f));
 	if (!text.empty() && text.back() == '|')
 		out.push_back("");
 	return out;
@@ -131,6 +148,25 @@ run_result run_file(const std::vector<std::string> &mode, const std::string &lin
 	return r;
 }
 
+std::string temporary_file(const std::string &text)
+{
+	char path[] = "/tmp/zunder_cases.XXXXXX";
+	const int fd = mkstemp(path);
+	if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+		return "/nonexistent";
+	close(fd);
+	return path;
+}
+
+std::vector<std::string> split_words(const std::string &text)
+{
+	std::vector<std::string> words;
+	std::istringstream stream(text);
+	for (std::string w; stream >> w;)
+		words.push_back(decoded(w));
+	return words;
+}
+
 std::string wanted_output(const row &r)
 {
 	const auto text = [](const std::string &word, const std::string &cell) {
@@ -142,6 +178,55 @@ std::string wanted_output(const row &r)
 	       text("save", r.save);
 }
 
+void check_args(const row &r)
+{
+	const run_result got = ztest::zunder(r.words, r.env);
+	const std::string wanted = "zunder: " + r.list + "\n";
+	if (got.status != 2 || !got.out.empty() || got.err != wanted)
+		fail(r.at, outcome(got) + "\n  wanted stderr: '" + wanted + "'");
+}
+
+void check_gives(const row &r)
+{
+	const std::string path = temporary_file(r.file);
+	std::vector<std::string> words = r.words;
+	for (std::string &word : words)
+		for (size_t at = word.find("FILE"); at != std::string::npos; at = word.find("FILE", at))
+			word.replace(at, 4, path);
+	const bool shell = words.size() == 2 && words[0] == "sh";
+	const run_result got = shell ? ztest::run_shell(words[1], r.env) : ztest::zunder(words, r.env);
+	unlink(path.c_str());
+	if (got.status != r.status || got.out != r.list || got.err != r.save)
+		fail(r.at, outcome(got) + "\n  wanted exit " + std::to_string(r.status) + "\n  stdout: '" +
+				   r.list + "'\n  stderr: '" + r.save + "'");
+}
+
+// The saved text pasted into a script run in a folder holding a file a glob
+// could match, with HOME set: by sh, and by bash with history expansion on.
+// Nothing may run, expand or split; `ls` shows that no file was made.
+void check_through_shells(const row &r)
+{
+	char dir[] = "/tmp/zunder_shell.XXXXXX";
+	if (mkdtemp(dir) == nullptr) {
+		fail(r.at, "cannot make a folder");
+		return;
+	}
+	const std::string script =
+		"cd \"$DIR\" && : >a1 && $ZUNDER " + r.head + (r.save.empty() ? "" : " ") + r.save + "; ls\n";
+	const std::string path = temporary_file("set -o history -H\n" + script);
+	std::vector<std::string> env = r.env;
+	env.insert(env.end(), {std::string("DIR=") + dir, "HOME=/home-expanded", "FILE=" + path});
+	for (const std::string &shell : {std::string("sh"), std::string("bash")}) {
+		const run_result got = ztest::run_shell(shell == "sh" ? script : "bash <\"$FILE\"", env);
+		const bool refused = got.out == "a1\n" && got.err.rfind("zunder: ", 0) == 0;
+		if (r.kind == "prints" ? !refused : got.out != wanted_output(r) + "a1\n" || !got.err.empty())
+			fail(r.at, "saved text through " + shell + ": " + outcome(got));
+	}
+	unlink(path.c_str());
+	unlink((std::string(dir) + "/a1").c_str());
+	rmdir(dir);
+}
+
 // Checks each row alone, and the accepted ones together through --check
 // and --kernel --check.
 void check_group(const std::vector<row> &rows)
@@ -149,6 +234,12 @@ void check_group(const std::vector<row> &rows)
 	std::string accepted;
 	std::vector<int> kept_at, lines_at;
 	for (const row &r : rows) {
+		if (r.kind == "args" || r.kind == "gives") {
+			r.kind == "args" ? check_args(r) : check_gives(r);
+			continue;
+		}
+		if (!r.head.empty())
+			check_through_shells(r);
 		const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
 		if (r.kind == "no") {
 			const std::string wanted = "zunder: line 1: " + r.list + "\n";
@@ -223,7 +314,7 @@ int main(int argc, char **argv)
 	size_t size = 0;
 	std::vector<std::string> env;
 	char labels[] = "/tmp/zunder_labels.XXXXXX";
-	bool have_labels = false;
+	bool have_labels = false, both = false, shell = false;
 	std::vector<row> group;
 	int at = 0;
 	for (std::string text; std::getline(in, text);) {
@@ -236,13 +327,15 @@ int main(int argc, char **argv)
 		if (word == ">" || text == ">") {
 			if (group.empty() || group.back().kind != "help")
 				fail(at, "help text without a help row");
-			else
-				group.back().list += decoded(text.size() > 2 ? text.substr(2) : "") + "\n";
+			// to the help row, run for one family or both
+			for (auto r = group.rbegin();
+			     r != group.rend() && r->kind == "help" && r->at == group.back().at; ++r)
+				r->list += decoded(text.size() > 2 ? text.substr(2) : "") + "\n";
 			continue;
 		}
-		const bool context =
-			word == "head" || word == "size" || word == "protocols" || word == "labels";
-		if (context && !group.empty() && word != "head" && word != "size") {
+		const bool context = word == "head" || word == "size" || word == "protocols" ||
+				     word == "labels" || word == "families" || word == "shell";
+		if (context && !group.empty() && (word == "protocols" || word == "labels")) {
 			check_group(group);
 			group.clear();
 		}
@@ -250,6 +343,8 @@ int main(int argc, char **argv)
 			head = decoded(rest);
 		} else if (word == "size") {
 			size = std::stoul(rest);
+		} else if (word == "families" || word == "shell") {
+			(word == "shell" ? shell : both) = rest == "on" || rest == "both";
 		} else if (word == "protocols") {
 			env = rest == "fixed"     ? std::vector<std::string>{}
 			      : rest == "none"    ? ztest::no_protocols
@@ -269,31 +364,54 @@ int main(int argc, char **argv)
 			have_labels = true;
 		} else {
 			const std::vector<std::string> f = fields(rest);
-			const size_t wanted = word == "ok" || word == "kept" ? 4
-					      : word == "prints"             ? 3
-					      : word == "no"                 ? 2
-					      : word == "help"               ? 1
-									     : 0;
+			const auto cell = [&](size_t i) { return decoded(f[i]); };
+			const size_t wanted = word == "ok" || word == "kept"   ? 4
+					      : word == "prints"               ? 3
+					      : word == "no" || word == "args" ? 2
+					      : word == "help"                 ? 1
+					      : word == "gives"                ? 5
+									       : 0;
 			if (wanted == 0 || f.size() != wanted) {
 				fail(at, "not a row of a known kind with its fields: " + text);
 				continue;
 			}
 			row r{word, head, "", "", "", env, at};
+			if (word == "gives") {
+				r.words = f[0].rfind("sh ", 0) == 0
+						  ? std::vector<std::string>{"sh", decoded(f[0].substr(3))}
+						  : split_words(f[0]);
+				r.file = cell(1);
+				r.status = std::stoi(f[2]);
+				r.list = cell(3);
+				r.save = cell(4);
+				group.push_back(r);
+				continue;
+			}
+			if (word == "args")
+				r.words = split_words(head + " " + f[0]);
 			if (word == "prints") {
 				r.line += " --block " + block_of(f[0], size, at);
-				r.list = f[1];
-				r.save = f[2];
+				r.list = cell(1);
+				r.save = cell(2);
 			} else {
-				r.line += f[0].empty() ? "" : " " + f[0];
+				r.line += f[0].empty() ? "" : " " + cell(0);
 				if (wanted == 4) {
 					r.block = block_of(f[1], size, at);
-					r.list = f[2];
-					r.save = f[3];
+					r.list = cell(2);
+					r.save = cell(3);
 				} else if (wanted == 2) {
-					r.list = f[1];
+					r.list = cell(1);
 				}
 			}
+			if (shell && (word == "ok" || word == "prints"))
+				r.head = head;
 			group.push_back(r);
+			if (both && head.rfind("-4 ", 0) == 0) {
+				r.line.replace(0, 2, "-6");
+				if (!r.head.empty())
+					r.head.replace(0, 2, "-6");
+				group.push_back(r);
+			}
 		}
 	}
 	if (!group.empty())
