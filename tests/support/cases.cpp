@@ -227,10 +227,42 @@ void check_through_shells(const row &r)
 	rmdir(dir);
 }
 
+// With --rows DIR: appends each accepted rule to DIR/<clause>.rules, as a
+// zunder --batch line, after a line "# env: CHANGE..." when it runs with
+// changes to zunder's environment beyond the fixed protocol table (a label
+// file is copied to DIR/<clause>.labels), for other machines to replay.
+std::string rows_dir;
+
+void write_rows(const std::vector<row> &rows)
+{
+	for (const row &r : rows) {
+		const size_t at = r.line.find(r.line.find("-j ") != std::string::npos ? "-j " : "-m ");
+		if ((r.kind != "ok" && r.kind != "kept") || at == std::string::npos)
+			continue;
+		const std::string clause = r.line.substr(at + 3, r.line.find(' ', at + 3) - at - 3);
+		std::string changes;
+		for (std::string change : r.env) {
+			if (change.rfind("PAVANE_CONNLABEL_CONF=", 0) == 0) {
+				std::ifstream from(change.substr(change.find('=') + 1));
+				const std::string copy = rows_dir + "/" + clause + ".labels";
+				std::ofstream(copy) << from.rdbuf();
+				change = "PAVANE_CONNLABEL_CONF=" + copy;
+			}
+			changes += (changes.empty() ? "# env: " : " ") + change;
+		}
+		std::ofstream(rows_dir + "/" + clause + ".rules", std::ios::app)
+			<< (changes.empty() ? "" : changes + "\n") << r.line << "\n";
+	}
+}
+
 // Checks each row alone, and the accepted ones together through --check
 // and --kernel --check.
 void check_group(const std::vector<row> &rows)
 {
+	if (!rows_dir.empty()) {
+		write_rows(rows);
+		return;
+	}
 	std::string accepted;
 	std::vector<int> kept_at, lines_at;
 	for (const row &r : rows) {
@@ -300,14 +332,16 @@ void check_group(const std::vector<row> &rows)
 
 int main(int argc, char **argv)
 {
-	if (argc != 2) {
-		std::fprintf(stderr, "usage: zunder_cases TABLE\n");
+	if (argc == 4 && std::string(argv[1]) == "--rows")
+		rows_dir = argv[2];
+	if (argc != 2 && rows_dir.empty()) {
+		std::fprintf(stderr, "usage: zunder_cases [--rows DIR] TABLE\n");
 		return 2;
 	}
-	table_name = argv[1];
+	table_name = argv[argc - 1];
 	std::ifstream in(table_name);
 	if (!in) {
-		std::fprintf(stderr, "zunder_cases: cannot read %s\n", argv[1]);
+		std::fprintf(stderr, "zunder_cases: cannot read %s\n", table_name.c_str());
 		return 2;
 	}
 	std::string head;
@@ -418,6 +452,7 @@ int main(int argc, char **argv)
 		check_group(group);
 	if (have_labels)
 		unlink(labels);
-	std::printf("%s: %s\n", table_name.c_str(), failures ? "FAILED" : "passed");
+	if (rows_dir.empty())
+		std::printf("%s: %s\n", table_name.c_str(), failures ? "FAILED" : "passed");
 	return failures ? 1 : 0;
 }
