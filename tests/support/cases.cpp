@@ -3,7 +3,7 @@
 //
 // One case a line, its fields separated by "|", blanks around a field
 // dropped; "\xHH" in a field stands for the byte HH, as zunder echoes bytes,
-// and "\xHH*N" for N of them.
+// and "\xHH{N}" for N of them.
 // "#" starts a comment line.  A context line sets what the rows after it
 // share:
 //   head WORDS        the words before each row's options ("-6 -m ah")
@@ -79,10 +79,10 @@ std::string decoded(const std::string &text)
 	for (size_t i = 0; i < text.size(); ++i)
 		if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() && isxdigit(text[i + 2]) &&
 		    isxdigit(text[i + 3])) {
-			// "\xHH*N": the byte N times
+			// "\xHH{N}": the byte N times
 			size_t count = 1, end = i + 4;
-			if (end + 1 < text.size() && text[end] == '*' && isdigit(text[end + 1]))
-				count = std::stoul(text.substr(end + 1), &end), end += i + 5;
+			if (end + 2 < text.size() && text[end] == '{' && isdigit(text[end + 1]))
+				count = std::stoul(text.substr(end + 1), &end), end += i + 6;
 			out.append(count, static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
 			i = end - 1;
 		} else {
@@ -156,6 +156,17 @@ std::string temporary_file(const std::string &text)
 		return "/nonexistent";
 	close(fd);
 	return path;
+}
+
+// The build's plug-in folder and that of its faulty test plug-ins.
+std::string placed(std::string text)
+{
+	for (const auto &[name, value] :
+	     {std::pair<std::string, std::string>{"$TEST_PLUGINS", ZUNDER_TEST_PLUGIN_DIR},
+	      {"$PLUGINS", ZUNDER_PLUGIN_DIR}})
+		for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at))
+			text.replace(at, name.size(), value);
+	return text;
 }
 
 std::vector<std::string> split_words(const std::string &text)
@@ -346,7 +357,7 @@ int main(int argc, char **argv)
 	}
 	std::string head;
 	size_t size = 0;
-	std::vector<std::string> env;
+	std::vector<std::string> database, extra; // protocols and env context lines
 	char labels[] = "/tmp/zunder_labels.XXXXXX";
 	bool have_labels = false, both = false, shell = false;
 	std::vector<row> group;
@@ -359,17 +370,14 @@ int main(int argc, char **argv)
 		if (text.empty() || text[0] == '#')
 			continue;
 		if (word == ">" || text == ">") {
-			if (group.empty() || group.back().kind != "help")
-				fail(at, "help text without a help row");
-			// to the help row, run for one family or both
-			for (auto r = group.rbegin();
-			     r != group.rend() && r->kind == "help" && r->at == group.back().at; ++r)
-				r->list += decoded(text.size() > 2 ? text.substr(2) : "") + "\n";
+			if (group.empty() || (group.back().kind != "help" && group.back().kind != "gives"))
+				fail(at, "a line of output without a help or gives row");
+			// to the row, run for one family or both
+			for (auto r = group.rbegin(); r != group.rend() && r->at == group.back().at; ++r)
+				r->list += placed(decoded(text.size() > 2 ? text.substr(2) : "")) + "\n";
 			continue;
 		}
-		const bool context = word == "head" || word == "size" || word == "protocols" ||
-				     word == "labels" || word == "families" || word == "shell";
-		if (context && !group.empty() && (word == "protocols" || word == "labels")) {
+		if (!group.empty() && (word == "protocols" || word == "labels" || word == "env")) {
 			check_group(group);
 			group.clear();
 		}
@@ -380,12 +388,15 @@ int main(int argc, char **argv)
 		} else if (word == "families" || word == "shell") {
 			(word == "shell" ? shell : both) = rest == "on" || rest == "both";
 		} else if (word == "protocols") {
-			env = rest == "fixed"     ? std::vector<std::string>{}
-			      : rest == "none"    ? ztest::no_protocols
-			      : rest == "hostile" ? ztest::hostile_protocols
-						  : (fail(at, "unknown protocol database " + rest), env);
-			if (have_labels)
-				env.push_back(std::string("PAVANE_CONNLABEL_CONF=") + labels);
+			database = rest == "fixed"  ? std::vector<std::string>{}
+				   : rest == "none" ? ztest::no_protocols
+				   : rest == "hostile"
+					   ? ztest::hostile_protocols
+					   : (fail(at, "unknown protocol database " + rest), database);
+		} else if (word == "env") {
+			extra.clear();
+			for (const std::string &change : split_words(rest))
+				extra.push_back(placed(change));
 		} else if (word == "labels") {
 			const std::string file = decoded(rest);
 			const int fd = have_labels ? open(labels, O_WRONLY | O_TRUNC) : mkstemp(labels);
@@ -393,8 +404,6 @@ int main(int argc, char **argv)
 			    write(fd, file.data(), file.size()) != static_cast<ssize_t>(file.size()))
 				fail(at, "cannot write the label file");
 			close(fd);
-			if (!have_labels)
-				env.push_back(std::string("PAVANE_CONNLABEL_CONF=") + labels);
 			have_labels = true;
 		} else {
 			const std::vector<std::string> f = fields(rest);
@@ -409,15 +418,21 @@ int main(int argc, char **argv)
 				fail(at, "not a row of a known kind with its fields: " + text);
 				continue;
 			}
+			std::vector<std::string> env = database;
+			if (have_labels)
+				env.push_back(std::string("PAVANE_CONNLABEL_CONF=") + labels);
+			env.insert(env.end(), extra.begin(), extra.end());
 			row r{word, head, "", "", "", env, at};
 			if (word == "gives") {
 				r.words = f[0].rfind("sh ", 0) == 0
 						  ? std::vector<std::string>{"sh", decoded(f[0].substr(3))}
 						  : split_words(f[0]);
+				for (std::string &w : r.words)
+					w = placed(w);
 				r.file = cell(1);
 				r.status = std::stoi(f[2]);
-				r.list = cell(3);
-				r.save = cell(4);
+				r.list = placed(cell(3));
+				r.save = placed(cell(4));
 				group.push_back(r);
 				continue;
 			}
