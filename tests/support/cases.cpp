@@ -355,7 +355,7 @@ int main(int argc, char **argv)
 		std::fprintf(stderr, "zunder_cases: cannot read %s\n", table_name.c_str());
 		return 2;
 	}
-	std::string head;
+	std::string head, clause_head, list_prefix, save_prefix;
 	size_t size = 0;
 	std::vector<std::string> database, extra; // protocols and env context lines
 	char labels[] = "/tmp/zunder_labels.XXXXXX";
@@ -382,7 +382,13 @@ int main(int argc, char **argv)
 			group.clear();
 		}
 		if (word == "head") {
-			head = decoded(rest);
+			const std::vector<std::string> f = fields(rest);
+			head = decoded(f[0]);
+			list_prefix = f.size() > 1 ? decoded(f[1]) : "";
+			save_prefix = f.size() > 2 ? decoded(f[2]) : "";
+			const size_t clause =
+				head.find(head.find("-j ") != std::string::npos ? "-j " : "-m ");
+			clause_head = head.substr(0, head.find(' ', clause + 3));
 		} else if (word == "size") {
 			size = std::stoul(rest);
 		} else if (word == "families" || word == "shell") {
@@ -438,22 +444,25 @@ int main(int argc, char **argv)
 			}
 			if (word == "args")
 				r.words = split_words(head + " " + f[0]);
+			const auto joined = [](const std::string &prefix, const std::string &text) {
+				return prefix.empty() || text.empty() ? prefix + text : prefix + " " + text;
+			};
 			if (word == "prints") {
-				r.line += " --block " + block_of(f[0], size, at);
-				r.list = cell(1);
-				r.save = cell(2);
+				r.line = clause_head + " --block " + block_of(f[0], size, at);
+				r.list = joined(list_prefix, cell(1));
+				r.save = joined(save_prefix, cell(2));
 			} else {
 				r.line += f[0].empty() ? "" : " " + cell(0);
 				if (wanted == 4) {
 					r.block = block_of(f[1], size, at);
-					r.list = cell(2);
-					r.save = cell(3);
+					r.list = joined(list_prefix, cell(2));
+					r.save = joined(save_prefix, cell(3));
 				} else if (wanted == 2) {
 					r.list = cell(1);
 				}
 			}
 			if (shell && (word == "ok" || word == "prints"))
-				r.head = head;
+				r.head = clause_head;
 			group.push_back(r);
 			if (both && head.rfind("-4 ", 0) == 0) {
 				r.line.replace(0, 2, "-6");
