@@ -2,43 +2,36 @@
 // Runs a table of rule cases (a .cases file) through the build's zunder.
 //
 // One case a line, its fields separated by "|", blanks around a field
-// dropped; "\xHH" in a field stands for the byte HH, as zunder echoes bytes,
-// and "\xHH{N}" for N of them.
-// "#" starts a comment line.  A context line sets what the rows after it
-// share:
-//   head WORDS        the words before each row's options ("-6 -m ah")
-//   size N            the block size in bytes for blocks given as pieces
-//   protocols NAME    the protocol database: fixed (the default), none,
-//                     hostile
-//   labels TEXT       a label file holding TEXT ("\x0a" ends its lines)
-//   families both|one with both, each row runs as given and again with the
-//                     head's "-4" made "-6"
-//   shell on|off      with on, the saved text of each ok row, pasted into a
-//                     script, gives the same lines through sh and through
-//                     bash with history expansion, and that of each prints
-//                     row is refused there
+// dropped; "\xHH" in a field is the byte HH, as zunder echoes bytes, and
+// "\xHH{N}" N of them; $PLUGINS and $TEST_PLUGINS are the build's plug-in
+// folders.  "#" starts a comment.  Context lines set what later rows share:
+//   head WORDS [| LIST | SAVE]  the words before each row's options ("-6 -m
+//                     ah"), and what the listing and saved text start with
+//   size N            the block size for blocks given as pieces
+//   protocols NAME    the protocol database: fixed (the default), none, hostile
+//   labels TEXT       a label file holding TEXT
+//   env CHANGES       NAME=value (or a bare NAME, taken away) for zunder
+//   families both|one with both, each row runs again with the head's -4 as -6
+//   shell on|off      with on, the saved text of each ok row gives the same
+//                     lines through sh and through bash with history
+//                     expansion, and that of each prints row is refused
 // Rows (OPTIONS follow the head on one zunder --batch line):
-//   ok OPTIONS | BLOCK | LIST | SAVE    accepted, writing "block BLOCK",
-//                                       "list LIST", "save SAVE"; its line
-//                                       must pass zunder --check
-//   kept OPTIONS | BLOCK | LIST | SAVE  the same, but known not to read back:
-//                                       zunder --check must report its line
-//   prints HEX | LIST | SAVE            the block "--block HEX" lists and saves
-//   no OPTIONS | MESSAGE                refused: exit 2, nothing on standard
-//                                       output, "zunder: line 1: MESSAGE"
-//   help OPTIONS                        the help text, given by the lines
-//                                       "> TEXT" that follow
-//   args WORDS | MESSAGE                the head's and these words (split at
-//                                       blanks) as zunder's arguments, refused
-//                                       with "zunder: MESSAGE"
-//   gives WORDS | FILE | STATUS | OUT | ERR  any call of zunder, with exactly
-//                                       what it gives; the word FILE stands
-//                                       for a file holding FILE; "sh SCRIPT"
-//                                       runs SCRIPT with $ZUNDER the command
-// BLOCK is hex digits, "-" for any block, or pieces "OFFSET:HEX ..." set in
-// a block of zeros of the context's size.  The accepted lines also go through
-// zunder --kernel --check where the machine allows; the reason is printed
-// when it does not.
+//   ok OPTIONS | BLOCK | LIST | SAVE    accepted, writing exactly these
+//   kept OPTIONS | BLOCK | LIST | SAVE  the same, but known not to read back
+//   prints HEX | LIST | SAVE            "--block HEX" after the clause
+//   no OPTIONS | MESSAGE                exit 2, "zunder: line 1: MESSAGE" alone
+//   args WORDS | MESSAGE                the same with head and words (split at
+//                                       blanks) as arguments: "zunder: MESSAGE"
+//   help OPTIONS                        the help text, on "> TEXT" lines
+//   gives WORDS | FILE | STATUS | OUT | ERR  any call, with exactly what it
+//                                       gives (OUT may go on "> " lines); the
+//                                       word FILE is a file holding FILE;
+//                                       "sh SCRIPT" runs SCRIPT, $ZUNDER in it
+// BLOCK is hex digits, "-" for any, or pieces "OFFSET:HEX ..." in zeros.
+// The ok and kept rows then go through zunder --check, which must report
+// just the kept ones, and zunder --kernel --check, which must report the
+// same, where the machine allows (else the reason is printed).
+// With --rows DIR the accepted rules are written out instead (write_rows).
 #include "zunder_run.h"
 
 #include <fcntl.h>
