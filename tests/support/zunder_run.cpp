@@ -19,6 +19,13 @@ namespace ztest {
 
 namespace {
 
+// Joins the pieces into one list.
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)
+{
+	a.insert(a.end(), b.begin(), b.end());
+	return a;
+}
+
 std::vector<std::string> split_list(const std::string &text)
 {
 	std::vector<std::string> items;
@@ -190,37 +197,6 @@ run_result run_shell(const std::string &script, const std::vector<std::string> &
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
 	return run_program(ZUNDER_BIN, args, concat(preload(ZUNDER_FIXED_PROTOCOLS), env));
-}
-
-bool split_rule_output(const std::string &out, rule_lines *lines)
-{
-	std::vector<std::string> rows;
-	std::stringstream stream(out);
-	for (std::string row; std::getline(stream, row);)
-		rows.push_back(row);
-	if (rows.size() != 3 || out.back() != '\n' || rows[0].rfind("block ", 0) != 0 ||
-	    rows[1].rfind("list", 0) != 0 || rows[2].rfind("save", 0) != 0)
-		return false;
-	*lines = {rows[0].substr(6), rows[1].substr(4), rows[2].substr(4)};
-	return true;
-}
-
-std::string escaped(const std::string &text)
-{
-	std::string result;
-	for (const char c : text) {
-		const auto b = static_cast<unsigned char>(c);
-		char hex[5];
-		std::snprintf(hex, sizeof hex, "\\x%02x", b);
-		result += b < 0x20 || b == 0x7f ? std::string(hex) : std::string(1, c);
-	}
-	return result;
-}
-
-std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)
-{
-	a.insert(a.end(), b.begin(), b.end());
-	return a;
 }
 
 } // namespace ztest
