@@ -27,7 +27,7 @@
 //                                       gives (OUT may go on "> " lines); the
 //                                       word FILE is a file holding FILE;
 //                                       "sh SCRIPT" runs SCRIPT, $ZUNDER in it
-// BLOCK is hex digits, "-" for any, or pieces "OFFSET:HEX ..." in zeros.
+// BLOCK is hex digits, or pieces "OFFSET:HEX ..." in a block of zeros.
 // The ok and kept rows then go through zunder --check, which must report
 // just the kept ones, and zunder --kernel --check, which must report the
 // same, where the machine allows (else the reason is printed).
@@ -259,41 +259,53 @@ void write_rows(const std::vector<row> &rows)
 	}
 }
 
-// Checks each row alone, and the accepted ones together through --check
-// and --kernel --check.
+// Checks the refusals one at a time, the rows that list and help in one
+// batch (one at a time when the batch fails, so that the failing row is
+// named), and the accepted ones together through --check and --kernel
+// --check.
 void check_group(const std::vector<row> &rows)
 {
 	if (!rows_dir.empty()) {
 		write_rows(rows);
 		return;
 	}
-	std::string accepted;
+	std::string accepted, listing, wanted;
 	std::vector<int> kept_at, lines_at;
 	for (const row &r : rows) {
 		if (r.kind == "args" || r.kind == "gives") {
 			r.kind == "args" ? check_args(r) : check_gives(r);
-			continue;
+		} else if (r.kind == "no") {
+			const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
+			const std::string message = "zunder: line 1: " + r.list + "\n";
+			if (got.status != 2 || !got.out.empty() || got.err != message)
+				fail(r.at, outcome(got) + "\n  wanted stderr: '" + message + "'");
+		} else {
+			listing += r.line + "\n";
+			wanted += wanted_output(r);
 		}
 		if (!r.head.empty())
 			check_through_shells(r);
-		const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
-		if (r.kind == "no") {
-			const std::string wanted = "zunder: line 1: " + r.list + "\n";
-			if (got.status != 2 || !got.out.empty() || got.err != wanted)
-				fail(r.at, outcome(got) + "\n  wanted stderr: '" + wanted + "'");
-			continue;
-		}
-		std::string wanted = wanted_output(r);
-		if (r.block == "-" && got.out.rfind("block ", 0) == 0)
-			wanted.replace(6, 1, got.out.substr(6, got.out.find('\n') - 6));
-		if (got.status != 0 || !got.err.empty() || got.out != wanted)
-			fail(r.at, outcome(got) + "\n  wanted stdout: '" + wanted + "'");
 		if (r.kind == "ok" || r.kind == "kept") {
 			accepted += r.line + "\n";
 			lines_at.push_back(r.at);
 			if (r.kind == "kept")
 				kept_at.push_back(static_cast<int>(lines_at.size()));
 		}
+	}
+	const run_result batch =
+		listing.empty() ? run_result{0, "", ""} : run_file({"--batch"}, listing, rows.front().env);
+	if (batch.status != 0 || !batch.err.empty() || batch.out != wanted) {
+		const int before = failures;
+		for (const row &r : rows) {
+			if (r.kind != "ok" && r.kind != "kept" && r.kind != "prints" && r.kind != "help")
+				continue;
+			const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
+			if (got.status != 0 || !got.err.empty() || got.out != wanted_output(r))
+				fail(r.at, outcome(got) + "\n  wanted stdout: '" + wanted_output(r) + "'");
+		}
+		if (failures == before)
+			fail(rows.front().at,
+			     "the rows pass one at a time but not in one batch: " + outcome(batch));
 	}
 	if (accepted.empty())
 		return;
