@@ -124,23 +124,6 @@ std::string outcome(const run_result &r)
 	return "exit " + std::to_string(r.status) + "\n  stdout: '" + r.out + "'\n  stderr: '" + r.err + "'";
 }
 
-// Runs zunder with `mode` ("--batch", "--check" or both "--kernel --check")
-// on a file holding `lines`.
-run_result run_file(const std::vector<std::string> &mode, const std::string &lines,
-		    const std::vector<std::string> &env)
-{
-	char path[] = "/tmp/zunder_cases.XXXXXX";
-	const int fd = mkstemp(path);
-	if (fd < 0 || write(fd, lines.data(), lines.size()) != static_cast<ssize_t>(lines.size()))
-		return {};
-	close(fd);
-	std::vector<std::string> args = mode;
-	args.push_back(path);
-	run_result r = ztest::zunder(args, env);
-	unlink(path);
-	return r;
-}
-
 std::string temporary_file(const std::string &text)
 {
 	char path[] = "/tmp/zunder_cases.XXXXXX";
@@ -149,6 +132,17 @@ std::string temporary_file(const std::string &text)
 		return "/nonexistent";
 	close(fd);
 	return path;
+}
+
+// Runs zunder with `mode` ("--batch", "--check" or both "--kernel --check")
+// on a file holding `lines`.
+run_result run_file(std::vector<std::string> mode, const std::string &lines,
+		    const std::vector<std::string> &env)
+{
+	mode.push_back(temporary_file(lines));
+	const run_result r = ztest::zunder(mode, env);
+	unlink(mode.back().c_str());
+	return r;
 }
 
 // The build's plug-in folder and that of its faulty test plug-ins.
@@ -311,7 +305,6 @@ void check_group(const std::vector<row> &rows)
 		return;
 	const std::vector<std::string> &env = rows.front().env;
 	const run_result check = run_file({"--check"}, accepted, env);
-	std::string reports;
 	for (const int n : kept_at)
 		if (check.out.find("line " + std::to_string(n) + ": ") == std::string::npos)
 			fail(lines_at[n - 1], "reads back, though kept as not reading back");
