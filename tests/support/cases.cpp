@@ -2,8 +2,8 @@
 // Runs a table of rule cases (a .cases file) through the build's zunder.
 //
 // One case a line, its fields separated by "|", blanks around a field
-// dropped; "\xHH" in a field is the byte HH, as zunder echoes bytes, and
-// "\xHH{N}" N of them; $PLUGINS and $TEST_PLUGINS are the build's plug-in
+// dropped; "\xHH" in a field is the byte HH, as zunder echoes bytes,
+// "\xHH{N}" N of them and "\{TEXT}{N}" N times TEXT; $PLUGINS and $TEST_PLUGINS are the build's plug-in
 // folders.  "#" starts a comment.  Context lines set what later rows share:
 //   head WORDS [| LIST | SAVE]  the words before each row's options ("-6 -m
 //                     ah"), and what the listing and saved text start with
@@ -78,6 +78,14 @@ std::string decoded(const std::string &text)
 				count = std::stoul(text.substr(end + 1), &end), end += i + 6;
 			out.append(count, static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
 			i = end - 1;
+		} else if (const size_t close = text.find("}{", i);
+			   text.compare(i, 2, "\\{") == 0 && close != std::string::npos) {
+			// "\{TEXT}{N}": TEXT N times
+			size_t end = 0;
+			const size_t count = std::stoul(text.substr(close + 2), &end);
+			for (size_t n = 0; n < count; ++n)
+				out += text.substr(i + 2, close - i - 2);
+			i = close + 2 + end;
 		} else {
 			out += text[i];
 		}
