@@ -3,8 +3,9 @@
 //
 // One case a line, its fields separated by "|", blanks around a field
 // dropped; "\xHH" in a field is the byte HH, as zunder echoes bytes,
-// "\xHH{N}" N of them and "\{TEXT}{N}" N times TEXT; $PLUGINS and $TEST_PLUGINS are the build's plug-in
-// folders.  "#" starts a comment.  Context lines set what later rows share:
+// "\xHH{N}" N of them and "\{TEXT}{N}" N times TEXT; $PLUGINS and
+// $TEST_PLUGINS are the build's plug-in folders.  "#" starts a comment.
+// Context lines set what later rows share:
 //   head WORDS [| LIST | SAVE]  the words before each row's options ("-6 -m
 //                     ah"), and what the listing and saved text start with
 //   size N            the block size for blocks given as pieces
