@@ -15,8 +15,10 @@
 //   batch/<n>[/<clause>]  the real `zunder --batch` over n rules, wall clock,
 //                         per rule (items): every plug-in's in turn, or one's
 //
-// Each plug-in is measured on the rules of its folder's bench.rules: the
-// first alone for parse, print and save, all in turn in the batches.  The
+// Each plug-in is measured on the first four accepted rules of its table
+// (plugins/<clause>/<clause>.cases, as zunder_cases --rows writes them, but
+// for those with quotes or another protocol database): the first alone for
+// parse, print and save, the four in turn in the batches.  The
 // loads need a process where no plug-in is resident yet: run them on their
 // own (bench/run.sh does).  Standard output is /dev/null while the
 // benchmarks run, so print and save pay for stdio but not for a terminal;
@@ -33,6 +35,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -55,23 +58,37 @@ struct plugin {
 	std::vector<std::string> rules; // batch lines
 };
 
-// The build's plug-ins, from the list the build writes.
+// The build's plug-ins, from the list the build writes: "file<TAB>path<TAB>table".
 std::vector<plugin> read_plugins()
 {
 	std::vector<plugin> all;
 	std::ifstream list(BENCH_DIR "/plugins.txt");
 	for (std::string line; std::getline(list, line);) {
 		plugin p;
-		std::string rules_path;
+		std::string table;
 		std::istringstream fields(line);
-		std::getline(std::getline(std::getline(fields, p.file, '\t'), p.path, '\t'), rules_path);
-		std::ifstream in(rules_path);
-		for (std::string rule; std::getline(in, rule);)
-			if (const size_t at = rule.find_first_not_of(" \t");
-			    at != std::string::npos && rule[at] != '#')
+		std::getline(std::getline(std::getline(fields, p.file, '\t'), p.path, '\t'), table);
+		const std::string rows = BENCH_DIR "/rows-" + p.file;
+		const std::string make = "rm -rf '" + rows + "' && mkdir '" + rows +
+					 "' && '" BENCH_CASES "' --rows '" + rows + "' '" + table +
+					 "' && cat '" + rows + "'/*.rules";
+		FILE *made = popen(make.c_str(), "r");
+		bool other_env = false;
+		for (char text[70000]; made && std::fgets(text, sizeof text, made);) {
+			std::string rule(text, std::strcspn(text, "\n"));
+			const bool env = rule.starts_with("# env: ");
+			// The table's label file, for the plug-in here and for the batch's zunder.
+			if (env && rule.starts_with("# env: PAVANE_CONNLABEL_CONF=") &&
+			    rule.find(' ', 7) == std::string::npos)
+				setenv("PAVANE_CONNLABEL_CONF", rule.substr(rule.find('=') + 1).c_str(), 1);
+			else if (env)
+				other_env = true;
+			if (!env && !std::exchange(other_env, false) &&
+			    rule.find_first_of("'\"\\") == std::string::npos && p.rules.size() < 4)
 				p.rules.push_back(rule);
-		if (p.rules.empty())
-			fail(rules_path + ": no rules to run");
+		}
+		if (made == nullptr || pclose(made) != 0 || p.rules.empty())
+			fail(table + ": no rules to run");
 		all.push_back(p);
 	}
 	if (all.empty())
@@ -328,8 +345,6 @@ void register_all()
 
 int main(int argc, char **argv)
 {
-	// The sample label file, for the plug-in here and for the batch's zunder.
-	setenv("PAVANE_CONNLABEL_CONF", BENCH_LABEL_FILE, 1);
 	zunder::set_program_name("zunder_bench");
 	benchmark::Initialize(&argc, argv);
 	if (benchmark::ReportUnrecognizedArguments(argc, argv))

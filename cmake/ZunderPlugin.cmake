@@ -65,12 +65,22 @@ endfunction()
 
 # zunder_add_plugin_test(<source>...): a GoogleTest program beside a plug-in,
 # driving it through the real zunder command.
+# A table of rule cases (tests/support/cases.cpp reads it), run as the
+# test <stem>_cases.
+function(zunder_add_cases table)
+  if(NOT ZUNDER_TESTS)
+    return()
+  endif()
+  get_filename_component(stem ${table} NAME_WE)
+  add_test(NAME ${stem}_cases COMMAND zunder_cases ${CMAKE_CURRENT_SOURCE_DIR}/${table})
+endfunction()
+
 function(zunder_add_plugin_test first_source)
   if(NOT ZUNDER_TESTS)
     return()
   endif()
   get_filename_component(name ${first_source} NAME_WE)
   add_executable(${name} ${first_source} ${ARGN})
-  target_link_libraries(${name} PRIVATE zunder_test_support zunder_warnings GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE zunder_run zunder_warnings GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
 endfunction()

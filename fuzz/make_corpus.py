@@ -4,10 +4,11 @@
 
    fuzz/make_corpus.py [BUILD]      (default: build, the default preset's)
 
-It runs the tests of BUILD with ZUNDER_ROWS_DIR set, so that each accepted
-row of their tables lands as a `zunder --batch` line in <clause>.rules
-there; each row becomes an option vector for fuzz_clause_options, and the
-info block `zunder --batch` makes of it a block for fuzz_block_print.  It
+It has BUILD's table runner write the accepted rules of every clause's
+table (plugins/<clause>/<clause>.cases) as `zunder --batch` lines to
+<clause>.rules (zunder_cases --rows); each becomes an option vector for
+fuzz_clause_options, and the info block `zunder --batch` makes of it a
+block for fuzz_block_print.  It
 replaces fuzz/corpus/<target>/ entirely, keeping only the seeds that add
 coverage when build-fuzz/ holds the fuzzers.  The input formats are described at
 the top of each fuzzer's source.
@@ -65,18 +66,19 @@ def clause_seed(words):
     return bytes([family]) + words[at].encode() + b"\0" + b"".join(encoded)
 
 
-def rows_from_tests():
+def rows_from_tables():
+    """The accepted rules of every clause's table, as the table runner writes them."""
     rows = pathlib.Path(tempfile.mkdtemp(prefix="zunder-rows."))
-    env = dict(os.environ, ZUNDER_ROWS_DIR=str(rows))
-    subprocess.run(["ctest", "--test-dir", str(build), "-j2", "-E", "rdconnect|install|package"],
-                   env=env, check=True, stdout=subprocess.DEVNULL)
+    for table in sorted(here.parent.glob("plugins/*/*.cases")):
+        if not table.name.startswith("packets"):
+            subprocess.run([str(build / "bin/zunder_cases"), "--rows", str(rows), str(table)], check=True)
     return rows
 
 
 def blocks_of(lines):
-    """The info block of each line the sample labels and the tests' fixed
+    """The info block of each line the table's labels and the tests' fixed
     protocols accept, one `zunder --batch -` each (a refused line ends a batch)."""
-    env = dict(os.environ, PAVANE_CONNLABEL_CONF=str(here.parent / "platform/libpavane_conntrack/connlabel.conf"),
+    env = dict(os.environ, PAVANE_CONNLABEL_CONF=str(rows / "connlabel.labels"),
                LD_PRELOAD=str(build / "test-preload/zunder_fixed_protocols.so"))
     for line in lines:
         done = subprocess.run([str(build / "bin/zunder"), "--batch", "-"], input=line.encode(errors="surrogateescape") + b"\n",
@@ -86,20 +88,19 @@ def blocks_of(lines):
                 yield bytes.fromhex(out[6:])
 
 
-rows = rows_from_tests()
-# Only the clauses of the build's plug-ins (the command tests also run a
-# faulty plug-in of their own).
+rows = rows_from_tables()
+# Only the clauses of the build's plug-ins.
 served = [f for f in sorted(rows.glob("*.rules"))
           if any((build / "lib" / f"{prefix}_{f.stem}.so").exists() for prefix in ("libzu", "libqeb"))]
 lines = sorted({line for f in served for line in f.read_text(errors="surrogateescape").splitlines()
                 if not line.startswith("#")})
-shutil.rmtree(rows)
 clause_seeds = [clause_seed(batch_words(line)) for line in lines]
 names = sorted({seed[1 : seed.index(b"\0")] for seed in clause_seeds})
 # Short codes, which no test writes: option 0, "!", option 1, value 1.
 clause_seeds += [bytes([family]) + name + b"\0\x01\x00\0\x02\0\x01\x01\0\x03\x01\0"
                  for name in names for family in (4, 6)]
 block_seeds = [b"", b"\xff" * 4096] + list(blocks_of(lines))
+shutil.rmtree(rows)
 
 # Operation byte, then the text (fuzz_host_values).
 value_seeds = [b"\x00" + t for t in (b"0", b"4294967295", b"4294967296", b"0x10", b"0XfF",

@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +18,13 @@ extern char **environ;
 namespace ztest {
 
 namespace {
+
+// Joins the pieces into one list.
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)
+{
+	a.insert(a.end(), b.begin(), b.end());
+	return a;
+}
 
 std::vector<std::string> split_list(const std::string &text)
 {
@@ -125,65 +130,6 @@ std::vector<std::string> preload(const std::string &file)
 		std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
 }
 
-// With ZUNDER_TEST_LOG set, every run is appended to that file as one JSON
-// line: the test, the program, its arguments and environment changes, and
-// what came back.
-std::string json(const std::string &text)
-{
-	std::string result = "\"";
-	for (const char c : text) {
-		const auto b = static_cast<unsigned char>(c);
-		if (c == '"' || c == '\\') {
-			result += '\\';
-			result += c;
-		} else if (b < 0x20 || b >= 0x7f) {
-			char hex[8];
-			std::snprintf(hex, sizeof hex, "\\u%04x", b);
-			result += hex;
-		} else {
-			result += c;
-		}
-	}
-	return result + "\"";
-}
-
-std::string json(const std::vector<std::string> &items)
-{
-	std::string result = "[";
-	for (const std::string &item : items)
-		result += (result.size() > 1 ? "," : "") + json(item);
-	return result + "]";
-}
-
-void log_run(const run_request &request, const run_result &result)
-{
-	const char *path = std::getenv("ZUNDER_TEST_LOG");
-	if (!path || !*path)
-		return;
-	std::string test;
-	if (const auto *info = ::testing::UnitTest::GetInstance()->current_test_info())
-		test = std::string(info->test_suite_name()) + "." + info->name();
-	// A batch or check file is gone once the run is over: its text is kept.
-	std::string input;
-	for (size_t i = 0; i + 1 < request.args.size(); ++i)
-		if (request.args[i] == "--batch" || request.args[i] == "--check")
-			if (std::FILE *file = std::fopen(request.args[i + 1].c_str(), "r")) {
-				char buffer[4096];
-				for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-					input.append(buffer, n);
-				std::fclose(file);
-			}
-	const std::string line = "{\"test\":" + json(test) + ",\"input\":" + json(input) +
-				 ",\"program\":" + json(request.program) + ",\"args\":" + json(request.args) +
-				 ",\"env\":" + json(request.env) +
-				 ",\"status\":" + std::to_string(result.status) +
-				 ",\"out\":" + json(result.out) + ",\"err\":" + json(result.err) + "}\n";
-	if (std::FILE *file = std::fopen(path, "a")) {
-		std::fputs(line.c_str(), file);
-		std::fclose(file);
-	}
-}
-
 } // namespace
 
 const std::vector<std::string> &emulator()
@@ -206,9 +152,7 @@ run_result run(const run_request &request)
 	argv.insert(argv.end(), request.args.begin(), request.args.end());
 	if (native && request.no_argv)
 		argv.clear();
-	run_result result = run_argv(path, std::move(argv), request.env);
-	log_run(request, result);
-	return result;
+	return run_argv(path, std::move(argv), request.env);
 }
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
@@ -246,48 +190,13 @@ run_result run_shell(const std::string &script, const std::vector<std::string> &
 	for (const std::string &w :
 	     concat(database.empty() ? preload(ZUNDER_FIXED_PROTOCOLS) : database, emulator()))
 		words += " " + w;
-	const run_request request{"/bin/sh",
-				  {"-c", script},
-				  concat(shell_env, {"ZUNDER=" + words + " " + ZUNDER_BIN})};
-	run_result result = run_argv("/bin/sh", {"/bin/sh", "-c", script}, request.env);
-	log_run(request, result);
-	return result;
+	return run_argv("/bin/sh", {"/bin/sh", "-c", script},
+			concat(shell_env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
 }
 
 run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
 	return run_program(ZUNDER_BIN, args, concat(preload(ZUNDER_FIXED_PROTOCOLS), env));
-}
-
-bool split_rule_output(const std::string &out, rule_lines *lines)
-{
-	std::vector<std::string> rows;
-	std::stringstream stream(out);
-	for (std::string row; std::getline(stream, row);)
-		rows.push_back(row);
-	if (rows.size() != 3 || out.back() != '\n' || rows[0].rfind("block ", 0) != 0 ||
-	    rows[1].rfind("list", 0) != 0 || rows[2].rfind("save", 0) != 0)
-		return false;
-	*lines = {rows[0].substr(6), rows[1].substr(4), rows[2].substr(4)};
-	return true;
-}
-
-std::string escaped(const std::string &text)
-{
-	std::string result;
-	for (const char c : text) {
-		const auto b = static_cast<unsigned char>(c);
-		char hex[5];
-		std::snprintf(hex, sizeof hex, "\\x%02x", b);
-		result += b < 0x20 || b == 0x7f ? std::string(hex) : std::string(1, c);
-	}
-	return result;
-}
-
-std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)
-{
-	a.insert(a.end(), b.begin(), b.end());
-	return a;
 }
 
 } // namespace ztest

@@ -72,18 +72,4 @@ extern const std::vector<std::string> hostile_protocols;
 // database instead of the fixed table.
 std::vector<std::string> failing_after(unsigned long allocations, bool machine_protocols = false);
 
-// The three lines of a successful rule: "block HEX", "list...", "save...".
-struct rule_lines {
-	std::string block; // hex digits only
-	std::string list;  // what print wrote
-	std::string save;  // what save wrote
-};
-bool split_rule_output(const std::string &out, rule_lines *lines);
-
-// The text as zunder's messages echo it: bytes below 0x20 and DEL as \xHH.
-std::string escaped(const std::string &text);
-
-// Joins the pieces into one argument vector.
-std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b);
-
 } // namespace ztest
