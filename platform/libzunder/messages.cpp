@@ -40,19 +40,23 @@ struct pending_try {
 };
 pending_try *innermost_try = nullptr;
 
-// Set by mark_host_fault for the error being raised; cleared by the try
-// that catches it.
-bool host_fault_marked = false;
+// Hands the error back to the innermost try_call, which must be under way
+// and hold the error's message already.
+[[noreturn]] void back_to_try(int status, bool host_fault)
+{
+	innermost_try->error.status = status;
+	innermost_try->error.host_fault = host_fault;
+	std::longjmp(innermost_try->back, 1);
+}
 
+// The callback while a try_call is under way: refused input.
 __attribute__((noreturn, format(printf, 2, 3))) void return_to_try(int status, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
-	innermost_try->error.status = status;
 	innermost_try->error.message = one_line_message(format, args);
 	va_end(args);
-	innermost_try->error.host_fault = std::exchange(host_fault_marked, false);
-	std::longjmp(innermost_try->back, 1);
+	back_to_try(status, false);
 }
 
 } // namespace
@@ -64,7 +68,6 @@ std::optional<caught_error> try_call(void (*body)(void *), void *context)
 	current.outer_handler = host_params.exit_error;
 	innermost_try = &current;
 	host_params.exit_error = return_to_try;
-	host_fault_marked = false;
 	std::optional<caught_error> result;
 	if (setjmp(current.back) == 0)
 		body(context);
@@ -75,9 +78,16 @@ std::optional<caught_error> try_call(void (*body)(void *), void *context)
 	return result;
 }
 
-void mark_host_fault()
+void host_fault(const char *format, ...)
 {
-	host_fault_marked = true;
+	va_list args;
+	va_start(args, format);
+	std::string message = one_line_message(format, args);
+	va_end(args);
+	if (innermost_try == nullptr)
+		zu_params->exit_error(2, "%s", message.c_str());
+	innermost_try->error.message = std::move(message);
+	back_to_try(2, true);
 }
 
 std::string one_line_message(const char *format, va_list args)
