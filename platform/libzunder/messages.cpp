@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // libzunder: the error callback plug-ins reach through zu_params, the
-// one-line form every message takes, and the one way back from an error.
+// one-line form every message takes, the one writer of error lines, and the
+// one way back from an error.
 #include "host_internal.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -16,9 +21,13 @@ namespace {
 
 const char *program_name = "zunder";
 
+// What the program puts before each message (the rule command's "line N: "),
+// the program's own text; null for nothing.
+const char *message_prefix = nullptr;
+
 // Ends the program with the message.  Standard output still buffered belongs
-// to the failed call and is dropped, as in the rule command, so that a
-// failure never leaves a partial listing behind.
+// to the failed call and is dropped, so that a failure never leaves a
+// partial listing behind.
 __attribute__((noreturn, format(printf, 2, 3))) void default_exit_error(int status, const char *format, ...)
 {
 	va_list args;
@@ -112,11 +121,40 @@ std::string one_line_message(const char *format, va_list args)
 	return line;
 }
 
+void write_error(std::string_view message)
+{
+	const char *prefix = message_prefix != nullptr ? message_prefix : "";
+	iovec parts[] = {
+		{const_cast<char *>(program_name), std::strlen(program_name)},
+		{const_cast<char *>(": "), 2},
+		{const_cast<char *>(prefix), std::strlen(prefix)},
+		{const_cast<char *>(message.data()), message.size()},
+		{const_cast<char *>("\n"), 1},
+	};
+	// One write for the whole line, so that no other writer splits it; what
+	// a short write leaves is written after it.  An error has nowhere left to
+	// be told.
+	iovec *part = parts;
+	int left = static_cast<int>(std::size(parts));
+	while (left > 0) {
+		const ssize_t written = writev(2, part, left);
+		if (written < 0 && errno == EINTR)
+			continue;
+		if (written <= 0)
+			return;
+		auto done = static_cast<size_t>(written);
+		for (; left > 0 && done >= part->iov_len; --left, ++part)
+			done -= part->iov_len;
+		if (left > 0) {
+			part->iov_base = static_cast<char *>(part->iov_base) + done;
+			part->iov_len -= done;
+		}
+	}
+}
+
 void write_error_line(const char *format, va_list args)
 {
-	const std::string line = std::string(program_name) + ": " + one_line_message(format, args) + "\n";
-	std::fputs(line.c_str(), stderr);
-	std::fflush(stderr);
+	write_error(one_line_message(format, args));
 }
 
 void set_exit_error(exit_error_fn handler)
@@ -131,6 +169,11 @@ void set_program_name(const char *name)
 {
 	program_name = name;
 	host_params.program_name = name;
+}
+
+void set_message_prefix(const char *prefix)
+{
+	message_prefix = prefix;
 }
 
 } // namespace zunder

@@ -83,6 +83,7 @@ line_reader::line_reader(const char *name)
 
 line_reader::~line_reader()
 {
+	zunder::set_message_prefix(nullptr);
 	if (!from_stdin_)
 		std::fclose(file_);
 }
@@ -96,8 +97,10 @@ bool line_reader::next(std::string &line)
 	line.clear();
 	errno = 0;
 	int c = getc_unlocked(file_);
-	if (c != EOF)
-		++batch_line;
+	if (c != EOF) {
+		std::snprintf(prefix_, sizeof prefix_, "line %lu: ", ++batch_line);
+		zunder::set_message_prefix(prefix_);
+	}
 	for (; c != EOF && c != '\n'; c = getc_unlocked(file_)) {
 		if (c == '\0')
 			zu_params->exit_error(2, "the line holds a NUL byte");

@@ -13,7 +13,8 @@
 
 namespace command {
 
-// The batch line being run, 0 outside a batch; errors name it.
+// The batch line being run, 0 outside a batch; --check's reports name it,
+// and errors through the host's message prefix.
 extern unsigned long batch_line;
 
 // Standard input was closed when the command started (a placeholder holds
@@ -102,6 +103,7 @@ private:
 	const char *name_;
 	bool from_stdin_;
 	std::FILE *file_;
+	char prefix_[32] = ""; // "line N: ", the prefix of errors while the line runs
 };
 
 template <typename Each>

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -26,36 +25,12 @@ constexpr char usage_text[] =
 	"       zunder -h|--help                               this text\n"
 	"       zunder --version                               the version\n";
 
-// Ends the command with one line on standard error.  Standard output that is
-// still buffered belongs to the failed rule and is dropped, so a failed rule
-// never leaves a partial listing behind.
-__attribute__((noreturn, format(printf, 2, 3))) void exit_error(int status, const char *format, ...)
-{
-	va_list args;
-	va_start(args, format);
-	std::string line = "zunder: ";
-	if (command::batch_line != 0)
-		line += "line " + std::to_string(command::batch_line) + ": ";
-	line += zunder::one_line_message(format, args) + "\n";
-	va_end(args);
-	std::fputs(line.c_str(), stderr);
-	std::fflush(stderr);
-	_exit(status);
-}
-
 // Memory that cannot be had ends the command like any other error, but
-// without allocating, which would call for memory again: the line is made
-// on the stack and written straight to descriptor 2.
+// without allocating, which would call for memory again: the host writes
+// the line as it is, straight to descriptor 2, with the batch line's prefix.
 [[noreturn]] void out_of_memory()
 {
-	char line[64];
-	const int length = command::batch_line != 0
-				   ? std::snprintf(line, sizeof line, "zunder: line %lu: out of memory\n",
-						   command::batch_line)
-				   : std::snprintf(line, sizeof line, "zunder: out of memory\n");
-	if (write(2, line, static_cast<size_t>(length)) < 0) {
-		// nothing is left to tell it with
-	}
+	zunder::write_error("out of memory");
 	_exit(2);
 }
 
@@ -105,13 +80,14 @@ __attribute__((constructor)) void prepare()
 void flush_output()
 {
 	if (std::fflush(stdout) != 0 || std::ferror(stdout))
-		exit_error(2, "cannot write the output: %s", std::strerror(errno != 0 ? errno : EIO));
+		zu_params->exit_error(2, "cannot write the output: %s",
+				      std::strerror(errno != 0 ? errno : EIO));
 }
 
 const char *rule_file(int argc, char **argv)
 {
 	if (argc != 3)
-		exit_error(2, "%s takes one argument, FILE or -", argv[1]);
+		zu_params->exit_error(2, "%s takes one argument, FILE or -", argv[1]);
 	setprotoent(1); // keep the protocol database open for the whole file
 	return argv[2];
 }
@@ -123,7 +99,7 @@ void run_batch(const char *name)
 	command::workspace workspace;
 	command::for_each_rule(name, [&](std::span<const char *const> words, const char *unsplit) {
 		if (unsplit != nullptr)
-			exit_error(2, "%s", unsplit);
+			zu_params->exit_error(2, "%s", unsplit);
 		command::run_rule(words, workspace);
 		flush_output();
 	});
@@ -161,7 +137,6 @@ int main(int argc, char **argv)
 {
 	std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
 	zunder::set_program_name("zunder");
-	zunder::set_exit_error(exit_error);
 	std::set_new_handler(out_of_memory);
 	if (argc >= 2 && std::strcmp(argv[1], "--kernel") == 0) {
 		command::through_kernel = true;
@@ -171,11 +146,11 @@ int main(int argc, char **argv)
 	const char *first = argc >= 2 ? argv[1] : "";
 	if (std::strcmp(first, "-h") == 0 || std::strcmp(first, "--help") == 0) {
 		if (argc != 2)
-			exit_error(2, "%s takes no argument", first);
+			zu_params->exit_error(2, "%s takes no argument", first);
 		std::fputs(usage_text, stdout);
 	} else if (std::strcmp(first, "--version") == 0) {
 		if (argc != 2)
-			exit_error(2, "%s takes no argument", first);
+			zu_params->exit_error(2, "%s takes no argument", first);
 		std::fputs("zunder " ZUNDER_COMMAND_VERSION "\n", stdout);
 	} else if (std::strcmp(first, "--batch") == 0) {
 		run_batch(rule_file(argc, argv));
