@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // zunder's plug-in lookup: the plug-in folder and the files that may serve
 // a clause.
-#include "command.h"
+#include "lookup.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,10 +54,11 @@ std::string find_plugin_dir()
 	return is_directory(installed) ? installed : resolved(bin + "../lib");
 }
 
-const std::string &plugin_dir()
+const std::string &plugin_dir(run &run)
 {
-	static const std::string dir = find_plugin_dir();
-	return dir;
+	if (run.plugin_dir.empty())
+		run.plugin_dir = find_plugin_dir();
+	return run.plugin_dir;
 }
 
 bool valid_clause_name(const char *name)
@@ -141,14 +142,14 @@ std::string near_miss(const rule &r, bool any_family)
 
 } // namespace
 
-const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::string &why)
+const zunder::plugin_record *find_clause(run &run, const rule &r, bool any_family, std::string &why)
 {
 	const char *kind = zunder::kind_word(r.kind);
 	if (!valid_clause_name(r.name)) {
 		why = "invalid " + std::string(kind) + " name \"" + r.name + "\"";
 		return nullptr;
 	}
-	const std::string dir = plugin_dir();
+	const std::string dir = plugin_dir(run);
 	const std::string any_file = dir + "/libzu_" + r.name + ".so";
 	const std::string ipv6_file = dir + "/libqeb_" + r.name + ".so";
 	std::vector<std::string> files{any_file};
@@ -180,15 +181,6 @@ const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::st
 	      (any_family ? "" : std::string(" for ") + zunder::family_word(r.family)) + " (looked in " +
 	      tried + ")";
 	return nullptr;
-}
-
-const zunder::plugin_record &load_clause(const rule &r, bool any_family)
-{
-	std::string why;
-	const zunder::plugin_record *record = find_clause(r, any_family, why);
-	if (record == nullptr)
-		zu_params->exit_error(2, "%s", why.c_str());
-	return *record;
 }
 
 } // namespace command
