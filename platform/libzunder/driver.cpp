@@ -21,9 +21,8 @@ const zu_option_entry *find_option(const zu_option_entry *rows, const char *name
 
 [[noreturn]] void guard_failure(const plugin_record &record, const char *operation)
 {
-	mark_host_fault();
-	zu_params->exit_error(2, "%s %s: plug-in %s wrote outside its block in %s", kind_word(record.kind),
-			      record.name, record.loaded_from.c_str(), operation);
+	host_fault("%s %s: plug-in %s wrote outside its block in %s", kind_word(record.kind), record.name,
+		   record.loaded_from.c_str(), operation);
 }
 
 void check_guards(const plugin_record &record, const clause_state &state, const char *operation)
@@ -38,11 +37,9 @@ template <typename Operation>
 void with_entry(const plugin_record &record, uint16_t family, std::span<const unsigned char> block,
 		const char *operation, Operation op)
 {
-	if (block.size() != record.size) {
-		mark_host_fault();
-		zu_params->exit_error(2, "%s %s: a block of %zu bytes cannot be printed: it takes %u",
-				      kind_word(record.kind), record.name, block.size(), record.size);
-	}
+	if (block.size() != record.size)
+		host_fault("%s %s: a block of %zu bytes cannot be printed: it takes %u",
+			   kind_word(record.kind), record.name, block.size(), record.size);
 	static guarded_block storage;
 	storage.reset(sizeof(zu_clause_entry) + block.size());
 	auto *entry = reinterpret_cast<zu_clause_entry *>(storage.data());

@@ -468,4 +468,20 @@ TEST_F(Host, TryCallNestsAndRestoresTheCallback)
 	EXPECT_EQ(zunder::try_call([] {}), std::nullopt);
 }
 
+// An error line is the program's name, the prefix the program set (the rule
+// command's "line N: ") and the message.  Out of a try_call a host fault
+// ends the program as any error does.
+TEST_F(Host, ErrorLinesCarryTheProgramsPrefix)
+{
+	zunder::set_message_prefix("line 7: ");
+	const std::vector<unsigned char> block(8, 0);
+	EXPECT_EXIT(zunder::print_block(record(), ZU_FAMILY_IPV4, block, false), testing::ExitedWithCode(2),
+		    "zunder: line 7: match hosttest: a block of 8 bytes cannot be printed: it takes 64\n");
+	testing::internal::CaptureStderr();
+	zunder::write_error("out of memory");
+	zunder::set_message_prefix(nullptr);
+	zunder::write_error("a\nb");
+	EXPECT_EQ(testing::internal::GetCapturedStderr(), "zunder: line 7: out of memory\nzunder: a\nb\n");
+}
+
 } // namespace

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // libzunder: the error callback plug-ins reach through zu_params, the
-// one-line form every message takes, and the one way back from an error.
+// one-line form every message takes, the one writer of error lines, and the
+// one way back from an error.
 #include "host_internal.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -16,9 +21,13 @@ namespace {
 
 const char *program_name = "zunder";
 
+// What the program puts before each message (the rule command's "line N: "),
+// the program's own text; null for nothing.
+const char *message_prefix = nullptr;
+
 // Ends the program with the message.  Standard output still buffered belongs
-// to the failed call and is dropped, as in the rule command, so that a
-// failure never leaves a partial listing behind.
+// to the failed call and is dropped, so that a failure never leaves a
+// partial listing behind.
 __attribute__((noreturn, format(printf, 2, 3))) void default_exit_error(int status, const char *format, ...)
 {
 	va_list args;
@@ -40,19 +49,23 @@ struct pending_try {
 };
 pending_try *innermost_try = nullptr;
 
-// Set by mark_host_fault for the error being raised; cleared by the try
-// that catches it.
-bool host_fault_marked = false;
+// Hands the error back to the innermost try_call, which must be under way
+// and hold the error's message already.
+[[noreturn]] void back_to_try(int status, bool host_fault)
+{
+	innermost_try->error.status = status;
+	innermost_try->error.host_fault = host_fault;
+	std::longjmp(innermost_try->back, 1);
+}
 
+// The callback while a try_call is under way: refused input.
 __attribute__((noreturn, format(printf, 2, 3))) void return_to_try(int status, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
-	innermost_try->error.status = status;
 	innermost_try->error.message = one_line_message(format, args);
 	va_end(args);
-	innermost_try->error.host_fault = std::exchange(host_fault_marked, false);
-	std::longjmp(innermost_try->back, 1);
+	back_to_try(status, false);
 }
 
 } // namespace
@@ -64,7 +77,6 @@ std::optional<caught_error> try_call(void (*body)(void *), void *context)
 	current.outer_handler = host_params.exit_error;
 	innermost_try = &current;
 	host_params.exit_error = return_to_try;
-	host_fault_marked = false;
 	std::optional<caught_error> result;
 	if (setjmp(current.back) == 0)
 		body(context);
@@ -75,9 +87,16 @@ std::optional<caught_error> try_call(void (*body)(void *), void *context)
 	return result;
 }
 
-void mark_host_fault()
+void host_fault(const char *format, ...)
 {
-	host_fault_marked = true;
+	va_list args;
+	va_start(args, format);
+	std::string message = one_line_message(format, args);
+	va_end(args);
+	if (innermost_try == nullptr)
+		zu_params->exit_error(2, "%s", message.c_str());
+	innermost_try->error.message = std::move(message);
+	back_to_try(2, true);
 }
 
 std::string one_line_message(const char *format, va_list args)
@@ -102,11 +121,40 @@ std::string one_line_message(const char *format, va_list args)
 	return line;
 }
 
+void write_error(std::string_view message)
+{
+	const char *prefix = message_prefix != nullptr ? message_prefix : "";
+	iovec parts[] = {
+		{const_cast<char *>(program_name), std::strlen(program_name)},
+		{const_cast<char *>(": "), 2},
+		{const_cast<char *>(prefix), std::strlen(prefix)},
+		{const_cast<char *>(message.data()), message.size()},
+		{const_cast<char *>("\n"), 1},
+	};
+	// One write for the whole line, so that no other writer splits it; what
+	// a short write leaves is written after it.  An error has nowhere left to
+	// be told.
+	iovec *part = parts;
+	int left = static_cast<int>(std::size(parts));
+	while (left > 0) {
+		const ssize_t written = writev(2, part, left);
+		if (written < 0 && errno == EINTR)
+			continue;
+		if (written <= 0)
+			return;
+		auto done = static_cast<size_t>(written);
+		for (; left > 0 && done >= part->iov_len; --left, ++part)
+			done -= part->iov_len;
+		if (left > 0) {
+			part->iov_base = static_cast<char *>(part->iov_base) + done;
+			part->iov_len -= done;
+		}
+	}
+}
+
 void write_error_line(const char *format, va_list args)
 {
-	const std::string line = std::string(program_name) + ": " + one_line_message(format, args) + "\n";
-	std::fputs(line.c_str(), stderr);
-	std::fflush(stderr);
+	write_error(one_line_message(format, args));
 }
 
 void set_exit_error(exit_error_fn handler)
@@ -121,6 +169,11 @@ void set_program_name(const char *name)
 {
 	program_name = name;
 	host_params.program_name = name;
+}
+
+void set_message_prefix(const char *prefix)
+{
+	message_prefix = prefix;
 }
 
 } // namespace zunder

@@ -59,8 +59,9 @@ const std::vector<plugin_record> &registered_records();
 // registered); a later call gives the same answer.
 std::string load_plugin_file(const std::string &path);
 
-// Replaces the fatal-error callback (the command uses it to add context).
-// Null restores the default.
+// Replaces the fatal-error callback (the fuzzers use it to catch errors
+// raised outside a guarded call).  Null restores the default, which writes
+// the message as write_error does and ends the program with the status.
 typedef void (*exit_error_fn)(int status, const char *format, ...)
 	__attribute__((noreturn, format(printf, 2, 3)));
 void set_exit_error(exit_error_fn handler);
@@ -69,8 +70,17 @@ void set_exit_error(exit_error_fn handler);
 // as \xHH, so that an echoed input never splits an error over lines.
 std::string one_line_message(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
 
-// The default callback's output: "<program>: <message>\n" on standard error.
+// Error lines are "<program>: <prefix><message>\n" on standard error.
 void set_program_name(const char *name);
+
+// The prefix of every error line from now on, such as the rule command's
+// "line N: "; null for none.  The text stays the caller's and must live as
+// long as it is set.
+void set_message_prefix(const char *prefix);
+
+// Writes the message, as it is, in an error line with one write.  It
+// allocates nothing, so that it serves when memory has run out.
+void write_error(std::string_view message);
 
 // A block with guard bytes on both sides, so that a plug-in writing outside
 // its block is caught right after the call that did it.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // zunder's batch reader: rule lines from a file or standard input, split
 // into words.
-#include "command.h"
+#include "batch.h"
 
 #include <sys/stat.h>
 
@@ -12,17 +12,14 @@
 
 namespace command {
 
-unsigned long batch_line = 0;
-bool standard_input_closed = false;
-
 namespace {
 
 // Whether the open file is the placeholder that holds a closed standard
 // input, opened afresh under another name (/dev/stdin, /proc/self/fd/0).
-bool is_closed_standard_input(std::FILE *file)
+bool is_placeholder(std::FILE *file)
 {
 	struct stat opened, placeholder;
-	return standard_input_closed && fstat(fileno(file), &opened) == 0 && fstat(0, &placeholder) == 0 &&
+	return fstat(fileno(file), &opened) == 0 && fstat(0, &placeholder) == 0 &&
 	       opened.st_dev == placeholder.st_dev && opened.st_ino == placeholder.st_ino;
 }
 
@@ -70,19 +67,21 @@ const char *split_words(std::string_view line, std::vector<std::string> &words)
 	return nullptr;
 }
 
-line_reader::line_reader(const char *name)
-    : name_(name), from_stdin_(std::strcmp(name, "-") == 0),
+line_reader::line_reader(run &run, const char *name)
+    : run_(run), name_(name), from_stdin_(std::strcmp(name, "-") == 0),
       // A FIFO is fine here: that is how --batch <(generate) works.
       file_(from_stdin_ ? stdin : std::fopen(name, "re"))
 {
 	if (file_ == nullptr)
 		zu_params->exit_error(2, "cannot read %s: %s", name, std::strerror(errno));
-	if ((from_stdin_ && standard_input_closed) || is_closed_standard_input(file_))
+	if (run.standard_input_closed && (from_stdin_ || is_placeholder(file_)))
 		zu_params->exit_error(2, "cannot read standard input: it is closed");
 }
 
 line_reader::~line_reader()
 {
+	zunder::set_message_prefix(nullptr);
+	run_.line = 0;
 	if (!from_stdin_)
 		std::fclose(file_);
 }
@@ -96,8 +95,10 @@ bool line_reader::next(std::string &line)
 	line.clear();
 	errno = 0;
 	int c = getc_unlocked(file_);
-	if (c != EOF)
-		++batch_line;
+	if (c != EOF) {
+		std::snprintf(prefix_, sizeof prefix_, "line %lu: ", ++run_.line);
+		zunder::set_message_prefix(prefix_);
+	}
 	for (; c != EOF && c != '\n'; c = getc_unlocked(file_)) {
 		if (c == '\0')
 			zu_params->exit_error(2, "the line holds a NUL byte");

@@ -344,28 +344,6 @@ failure load_and_read(std::span<const rule> rules, bool fall_through, std::vecto
 	return f;
 }
 
-// Moves this process into a network namespace of its own, once.
-failure own_namespace()
-{
-	static bool made = false;
-	if (made)
-		return {};
-	if (unshare(CLONE_NEWNET) == 0) {
-		made = true;
-		return {};
-	}
-	const std::string head = "--kernel needs a network namespace of its own";
-	if (errno == ENOSPC)
-		return {head +
-				", and this user may make no more (the limit "
-				"/proc/sys/user/max_net_namespaces is reached): " +
-				reason(),
-			true};
-	if (errno == EPERM)
-		return {head + ", which takes root (CAP_SYS_ADMIN): " + reason(), true};
-	return {head + ": " + reason(), true};
-}
-
 // The packet counter of each of `rules`, as load put them into the table.
 template <typename T>
 failure counters(std::span<const rule> rules, std::vector<uint64_t> &packets)
@@ -397,10 +375,24 @@ failure counters(std::span<const rule> rules, std::vector<uint64_t> &packets)
 
 } // namespace
 
+failure enter_own_namespace()
+{
+	if (unshare(CLONE_NEWNET) == 0)
+		return {};
+	const std::string head = "--kernel needs a network namespace of its own";
+	if (errno == ENOSPC)
+		return {head +
+				", and this user may make no more (the limit "
+				"/proc/sys/user/max_net_namespaces is reached): " +
+				reason(),
+			true};
+	if (errno == EPERM)
+		return {head + ", which takes root (CAP_SYS_ADMIN): " + reason(), true};
+	return {head + ": " + reason(), true};
+}
+
 failure judge(const clause &c, std::vector<unsigned char> &returned)
 {
-	if (failure f = own_namespace())
-		return f;
 	const rule r = {NF_INET_FORWARD, {c}};
 	return c.family == ZU_FAMILY_IPV6 ? load_and_read<ipv6_tables>({&r, 1}, false, &returned, true)
 					  : load_and_read<ipv4_tables>({&r, 1}, false, &returned, true);

@@ -31,14 +31,18 @@ struct clause {
 	std::span<const unsigned char> block;
 };
 
-// Moves this process into a network namespace of its own (at its first
-// call; later calls use the same one), then loads the clause (load_rule)
-// and reads the rule back: `returned` gets the clause's block as the kernel
-// hands it back, as many bytes as were sent.  Then the table is emptied
-// again, so that what the rule held in the kernel (a named rate estimator
-// with its parameters) is gone before the next rule: each rule meets the
-// kernel as in a namespace of its own, and a batch needs one namespace, not
-// one a rule, which the kernel frees later than they would be made.
+// Moves this process into a new network namespace, so that the machine's
+// own tables are never touched; judge needs it.  One is enough for any
+// number of rules.
+failure enter_own_namespace();
+
+// Loads the clause (load_rule) and reads the rule back: `returned` gets the
+// clause's block as the kernel hands it back, as many bytes as were sent.
+// Then the table is emptied again, so that what the rule held in the kernel
+// (a named rate estimator with its parameters) is gone before the next rule:
+// each rule meets the kernel as in a namespace of its own, and a batch needs
+// one namespace, not one a rule, which the kernel frees later than they
+// would be made.
 failure judge(const clause &c, std::vector<unsigned char> &returned);
 
 // Replaces the filter table of the clause's family, in the namespace this

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // zunder's plug-in lookup: the plug-in folder and the files that may serve
 // a clause.
-#include "command.h"
+#include "lookup.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,10 +67,11 @@ std::vector<std::string> find_plugin_dirs()
 	return dirs;
 }
 
-const std::vector<std::string> &plugin_dirs()
+const std::vector<std::string> &plugin_dirs(run &run)
 {
-	static const std::vector<std::string> dirs = find_plugin_dirs();
-	return dirs;
+	if (run.plugin_dirs.empty())
+		run.plugin_dirs = find_plugin_dirs();
+	return run.plugin_dirs;
 }
 
 bool valid_clause_name(const char *name)
@@ -154,7 +155,7 @@ std::string near_miss(const rule &r, bool any_family)
 
 } // namespace
 
-const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::string &why)
+const zunder::plugin_record *find_clause(run &run, const rule &r, bool any_family, std::string &why)
 {
 	const char *kind = zunder::kind_word(r.kind);
 	if (!valid_clause_name(r.name)) {
@@ -164,7 +165,7 @@ const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::st
 	// Folder by folder: the first folder with a file serving the clause wins.
 	const bool ipv6_files = r.family == ZU_FAMILY_IPV6 || any_family;
 	std::vector<std::string> files;
-	for (const std::string &dir : plugin_dirs()) {
+	for (const std::string &dir : plugin_dirs(run)) {
 		files.push_back(dir + "/libzu_" + r.name + ".so");
 		if (ipv6_files)
 			files.push_back(dir + "/libqeb_" + r.name + ".so");
@@ -187,7 +188,7 @@ const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::st
 	// The file of a clause that serves IPv6 only tells what an IPv4 rule
 	// that names it was meant to be.
 	if (!ipv6_files)
-		for (const std::string &dir : plugin_dirs()) {
+		for (const std::string &dir : plugin_dirs(run)) {
 			std::string unused;
 			load_if_there(dir + "/libqeb_" + r.name + ".so", unused);
 		}
@@ -197,15 +198,6 @@ const zunder::plugin_record *find_clause(const rule &r, bool any_family, std::st
 	      (any_family ? "" : std::string(" for ") + zunder::family_word(r.family)) + " (looked in " +
 	      tried + ")";
 	return nullptr;
-}
-
-const zunder::plugin_record &load_clause(const rule &r, bool any_family)
-{
-	std::string why;
-	const zunder::plugin_record *record = find_clause(r, any_family, why);
-	if (record == nullptr)
-		zu_params->exit_error(2, "%s", why.c_str());
-	return *record;
 }
 
 } // namespace command

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // zunder's rules: the words of one call, the plug-in that serves the clause,
 // and what is written for it (run) or compared (check).
-#include "command.h"
+#include "rule.h"
+#include "batch.h"
 #include "kernel.h"
+#include "lookup.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,16 +15,7 @@
 
 namespace command {
 
-bool through_kernel = false;
-
 namespace {
-
-// Ends the command with `problem`, if there is one.
-void end_on(const std::string &problem)
-{
-	if (!problem.empty())
-		zu_params->exit_error(2, "%s", problem.c_str());
-}
 
 bool parse_hex(const char *text, std::vector<unsigned char> &out)
 {
@@ -136,11 +129,18 @@ size_t returned_size(const zunder::plugin_record &record)
 	return record.userspace_size != 0 ? record.userspace_size : record.size;
 }
 
-// The block through the kernel, in a network namespace of its own: `copy` is
-// what the kernel hands back, with zeros for the bytes it keeps to itself.
-kernel::failure kernel_copy(const zunder::plugin_record &record, const rule &r,
-			    std::span<const unsigned char> block, std::vector<unsigned char> &copy)
+// The block through the kernel, in a network namespace of the run's own,
+// made for its first block: the run's `copy` is what the kernel hands back,
+// with zeros for the bytes it keeps to itself.
+kernel::failure kernel_copy(run &run, const zunder::plugin_record &record, const rule &r,
+			    std::span<const unsigned char> block)
 {
+	if (!run.in_own_namespace) {
+		if (kernel::failure f = kernel::enter_own_namespace())
+			return f;
+		run.in_own_namespace = true;
+	}
+	std::vector<unsigned char> &copy = run.work.copy;
 	kernel::failure f = kernel::judge({r.kind, record.name, record.revision, r.family, block}, copy);
 	if (!f && copy.size() != block.size())
 		f = {"the kernel handed back " + std::to_string(copy.size()) + " of the block's " +
@@ -148,6 +148,126 @@ kernel::failure kernel_copy(const zunder::plugin_record &record, const rule &r,
 	copy.resize(block.size());
 	std::fill(copy.begin() + static_cast<ptrdiff_t>(returned_size(record)), copy.end(), 0);
 	return f;
+}
+
+__attribute__((format(printf, 1, 2))) std::string one_line(const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	std::string line = zunder::one_line_message(format, args);
+	va_end(args);
+	return line;
+}
+
+// Writes one line of --check's report: "line N: " and the text, with
+// control bytes escaped as in messages, so that it stays one line.
+void report(const run &run, const std::string &text)
+{
+	std::fputs((one_line("line %lu: %s", run.line, text.c_str()) + "\n").c_str(), stdout);
+}
+
+// An error handed back from a parse: a fault of the host or a plug-in ends
+// the command, as it does outside a check; refused input is its message.
+std::string refusal(const zunder::caught_error &error)
+{
+	if (error.host_fault)
+		zu_params->exit_error(error.status, "%s", error.message.c_str());
+	return error.message;
+}
+
+// What evaluate made of one rule, as far as it got.
+struct evaluation {
+	rule r;
+	const zunder::plugin_record *record = nullptr;
+	const char *help = nullptr;              // the word that asks for the clause's help; no block is made
+	std::string refused;                     // why the rule gives no block
+	int status = 2;                          // the status an error for `refused` ends the command with
+	std::span<const unsigned char> block;    // the block the rule makes or gives
+	std::string kernel_refused;              // with --kernel: why the kernel took no block
+	std::span<const unsigned char> returned; // with --kernel: the block as the kernel hands it back
+};
+
+// What a rule is evaluated for.  A run shows the help a rule asks for, so the
+// clause must be found for it; a check only tells that the rule asks for
+// help, and a clause not found is looked for again for the rule's family.
+enum class purpose { run, check };
+
+// The steps of every rule, for one rule, a batch line or a checked line: its
+// words, the help it asks for, the plug-in serving its clause, its block,
+// and with --kernel the block as the kernel hands it back.  Input that gives
+// no block is handed back; a fault of the host or a plug-in, and a machine
+// that cannot judge rules, end the command.
+evaluation evaluate(run &run, std::span<const char *const> words, purpose why_asked)
+{
+	evaluation e;
+	if (e.refused = read_words(words, e.r); !e.refused.empty())
+		return e;
+	const rule &r = e.r;
+	if (may_ask_for_help(r)) {
+		std::string why;
+		const zunder::plugin_record *any = find_clause(run, r, true, why);
+		if (any == nullptr && why_asked == purpose::run) {
+			e.refused = why;
+			return e;
+		}
+		if (any != nullptr && (e.help = help_word(*any, r.options)) != nullptr) {
+			e.record = any;
+			return e;
+		}
+	}
+	e.record = find_clause(run, r, false, e.refused);
+	if (e.record == nullptr)
+		return e;
+	const zunder::plugin_record &record = *e.record;
+	workspace &w = run.work;
+	if (is_block_rule(r)) {
+		if (e.refused = given_block(r, record, w.block); !e.refused.empty())
+			return e;
+	} else if (const auto error = zunder::try_parse_clause(record, r.family, r.options, w.state)) {
+		e.refused = refusal(*error);
+		e.status = error->status;
+		return e;
+	} else {
+		w.block.assign(w.state.info.data(), w.state.info.data() + w.state.info.size());
+	}
+	e.block = w.block;
+	if (!run.through_kernel)
+		return e;
+	const kernel::failure f = kernel_copy(run, record, r, e.block);
+	if (f.environment)
+		zu_params->exit_error(2, "%s", f.message.c_str());
+	e.kernel_refused = f.message;
+	e.returned = w.copy;
+	return e;
+}
+
+// Why the block does not read back: its saved text, parsed again, is refused
+// or gives another block.  Empty when it reads back.
+std::string read_back(run &run, const rule &r, const zunder::plugin_record &record,
+		      std::span<const unsigned char> block)
+{
+	workspace &w = run.work;
+	const std::string saved = saved_text(record, r.family, block);
+
+	// The saved text after the words that name the clause, parsed again.
+	std::string refused;
+	if (const char *unsplit = split_words(saved, w.saved_words)) {
+		refused = unsplit;
+	} else {
+		w.saved_args.clear();
+		for (const std::string &word : w.saved_words)
+			w.saved_args.push_back(word.c_str());
+		if (const auto error = zunder::try_parse_clause(record, r.family, w.saved_args, w.state))
+			refused = refusal(*error);
+	}
+	if (!refused.empty())
+		return "read back refused (" + refused + "), save" + saved;
+
+	// A block read back may carry bytes that belong to the kernel.
+	const size_t compared = is_block_rule(r) || run.through_kernel ? returned_size(record) : record.size;
+	if (std::ranges::equal(block.first(compared), std::span(w.state.info.data(), compared)))
+		return {};
+	return "read back " + hex_text({w.state.info.data(), w.state.info.size()}) + ", save" + saved;
 }
 
 } // namespace
@@ -181,140 +301,55 @@ std::string read_words(std::span<const char *const> words, rule &r)
 	return {};
 }
 
-void run_rule(std::span<const char *const> words, workspace &w)
+void run_rule(run &run, std::span<const char *const> words)
 {
-	rule r;
-	end_on(read_words(words, r));
-	if (may_ask_for_help(r)) {
-		const zunder::plugin_record &record = load_clause(r, true);
-		if (help_word(record, r.options) != nullptr) {
-			if (record.help)
-				record.help();
-			return;
-		}
+	const evaluation e = evaluate(run, words, purpose::run);
+	if (e.help != nullptr) {
+		if (e.record->help)
+			e.record->help();
+		return;
 	}
-	const zunder::plugin_record &record = load_clause(r, false);
-	std::span<const unsigned char> block;
-	std::string lines; // written once the kernel, if asked, took the block
-	if (is_block_rule(r)) {
-		end_on(given_block(r, record, w.block));
-		block = w.block;
-	} else {
-		zunder::parse_clause(record, r.family, r.options, w.state);
-		block = {w.state.info.data(), w.state.info.size()};
-		lines = "block " + hex_text(block) + "\n";
-	}
-	if (through_kernel) {
-		if (const kernel::failure f = kernel_copy(record, r, block, w.copy))
-			zu_params->exit_error(2, "%s", f.message.c_str());
-		block = w.copy;
+	if (!e.refused.empty())
+		zu_params->exit_error(e.status, "%s", e.refused.c_str());
+	if (!e.kernel_refused.empty())
+		zu_params->exit_error(2, "%s", e.kernel_refused.c_str());
+	const zunder::plugin_record &record = *e.record;
+	std::span<const unsigned char> block = e.block;
+	std::string lines = is_block_rule(e.r) ? "" : "block " + hex_text(block) + "\n";
+	if (run.through_kernel) {
+		block = e.returned;
 		lines += "kernel " + hex_text(block.first(returned_size(record))) + "\n";
 	}
 	std::fputs(lines.c_str(), stdout);
-	write_list_and_save(record, r.family, block, r.numeric);
+	write_list_and_save(record, e.r.family, block, e.r.numeric);
 }
 
-namespace {
-
-__attribute__((format(printf, 1, 2))) std::string one_line(const char *format, ...)
+checked check_rule(run &run, std::span<const char *const> words)
 {
-	va_list args;
-	va_start(args, format);
-	std::string line = zunder::one_line_message(format, args);
-	va_end(args);
-	return line;
-}
-
-// Writes one line of --check's report: "line N: " and the text, with
-// control bytes escaped as in messages, so that it stays one line.
-void report(const std::string &text)
-{
-	std::fputs((one_line("line %lu: %s", batch_line, text.c_str()) + "\n").c_str(), stdout);
-}
-
-// An error handed back from a parse: a fault of the host or a plug-in ends
-// the command, as it does outside a check; refused input is its message.
-std::string refusal(const zunder::caught_error &error)
-{
-	if (error.host_fault)
-		zu_params->exit_error(error.status, "%s", error.message.c_str());
-	return error.message;
-}
-
-// The rule's block into w.block; else why the rule does not give one.
-std::string rule_block(const rule &r, workspace &w, const zunder::plugin_record *&record)
-{
-	std::string why;
-	if (may_ask_for_help(r))
-		if (const auto *any = find_clause(r, true, why))
-			if (const char *word = help_word(*any, r.options))
-				return std::string(word) + " shows help and saves no rule";
-	why.clear();
-	record = find_clause(r, false, why);
-	if (record == nullptr)
-		return why;
-	if (is_block_rule(r))
-		return given_block(r, *record, w.block);
-	if (const auto refused = zunder::try_parse_clause(*record, r.family, r.options, w.state))
-		return refusal(*refused);
-	w.block.assign(w.state.info.data(), w.state.info.data() + w.state.info.size());
-	return {};
-}
-
-} // namespace
-
-checked check_rule(std::span<const char *const> words, workspace &w)
-{
-	rule r;
-	const zunder::plugin_record *found = nullptr;
-	std::string problem = read_words(words, r);
-	if (problem.empty())
-		problem = rule_block(r, w, found);
-	if (!problem.empty()) {
-		report(problem);
+	const evaluation e = evaluate(run, words, purpose::check);
+	if (e.help != nullptr || !e.refused.empty()) {
+		report(run,
+		       e.help != nullptr ? std::string(e.help) + " shows help and saves no rule" : e.refused);
 		return checked::not_parsing;
 	}
-	const zunder::plugin_record &record = *found;
-	std::vector<unsigned char> &block = w.block;
-	std::vector<unsigned char> &copy = w.copy;
-	if (through_kernel) {
-		const std::string head = "block " + hex_text(block);
-		if (const kernel::failure f = kernel_copy(record, r, block, copy)) {
-			if (f.environment)
-				zu_params->exit_error(2, "%s", f.message.c_str());
-			report(head + ", " + f.message);
-			return checked::not_reading_back;
-		}
-		if (!std::equal(block.begin(), block.begin() + returned_size(record), copy.begin())) {
-			report(head + ", kernel " + hex_text({copy.data(), returned_size(record)}));
-			return checked::not_reading_back;
-		}
-		block = copy;
+	const zunder::plugin_record &record = *e.record;
+	// What keeps the block from reading back is told after the block it
+	// concerns: the rule's, or the kernel's once the kernel handed it back
+	// unchanged.
+	std::span<const unsigned char> block = e.block;
+	std::string finding = e.kernel_refused;
+	if (run.through_kernel && finding.empty()) {
+		const size_t returned = returned_size(record);
+		if (std::ranges::equal(block.first(returned), e.returned.first(returned)))
+			block = e.returned;
+		else
+			finding = "kernel " + hex_text(e.returned.first(returned));
 	}
-	const std::string saved = saved_text(record, r.family, block);
-
-	// The saved text after the words that name the clause, parsed again.
-	std::string refused;
-	if (const char *unsplit = split_words(saved, w.saved_words)) {
-		refused = unsplit;
-	} else {
-		w.saved_args.clear();
-		for (const std::string &word : w.saved_words)
-			w.saved_args.push_back(word.c_str());
-		if (const auto error = zunder::try_parse_clause(record, r.family, w.saved_args, w.state))
-			refused = refusal(*error);
-	}
-	if (!refused.empty()) {
-		report("block " + hex_text(block) + ", read back refused (" + refused + "), save" + saved);
-		return checked::not_reading_back;
-	}
-
-	// A block read back may carry bytes that belong to the kernel.
-	const size_t compared = is_block_rule(r) || through_kernel ? returned_size(record) : record.size;
-	if (std::equal(block.begin(), block.begin() + compared, w.state.info.data()))
+	if (finding.empty())
+		finding = read_back(run, e.r, record, block);
+	if (finding.empty())
 		return checked::reads_back;
-	report("block " + hex_text(block) + ", read back " +
-	       hex_text({w.state.info.data(), w.state.info.size()}) + ", save" + saved);
+	report(run, "block " + hex_text(block) + ", " + finding);
 	return checked::not_reading_back;
 }
 

@@ -2,14 +2,17 @@
 // zunder: drives one rule clause through its plug-in and writes what the
 // kernel would receive, the listing and the saved options.
 // The synopsis is `usage_text` below.
-#include "command.h"
+#include "batch.h"
+#include "rule.h"
+#include "run.h"
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -26,42 +29,21 @@ constexpr char usage_text[] =
 	"       zunder -h|--help                               this text\n"
 	"       zunder --version                               the version\n";
 
-// Ends the command with one line on standard error.  Standard output that is
-// still buffered belongs to the failed rule and is dropped, so a failed rule
-// never leaves a partial listing behind.
-__attribute__((noreturn, format(printf, 2, 3))) void exit_error(int status, const char *format, ...)
-{
-	va_list args;
-	va_start(args, format);
-	std::string line = "zunder: ";
-	if (command::batch_line != 0)
-		line += "line " + std::to_string(command::batch_line) + ": ";
-	line += zunder::one_line_message(format, args) + "\n";
-	va_end(args);
-	std::fputs(line.c_str(), stderr);
-	std::fflush(stderr);
-	_exit(status);
-}
-
 // Memory that cannot be had ends the command like any other error, but
-// without allocating, which would call for memory again: the line is made
-// on the stack and written straight to descriptor 2.
+// without allocating, which would call for memory again: the host writes
+// the line as it is, straight to descriptor 2, with the batch line's prefix.
 [[noreturn]] void out_of_memory()
 {
-	char line[64];
-	const int length = command::batch_line != 0
-				   ? std::snprintf(line, sizeof line, "zunder: line %lu: out of memory\n",
-						   command::batch_line)
-				   : std::snprintf(line, sizeof line, "zunder: out of memory\n");
-	if (write(2, line, static_cast<size_t>(length)) < 0) {
-		// nothing is left to tell it with
-	}
+	zunder::write_error("out of memory");
 	_exit(2);
 }
 
 // Standard output is held here until it is flushed, so that its buffer is
 // never allocated: without memory the C library would write unbuffered,
-// and a failed rule would leave part of its output behind.
+// and a failed rule would leave part of its output behind.  It is the one
+// thing of the command outside main's run: storage lent to the C library,
+// which must exist from the start and outlive main until exit has flushed
+// it; on the stack it could not grow under a limit on the address space.
 char output_buffer[65536];
 
 // A descriptor 0, 1 or 2 that was closed gets a placeholder, so that no file
@@ -80,11 +62,21 @@ void hold_standard_descriptors()
 				_exit(2);
 			continue;
 		}
-		command::standard_input_closed = true;
 		int ends[2];
 		if (pipe(ends) != 0 || ends[0] != 0 || dup2(ends[1], 0) != 0 || close(ends[1]) != 0)
 			_exit(2);
 	}
+}
+
+// Whether standard input is the placeholder of a closed one: the write end
+// of a pipe that nobody reads.  Asked before anything opens it afresh, which
+// would give the pipe a reader.
+bool standard_input_was_closed()
+{
+	struct stat st;
+	pollfd input = {0, POLLOUT, 0};
+	return (fcntl(0, F_GETFL) & O_ACCMODE) == O_WRONLY && fstat(0, &st) == 0 && S_ISFIFO(st.st_mode) &&
+	       poll(&input, 1, 0) == 1 && (input.revents & POLLERR) != 0;
 }
 
 // Runs before main: holds the standard descriptors, then sets up the C
@@ -105,26 +97,26 @@ __attribute__((constructor)) void prepare()
 void flush_output()
 {
 	if (std::fflush(stdout) != 0 || std::ferror(stdout))
-		exit_error(2, "cannot write the output: %s", std::strerror(errno != 0 ? errno : EIO));
+		zu_params->exit_error(2, "cannot write the output: %s",
+				      std::strerror(errno != 0 ? errno : EIO));
 }
 
 const char *rule_file(int argc, char **argv)
 {
 	if (argc != 3)
-		exit_error(2, "%s takes one argument, FILE or -", argv[1]);
+		zu_params->exit_error(2, "%s takes one argument, FILE or -", argv[1]);
 	setprotoent(1); // keep the protocol database open for the whole file
 	return argv[2];
 }
 
 // Runs one rule a line; each line's output is written before the next runs,
 // so an error stops the batch after everything before it was written.
-void run_batch(const char *name)
+void run_batch(command::run &run, const char *name)
 {
-	command::workspace workspace;
-	command::for_each_rule(name, [&](std::span<const char *const> words, const char *unsplit) {
+	command::for_each_rule(run, name, [&](std::span<const char *const> words, const char *unsplit) {
 		if (unsplit != nullptr)
-			exit_error(2, "%s", unsplit);
-		command::run_rule(words, workspace);
+			zu_params->exit_error(2, "%s", unsplit);
+		command::run_rule(run, words);
 		flush_output();
 	});
 }
@@ -132,23 +124,21 @@ void run_batch(const char *name)
 // Reports each rule that does not parse or whose saved options do not read
 // back, then a summary.  Each report is written before the next rule runs,
 // so an error leaves every earlier report whole on standard output.
-int run_check(const char *name)
+int run_check(command::run &run, const char *name)
 {
-	command::workspace workspace;
 	unsigned long rules = 0, not_parsing = 0, differ = 0;
-	command::for_each_rule(name, [&](std::span<const char *const> words, const char *unsplit) {
+	command::for_each_rule(run, name, [&](std::span<const char *const> words, const char *unsplit) {
 		++rules;
 		command::checked outcome = command::checked::not_parsing;
 		if (unsplit != nullptr)
-			std::printf("line %lu: %s\n", command::batch_line, unsplit);
+			std::printf("line %lu: %s\n", run.line, unsplit);
 		else
-			outcome = command::check_rule(words, workspace);
+			outcome = command::check_rule(run, words);
 		not_parsing += outcome == command::checked::not_parsing;
 		differ += outcome == command::checked::not_reading_back;
 		if (outcome != command::checked::reads_back)
 			flush_output();
 	});
-	command::batch_line = 0;
 	std::printf("rules checked: %lu, not parsing: %lu, not reading back: %lu\n", rules, not_parsing,
 		    differ);
 	flush_output();
@@ -161,29 +151,29 @@ int main(int argc, char **argv)
 {
 	std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
 	zunder::set_program_name("zunder");
-	zunder::set_exit_error(exit_error);
 	std::set_new_handler(out_of_memory);
-	if (argc >= 2 && std::strcmp(argv[1], "--kernel") == 0) {
-		command::through_kernel = true;
+	const bool through_kernel = argc >= 2 && std::strcmp(argv[1], "--kernel") == 0;
+	if (through_kernel) {
 		--argc;
 		++argv;
 	}
+	command::run run{.through_kernel = through_kernel,
+			 .standard_input_closed = standard_input_was_closed()};
 	const char *first = argc >= 2 ? argv[1] : "";
 	if (std::strcmp(first, "-h") == 0 || std::strcmp(first, "--help") == 0) {
 		if (argc != 2)
-			exit_error(2, "%s takes no argument", first);
+			zu_params->exit_error(2, "%s takes no argument", first);
 		std::fputs(usage_text, stdout);
 	} else if (std::strcmp(first, "--version") == 0) {
 		if (argc != 2)
-			exit_error(2, "%s takes no argument", first);
+			zu_params->exit_error(2, "%s takes no argument", first);
 		std::fputs("zunder " ZUNDER_COMMAND_VERSION "\n", stdout);
 	} else if (std::strcmp(first, "--batch") == 0) {
-		run_batch(rule_file(argc, argv));
+		run_batch(run, rule_file(argc, argv));
 	} else if (std::strcmp(first, "--check") == 0) {
-		return run_check(rule_file(argc, argv));
+		return run_check(run, rule_file(argc, argv));
 	} else {
-		command::workspace workspace;
-		command::run_rule({argv + 1, static_cast<size_t>(argc - 1)}, workspace);
+		command::run_rule(run, {argv + 1, static_cast<size_t>(argc - 1)});
 	}
 	flush_output();
 	return 0;
