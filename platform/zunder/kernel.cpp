@@ -307,17 +307,24 @@ failure read_back(const table_socket &s, const clause &c, std::vector<unsigned c
 	return {};
 }
 
+// The filter table as the kernel holds it now: its info and its entries.
 template <typename T>
-failure table_bytes(std::vector<unsigned char> &bytes)
+failure read_table(typename T::info &info, std::vector<unsigned char> &entries)
 {
 	const table_socket s(T::domain);
 	if (s.fd() < 0)
 		return {std::string("cannot open a ") + T::word + " raw socket: " + reason(), true};
-	typename T::info info;
-	std::vector<unsigned char> entries;
 	if (failure f = read_info<T>(s, info))
 		return f;
-	if (failure f = read_entries<T>(s, info, entries))
+	return read_entries<T>(s, info, entries);
+}
+
+template <typename T>
+failure table_bytes(std::vector<unsigned char> &bytes)
+{
+	typename T::info info;
+	std::vector<unsigned char> entries;
+	if (failure f = read_table<T>(info, entries))
 		return f;
 	bytes.clear();
 	append(bytes, &info, sizeof info);
@@ -348,14 +355,9 @@ failure load_and_read(std::span<const rule> rules, bool fall_through, std::vecto
 template <typename T>
 failure counters(std::span<const rule> rules, std::vector<uint64_t> &packets)
 {
-	const table_socket s(T::domain);
-	if (s.fd() < 0)
-		return {std::string("cannot open a ") + T::word + " raw socket: " + reason(), true};
 	typename T::info info;
 	std::vector<unsigned char> entries;
-	if (failure f = read_info<T>(s, info))
-		return f;
-	if (failure f = read_entries<T>(s, info, entries))
+	if (failure f = read_table<T>(info, entries))
 		return f;
 	packets = std::vector<uint64_t>(rules.size());
 	size_t next[NF_INET_NUMHOOKS] = {}; // where each chain's next rule starts
