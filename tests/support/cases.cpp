@@ -33,6 +33,8 @@
 // just the kept ones, and zunder --kernel --check, which must report the
 // same, where the machine allows (else the reason is printed).
 // With --rows DIR the accepted rules are written out instead (write_rows).
+// The lines and fields are read with table.h, as rdconnect's runs are.
+#include "table.h"
 #include "zunder_run.h"
 
 #include <fcntl.h>
@@ -46,6 +48,8 @@
 
 namespace {
 
+using ztest::decoded;
+using ztest::fields;
 using ztest::run_result;
 
 struct row {
@@ -65,49 +69,6 @@ void fail(int at, const std::string &what)
 {
 	std::printf("%s:%d: %s\n", table_name.c_str(), at, what.c_str());
 	++failures;
-}
-
-std::string decoded(const std::string &text)
-{
-	std::string out;
-	for (size_t i = 0; i < text.size(); ++i)
-		if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() && isxdigit(text[i + 2]) &&
-		    isxdigit(text[i + 3])) {
-			// "\xHH{N}": the byte N times
-			size_t count = 1, end = i + 4;
-			if (end + 2 < text.size() && text[end] == '{' && isdigit(text[end + 1]))
-				count = std::stoul(text.substr(end + 1), &end), end += i + 6;
-			out.append(count, static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
-			i = end - 1;
-		} else if (const size_t close = text.find("}{", i);
-			   text.compare(i, 2, "\\{") == 0 && close != std::string::npos) {
-			// "\{TEXT}{N}": TEXT N times
-			size_t end = 0;
-			const size_t count = std::stoul(text.substr(close + 2), &end);
-			for (size_t n = 0; n < count; ++n)
-				out += text.substr(i + 2, close - i - 2);
-			i = close + 2 + end;
-		} else {
-			out += text[i];
-		}
-	return out;
-}
-
-std::string trimmed(const std::string &text)
-{
-	const size_t first = text.find_first_not_of(" \t");
-	return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") + 1 - first);
-}
-
-std::vector<std::string> fields(const std::string &text)
-{
-	std::vector<std::string> out;
-	std::stringstream stream(text);
-	for (std::string f; std::getline(stream, f, '|');)
-		out.push_back(trimmed(f));
-	if (!text.empty() && text.back() == '|')
-		out.push_back("");
-	return out;
 }
 
 std::string block_of(const std::string &cell, size_t size, int at)
@@ -163,15 +124,6 @@ std::string placed(std::string text)
 		for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at))
 			text.replace(at, name.size(), value);
 	return text;
-}
-
-std::vector<std::string> split_words(const std::string &text)
-{
-	std::vector<std::string> words;
-	std::istringstream stream(text);
-	for (std::string w; stream >> w;)
-		words.push_back(decoded(w));
-	return words;
 }
 
 std::string wanted_output(const row &r)
@@ -357,8 +309,8 @@ int main(int argc, char **argv)
 		return 2;
 	}
 	table_name = argv[argc - 1];
-	std::ifstream in(table_name);
-	if (!in) {
+	const auto lines = ztest::read_table(table_name);
+	if (!lines) {
 		std::fprintf(stderr, "zunder_cases: cannot read %s\n", table_name.c_str());
 		return 2;
 	}
@@ -369,13 +321,9 @@ int main(int argc, char **argv)
 	bool have_labels = false, both = false, shell = false;
 	std::vector<row> group;
 	int at = 0;
-	for (std::string text; std::getline(in, text);) {
-		++at;
-		const std::string word = text.substr(0, text.find(' '));
-		const std::string rest =
-			text.find(' ') == std::string::npos ? "" : trimmed(text.substr(text.find(' ')));
-		if (text.empty() || text[0] == '#')
-			continue;
+	for (const ztest::table_line &line : *lines) {
+		const std::string &text = line.text, &word = line.word, &rest = line.rest;
+		at = line.at;
 		if (word == ">" || text == ">") {
 			if (group.empty() || (group.back().kind != "help" && group.back().kind != "gives"))
 				fail(at, "a line of output without a help or gives row");
@@ -408,7 +356,7 @@ int main(int argc, char **argv)
 					   : (fail(at, "unknown protocol database " + rest), database);
 		} else if (word == "env") {
 			extra.clear();
-			for (const std::string &change : split_words(rest))
+			for (const std::string &change : ztest::words(rest))
 				extra.push_back(placed(change));
 		} else if (word == "labels") {
 			const std::string file = decoded(rest);
@@ -439,7 +387,7 @@ int main(int argc, char **argv)
 			if (word == "gives") {
 				r.words = f[0].rfind("sh ", 0) == 0
 						  ? std::vector<std::string>{"sh", decoded(f[0].substr(3))}
-						  : split_words(f[0]);
+						  : ztest::words(f[0]);
 				for (std::string &w : r.words)
 					w = placed(w);
 				r.file = cell(1);
@@ -450,7 +398,7 @@ int main(int argc, char **argv)
 				continue;
 			}
 			if (word == "args")
-				r.words = split_words(head + " " + f[0]);
+				r.words = ztest::words(head + " " + f[0]);
 			const auto joined = [](const std::string &prefix, const std::string &text) {
 				return prefix.empty() || text.empty() ? prefix + text : prefix + " " + text;
 			};

@@ -7,18 +7,6 @@
 
 namespace ztest {
 
-// Where a table row is written, taken at the call that makes it: the
-// default arguments are read at each call site, as std::source_location's
-// are, but need nothing beyond what GCC and clang 14 both offer.
-struct where {
-	const char *file;
-	unsigned line;
-	static where current(const char *file = __builtin_FILE(), unsigned line = __builtin_LINE())
-	{
-		return {file, line};
-	}
-};
-
 struct run_result {
 	int status = -1; // exit status, or 128 + signal
 	std::string out;

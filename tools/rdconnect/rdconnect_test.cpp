@@ -5,6 +5,7 @@
 // gtest comes before Xlib, whose macros (None, Bool, Status) clash with it.
 #include <gtest/gtest.h>
 
+#include "table.h"
 #include "zunder_run.h"
 
 #include <X11/Xatom.h>
@@ -24,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -196,82 +198,53 @@ protected:
 	static inline Atom atom_ = None;
 };
 
-// One run a line: the words (D stands for the tests' server, NOWHERE for a
-// display no server answers on), DISPLAY (unset, D or NOWHERE), and what the
-// run must give: exit status, standard error (USAGE: the usage text, OPEN:
-// the failure to open NOWHERE), and the property afterwards (absent when
-// nullopt).  The property is taken away before each row unless the row goes
-// on from the one before.
-struct run_row {
-	std::vector<std::string> args;
-	std::optional<std::string> display;
-	int status;
-	std::string err;
-	std::optional<std::string> property;
-	bool goes_on = false;
-	ztest::where at = ztest::where::current();
-};
-
-const std::string long_target = std::string(70000, 'x') + ":1"; // beyond a single small request
-
-// clang-format off
-const run_row runs[] = {
-	// The target's bytes exactly; an empty one gives a zero-length property.
-	{{"-display", "D", "10.0.0.5:5500"}, {}, 0, "", "10.0.0.5:5500"},
-	{{"-display", "D", ""}, {}, 0, "", ""},
-	{{"-display", "D", "\xc3\xa9 host:1"}, {}, 0, "", "\xc3\xa9 host:1"},
-	{{"-display", "D", "viewer.example"}, {}, 0, "", "viewer.example"},
-	{{"-display", "D", long_target}, {}, 0, "", long_target},
-	// A later run replaces the value, also a longer one.
-	{{"-display", "D", "first-and-longer:5500"}, {}, 0, "", "first-and-longer:5500"},
-	{{"-display", "D", "b:1"}, {}, 0, "", "b:1", true},
-	// The display option's spellings; DISPLAY without one; the last option wins.
-	{{"-d", "D", "via-d"}, {}, 0, "", "via-d"},
-	{{"-dpy", "D", "via-dpy"}, {}, 0, "", "via-dpy"},
-	{{"-display", "D", "via-display"}, {}, 0, "", "via-display"},
-	{{"from-env:2"}, "D", 0, "", "from-env:2"},
-	{{"-display", "NOWHERE", "-d", "D", "h:1"}, {}, 0, "", "h:1"},
-	{{"-display", "D", "-display", "NOWHERE", "h:2"}, "D", 1, "OPEN", std::nullopt},
-	{{"-display", "NOWHERE", "host:1"}, "D", 1, "OPEN", std::nullopt},
-	// Argument errors show the usage; DISPLAY is valid, so a run that wrongly went ahead would write.
-	{{}, "D", 1, "USAGE", std::nullopt},
-	{{"-"}, "D", 1, "USAGE", std::nullopt},
-	{{"-h"}, "D", 1, "USAGE", std::nullopt},
-	{{"-h", "D", "host:1"}, "D", 1, "USAGE", std::nullopt},
-	{{"--display", "D", "host:1"}, "D", 1, "USAGE", std::nullopt},
-	{{"-display"}, "D", 1, "USAGE", std::nullopt},
-	{{"host:1", "-display"}, "D", 1, "USAGE", std::nullopt},
-	{{"-display", "D"}, "D", 1, "USAGE", std::nullopt},
-	{{"host:1", "host:2"}, "D", 1, "USAGE", std::nullopt},
-	{{"-display", "D", "host:1", "host:2"}, "D", 1, "USAGE", std::nullopt},
-	{{"host:1", "-display", "D"}, "D", 1, "USAGE", std::nullopt},
-};
-// clang-format on
-
+// The runs of rdconnect.cases (its head describes the rows), each against
+// the tests' server; a failure names the table's line.
 TEST_F(RdconnectTest, Runs)
 {
 	const std::string nowhere = unserved_display();
 	const auto word = [&](const std::string &w) {
-		return w == "D" ? display_ : w == "NOWHERE" ? nowhere : w;
+		return w == "D" ? display_ : w == "NOWHERE" ? nowhere : w == "EMPTY" ? "" : w;
 	};
-	for (const run_row &row : runs) {
-		if (!row.goes_on)
+	const auto table = ztest::read_table(RDCONNECT_CASES);
+	ASSERT_TRUE(table) << "cannot read " RDCONNECT_CASES;
+	std::optional<std::string> display; // DISPLAY, or unset
+	int runs = 0;
+	for (const ztest::table_line &line : *table) {
+		const std::vector<std::string> f = ztest::fields(line.rest);
+		if (line.word == "display" &&
+		    (line.rest == "unset" || line.rest == "D" || line.rest == "NOWHERE")) {
+			display = line.rest == "unset" ? std::nullopt
+						       : std::optional<std::string>(word(line.rest));
+			continue;
+		}
+		const bool refused = line.word == "refused";
+		if ((!refused && line.word != "writes" && line.word != "replaces") || f.size() != 2) {
+			ADD_FAILURE_AT(RDCONNECT_CASES, line.at)
+				<< "not a row of a known kind: " << line.text;
+			continue;
+		}
+		if (line.word != "replaces")
 			delete_property();
 		std::vector<std::string> args;
-		for (const std::string &a : row.args)
-			args.push_back(word(a));
-		const run_result r =
-			run_rdconnect(args, row.display ? std::optional<std::string>(word(*row.display))
-							: std::nullopt);
-		const std::string err = row.err == "USAGE"  ? usage_text(argv0)
-					: row.err == "OPEN" ? open_failure_text(argv0, nowhere)
-							    : row.err;
+		for (const std::string &w : ztest::words(f[0]))
+			args.push_back(word(w));
+		const std::string cell = ztest::decoded(f[1]);
+		const std::string err = !refused          ? ""
+					: cell == "USAGE" ? usage_text(argv0)
+					: cell == "OPEN"  ? open_failure_text(argv0, nowhere)
+							  : cell;
+		const auto value = refused ? std::nullopt : std::optional<std::string>(cell);
+		const run_result r = run_rdconnect(args, display);
 		const auto got = property();
-		if (r.status != row.status || !r.out.empty() || r.err != err || got != row.property)
-			ADD_FAILURE_AT(row.at.file, static_cast<int>(row.at.line))
+		++runs;
+		if (r.status != (refused ? 1 : 0) || !r.out.empty() || r.err != err || got != value)
+			ADD_FAILURE_AT(RDCONNECT_CASES, line.at)
 				<< "exit " << r.status << ", stdout '" << r.out << "', stderr '" << r.err
 				<< "', property " << (got ? "'" + got->substr(0, 40) + "'" : "absent");
 	}
+	EXPECT_GT(runs, 0) << "no runs in " RDCONNECT_CASES;
+	std::printf("%s: %d runs\n", RDCONNECT_CASES, runs);
 }
 
 // Without an option the message names the default display as Xlib reports

@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Reads the tests' plain-text tables (table.h).
+#include "table.h"
+
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
+namespace ztest {
+
+namespace {
+
+std::string trimmed(const std::string &text)
+{
+	const size_t first = text.find_first_not_of(" \t");
+	return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+} // namespace
+
+std::optional<std::vector<table_line>> read_table(const std::string &path)
+{
+	std::ifstream in(path);
+	if (!in)
+		return std::nullopt;
+	std::vector<table_line> lines;
+	int at = 0;
+	for (std::string text; std::getline(in, text);) {
+		++at;
+		if (text.empty() || text[0] == '#')
+			continue;
+		const size_t space = text.find(' ');
+		lines.push_back({at, text, text.substr(0, space),
+				 space == std::string::npos ? "" : trimmed(text.substr(space))});
+	}
+	return lines;
+}
+
+std::string decoded(const std::string &text)
+{
+	std::string out;
+	for (size_t i = 0; i < text.size(); ++i)
+		if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() && isxdigit(text[i + 2]) &&
+		    isxdigit(text[i + 3])) {
+			// "\xHH{N}": the byte N times
+			size_t count = 1, end = i + 4;
+			if (end + 2 < text.size() && text[end] == '{' && isdigit(text[end + 1]))
+				count = std::stoul(text.substr(end + 1), &end), end += i + 6;
+			out.append(count, static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
+			i = end - 1;
+		} else if (const size_t close = text.find("}{", i);
+			   text.compare(i, 2, "\\{") == 0 && close != std::string::npos) {
+			// "\{TEXT}{N}": TEXT N times
+			size_t end = 0;
+			const size_t count = std::stoul(text.substr(close + 2), &end);
+			for (size_t n = 0; n < count; ++n)
+				out += text.substr(i + 2, close - i - 2);
+			i = close + 2 + end;
+		} else {
+			out += text[i];
+		}
+	return out;
+}
+
+std::vector<std::string> fields(const std::string &text)
+{
+	std::vector<std::string> out;
+	std::stringstream stream(text);
+	for (std::string f; std::getline(stream, f, '|');)
+		out.push_back(trimmed(f));
+	if (!text.empty() && text.back() == '|')
+		out.push_back("");
+	return out;
+}
+
+std::vector<std::string> words(const std::string &text)
+{
+	std::vector<std::string> out;
+	std::istringstream stream(text);
+	for (std::string w; stream >> w;)
+		out.push_back(decoded(w));
+	return out;
+}
+
+} // namespace ztest
