@@ -60,6 +60,7 @@ struct row {
 
 std::string table_name;
 int failures = 0;
+int cases = 0; // the rows checked, for the summary
 
 void fail(int at, const std::string &what)
 {
@@ -268,6 +269,7 @@ void write_rows(const std::vector<row> &rows)
 // --check.
 void check_group(const std::vector<row> &rows)
 {
+	cases += static_cast<int>(rows.size());
 	if (!rows_dir.empty()) {
 		write_rows(rows);
 		return;
@@ -484,6 +486,6 @@ int main(int argc, char **argv)
 	if (have_labels)
 		unlink(labels);
 	if (rows_dir.empty())
-		std::printf("%s: %s\n", table_name.c_str(), failures ? "FAILED" : "passed");
+		std::printf("%s: %d cases, %s\n", table_name.c_str(), cases, failures ? "FAILED" : "passed");
 	return failures ? 1 : 0;
 }
