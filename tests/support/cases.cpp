@@ -23,7 +23,11 @@
 //   no OPTIONS | MESSAGE                exit 2, "zunder: line 1: MESSAGE" alone
 //   args WORDS | MESSAGE                the same with head and words (split at
 //                                       blanks) as arguments: "zunder: MESSAGE"
-//   help OPTIONS                        the help text, on "> TEXT" lines
+//   help OPTIONS                        the help text, on "> TEXT" lines,
+//                                       from a batch line and as arguments
+//   same WORDS | WORDS                  two calls giving exactly the same
+//                                       status, output and errors (a help
+//                                       text against the plug-in's own)
 //   gives WORDS | FILE | STATUS | OUT | ERR  any call, with exactly what it
 //                                       gives (OUT may go on "> " lines); the
 //                                       word FILE is a file holding FILE;
@@ -53,7 +57,8 @@ struct row {
 	std::vector<std::string> env;
 	int at = 0;                     // line in the table
 	std::string head;               // for a row read back through a shell
-	std::vector<std::string> words; // for args and gives rows
+	std::vector<std::string> words; // for args, gives and same rows
+	std::vector<std::string> other; // for same rows: the second call
 	std::string file;               // for gives rows: the text of FILE
 	int status = 0;                 // for gives rows
 };
@@ -209,6 +214,21 @@ void check_gives(const row &r)
 				   r.list + "'\n  stderr: '" + r.save + "'");
 }
 
+void check_same(const row &r)
+{
+	const run_result got = ztest::zunder(r.words, r.env), other = ztest::zunder(r.other, r.env);
+	if (got.status != other.status || got.out != other.out || got.err != other.err)
+		fail(r.at, outcome(got) + "\n  wanted what the second call gives: " + outcome(other));
+}
+
+// The help text as the arguments of one call, not a batch line.
+void check_help(const row &r)
+{
+	const run_result got = ztest::zunder(split_words(r.line), r.env);
+	if (got.status != 0 || !got.err.empty() || got.out != r.list)
+		fail(r.at, "as arguments: " + outcome(got) + "\n  wanted stdout: '" + r.list + "'");
+}
+
 // The saved text pasted into a script run in a folder holding a file a glob
 // could match, with HOME set: by sh, and by bash with history expansion on.
 // Nothing may run, expand or split; `ls` shows that no file was made.
@@ -277,8 +297,8 @@ void check_group(const std::vector<row> &rows)
 	std::string accepted, listing, wanted;
 	std::vector<int> kept_at, lines_at;
 	for (const row &r : rows) {
-		if (r.kind == "args" || r.kind == "gives") {
-			r.kind == "args" ? check_args(r) : check_gives(r);
+		if (r.kind == "args" || r.kind == "gives" || r.kind == "same") {
+			r.kind == "args" ? check_args(r) : r.kind == "gives" ? check_gives(r) : check_same(r);
 		} else if (r.kind == "no") {
 			const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
 			const std::string message = "zunder: line 1: " + r.list + "\n";
@@ -287,6 +307,8 @@ void check_group(const std::vector<row> &rows)
 		} else {
 			listing += r.line + "\n";
 			wanted += wanted_output(r);
+			if (r.kind == "help")
+				check_help(r);
 		}
 		if (!r.head.empty())
 			check_through_shells(r);
@@ -426,6 +448,7 @@ int main(int argc, char **argv)
 			const size_t wanted = word == "ok" || word == "kept"   ? 4
 					      : word == "prints"               ? 3
 					      : word == "no" || word == "args" ? 2
+					      : word == "same"                 ? 2
 					      : word == "help"                 ? 1
 					      : word == "gives"                ? 5
 									       : 0;
@@ -438,6 +461,12 @@ int main(int argc, char **argv)
 				env.push_back(std::string("PAVANE_CONNLABEL_CONF=") + labels);
 			env.insert(env.end(), extra.begin(), extra.end());
 			row r{word, head, "", "", "", env, at};
+			if (word == "same") {
+				r.words = split_words(placed(f[0]));
+				r.other = split_words(placed(f[1]));
+				group.push_back(r);
+				continue;
+			}
 			if (word == "gives") {
 				r.words = f[0].rfind("sh ", 0) == 0
 						  ? std::vector<std::string>{"sh", decoded(f[0].substr(3))}
