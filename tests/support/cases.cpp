@@ -36,7 +36,9 @@
 // The ok and kept rows then go through zunder --check, which must report
 // just the kept ones, and zunder --kernel --check, which must report the
 // same, where the machine allows (else the reason is printed).
-// With --rows DIR the accepted rules are written out instead (write_rows).
+// With --rows DIR the accepted rules are written out instead (write_rows);
+// with --shell-rows the ok and prints rows under "shell on" are printed,
+// "KIND LINE" each, LINE as a zunder --batch line.
 #include "zunder_run.h"
 
 #include <fcntl.h>
@@ -260,6 +262,7 @@ void check_through_shells(const row &r)
 // changes to zunder's environment beyond the fixed protocol table (a label
 // file is copied to DIR/<clause>.labels), for other machines to replay.
 std::string rows_dir;
+bool shell_rows = false;
 
 void write_rows(const std::vector<row> &rows)
 {
@@ -292,6 +295,12 @@ void check_group(const std::vector<row> &rows)
 	cases += static_cast<int>(rows.size());
 	if (!rows_dir.empty()) {
 		write_rows(rows);
+		return;
+	}
+	if (shell_rows) {
+		for (const row &r : rows)
+			if (!r.head.empty())
+				std::printf("%s %s\n", r.kind.c_str(), r.line.c_str());
 		return;
 	}
 	std::string accepted, listing, wanted;
@@ -376,8 +385,9 @@ int main(int argc, char **argv)
 {
 	if (argc == 4 && std::string(argv[1]) == "--rows")
 		rows_dir = argv[2];
-	if (argc != 2 && rows_dir.empty()) {
-		std::fprintf(stderr, "usage: zunder_cases [--rows DIR] TABLE\n");
+	shell_rows = argc == 3 && std::string(argv[1]) == "--shell-rows";
+	if (argc != 2 && rows_dir.empty() && !shell_rows) {
+		std::fprintf(stderr, "usage: zunder_cases [--rows DIR | --shell-rows] TABLE\n");
 		return 2;
 	}
 	table_name = argv[argc - 1];
@@ -514,7 +524,7 @@ int main(int argc, char **argv)
 		check_group(group);
 	if (have_labels)
 		unlink(labels);
-	if (rows_dir.empty())
+	if (rows_dir.empty() && !shell_rows)
 		std::printf("%s: %d cases, %s\n", table_name.c_str(), cases, failures ? "FAILED" : "passed");
 	return failures ? 1 : 0;
 }
