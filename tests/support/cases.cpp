@@ -8,6 +8,9 @@
 // Context lines set what later rows share:
 //   head WORDS [| LIST | SAVE]  the words before each row's options ("-6 -m
 //                     ah"), and what the listing and saved text start with
+//   tail WORDS [| LIST | SAVE]  what the options of the ok, kept, no and args
+//                     rows, and the listing and saved text of the ok, kept
+//                     and prints rows, end with (a head line clears it)
 //   size N            the block size for blocks given as pieces
 //   protocols NAME    the protocol database: fixed (the default), none, hostile
 //   labels TEXT       a label file holding TEXT
@@ -396,7 +399,7 @@ int main(int argc, char **argv)
 		std::fprintf(stderr, "zunder_cases: cannot read %s\n", table_name.c_str());
 		return 2;
 	}
-	std::string head, clause_head, list_prefix, save_prefix;
+	std::string head, clause_head, list_prefix, save_prefix, tail, list_tail, save_tail;
 	size_t size = 0;
 	std::vector<std::string> database, extra; // protocols and env context lines
 	char labels[] = "/tmp/zunder_labels.XXXXXX";
@@ -430,6 +433,12 @@ int main(int argc, char **argv)
 			const size_t clause =
 				head.find(head.find("-j ") != std::string::npos ? "-j " : "-m ");
 			clause_head = head.substr(0, head.find(' ', clause + 3));
+			tail = list_tail = save_tail = "";
+		} else if (word == "tail") {
+			const std::vector<std::string> f = fields(rest);
+			tail = decoded(f[0]);
+			list_tail = f.size() > 1 ? decoded(f[1]) : "";
+			save_tail = f.size() > 2 ? decoded(f[2]) : "";
 		} else if (word == "size") {
 			size = std::stoul(rest);
 		} else if (word == "families" || word == "shell") {
@@ -490,21 +499,23 @@ int main(int argc, char **argv)
 				group.push_back(r);
 				continue;
 			}
-			if (word == "args")
-				r.words = split_words(head + " " + f[0]);
 			const auto joined = [](const std::string &prefix, const std::string &text) {
 				return prefix.empty() || text.empty() ? prefix + text : prefix + " " + text;
 			};
+			if (word == "args")
+				r.words = split_words(joined(joined(head, f[0]), tail));
 			if (word == "prints") {
 				r.line = clause_head + " --block " + block_of(f[0], size, at);
-				r.list = joined(list_prefix, cell(1));
-				r.save = joined(save_prefix, cell(2));
+				r.list = joined(joined(list_prefix, cell(1)), list_tail);
+				r.save = joined(joined(save_prefix, cell(2)), save_tail);
 			} else {
-				r.line += f[0].empty() ? "" : " " + cell(0);
+				r.line = joined(r.line, cell(0));
+				if (word != "help")
+					r.line = joined(r.line, tail);
 				if (wanted == 4) {
 					r.block = block_of(f[1], size, at);
-					r.list = joined(list_prefix, cell(2));
-					r.save = joined(save_prefix, cell(3));
+					r.list = joined(joined(list_prefix, cell(2)), list_tail);
+					r.save = joined(joined(save_prefix, cell(3)), save_tail);
 				} else if (wanted == 2) {
 					r.list = cell(1);
 				}
