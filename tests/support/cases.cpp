@@ -4,7 +4,8 @@
 // One case a line, its fields separated by "|", blanks around a field
 // dropped; "\xHH" in a field is the byte HH, as zunder echoes bytes,
 // "\xHH{N}" N of them and "\{TEXT}{N}" N times TEXT; $PLUGINS and
-// $TEST_PLUGINS are the build's plug-in folders.  "#" starts a comment.
+// $TEST_PLUGINS are the build's plug-in folders.  "#" starts a comment; a
+// line starting with blanks goes on with the line before, after one blank.
 // Context lines set what later rows share:
 //   head WORDS [| LIST | SAVE]  the words before each row's options ("-6 -m
 //                     ah"), and what the listing and saved text start with
@@ -405,9 +406,12 @@ int main(int argc, char **argv)
 	char labels[] = "/tmp/zunder_labels.XXXXXX";
 	bool have_labels = false, both = false, shell = false;
 	std::vector<row> group;
-	int at = 0;
+	int at = 0, next = 1;
 	for (std::string text; std::getline(in, text);) {
-		++at;
+		at = next++;
+		for (std::string more; (in.peek() == ' ' || in.peek() == '\t') && std::getline(in, more);
+		     ++next)
+			text += " " + trimmed(more);
 		const std::string word = text.substr(0, text.find(' '));
 		const std::string rest =
 			text.find(' ') == std::string::npos ? "" : trimmed(text.substr(text.find(' ')));
