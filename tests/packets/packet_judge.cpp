@@ -5,7 +5,8 @@
 //
 //   packet_judge [--disagree] ZUNDER TABLE...
 //
-// A table holds one case a line (blank lines and # comments aside), five
+// A table holds one case a line (blank lines and # comments aside; a line
+// starting with blanks goes on with the line before, after one blank), five
 // fields apart by "|":
 //
 //   FAMILY CHAIN | IPSEC | RULE ; RULE ... | PACKET ... | COUNT ...
@@ -602,11 +603,16 @@ int main(int argc, char **argv)
 			bad_table(argv[t], "cannot read it");
 		unsigned number = 0;
 		for (std::string line; std::getline(table, line);) {
-			++number;
+			const unsigned first = ++number;
+			for (std::string more;
+			     (table.peek() == ' ' || table.peek() == '\t') && std::getline(table, more);
+			     ++number)
+				if (more.find_first_not_of(" \t") != std::string::npos)
+					line += " " + more.substr(more.find_first_not_of(" \t"));
 			if (line.find_first_not_of(" \t") == std::string::npos ||
 			    line[line.find_first_not_of(" \t")] == '#')
 				continue;
-			const std::string where = std::string(argv[t]) + ":" + std::to_string(number);
+			const std::string where = std::string(argv[t]) + ":" + std::to_string(first);
 			const test_case c = parse_case(line, where);
 			++cases;
 			std::list<bytes> blocks; // the rules' clauses point into them

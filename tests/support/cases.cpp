@@ -4,10 +4,14 @@
 // One case a line, its fields separated by "|", blanks around a field
 // dropped; "\xHH" in a field is the byte HH, as zunder echoes bytes,
 // "\xHH{N}" N of them and "\{TEXT}{N}" N times TEXT; $PLUGINS and
-// $TEST_PLUGINS are the build's plug-in folders.  "#" starts a comment.
+// $TEST_PLUGINS are the build's plug-in folders.  "#" starts a comment; a
+// line starting with blanks goes on with the line before, after one blank.
 // Context lines set what later rows share:
 //   head WORDS [| LIST | SAVE]  the words before each row's options ("-6 -m
 //                     ah"), and what the listing and saved text start with
+//   tail WORDS [| LIST | SAVE]  what the options of the ok, kept, no and args
+//                     rows, and the listing and saved text of the ok, kept
+//                     and prints rows, end with (a head line clears it)
 //   size N            the block size for blocks given as pieces
 //   protocols NAME    the protocol database: fixed (the default), none, hostile
 //   labels TEXT       a label file holding TEXT
@@ -23,7 +27,11 @@
 //   no OPTIONS | MESSAGE                exit 2, "zunder: line 1: MESSAGE" alone
 //   args WORDS | MESSAGE                the same with head and words (split at
 //                                       blanks) as arguments: "zunder: MESSAGE"
-//   help OPTIONS                        the help text, on "> TEXT" lines
+//   help OPTIONS                        the help text, on "> TEXT" lines,
+//                                       from a batch line and as arguments
+//   same WORDS | WORDS                  two calls giving exactly the same
+//                                       status, output and errors (a help
+//                                       text against the plug-in's own)
 //   gives WORDS | FILE | STATUS | OUT | ERR  any call, with exactly what it
 //                                       gives (OUT may go on "> " lines); the
 //                                       word FILE is a file holding FILE;
@@ -32,7 +40,9 @@
 // The ok and kept rows then go through zunder --check, which must report
 // just the kept ones, and zunder --kernel --check, which must report the
 // same, where the machine allows (else the reason is printed).
-// With --rows DIR the accepted rules are written out instead (write_rows).
+// With --rows DIR the accepted rules are written out instead (write_rows);
+// with --shell-rows the ok and prints rows under "shell on" are printed,
+// "KIND LINE" each, LINE as a zunder --batch line.
 // The lines and fields are read with table.h, as rdconnect's runs are.
 #include "table.h"
 #include "zunder_run.h"
@@ -57,13 +67,15 @@ struct row {
 	std::vector<std::string> env;
 	int at = 0;                     // line in the table
 	std::string head;               // for a row read back through a shell
-	std::vector<std::string> words; // for args and gives rows
+	std::vector<std::string> words; // for args, gives and same rows
+	std::vector<std::string> other; // for same rows: the second call
 	std::string file;               // for gives rows: the text of FILE
 	int status = 0;                 // for gives rows
 };
 
 std::string table_name;
 int failures = 0;
+int cases = 0; // the rows checked, for the summary
 
 void fail(int at, const std::string &what)
 {
@@ -160,6 +172,21 @@ void check_gives(const row &r)
 				   r.list + "'\n  stderr: '" + r.save + "'");
 }
 
+void check_same(const row &r)
+{
+	const run_result got = ztest::zunder(r.words, r.env), other = ztest::zunder(r.other, r.env);
+	if (got.status != other.status || got.out != other.out || got.err != other.err)
+		fail(r.at, outcome(got) + "\n  wanted what the second call gives: " + outcome(other));
+}
+
+// The help text as the arguments of one call, not a batch line.
+void check_help(const row &r)
+{
+	const run_result got = ztest::zunder(ztest::words(r.line), r.env);
+	if (got.status != 0 || !got.err.empty() || got.out != r.list)
+		fail(r.at, "as arguments: " + outcome(got) + "\n  wanted stdout: '" + r.list + "'");
+}
+
 // The saved text pasted into a script run in a folder holding a file a glob
 // could match, with HOME set: by sh, and by bash with history expansion on.
 // Nothing may run, expand or split; `ls` shows that no file was made.
@@ -191,6 +218,7 @@ void check_through_shells(const row &r)
 // changes to zunder's environment beyond the fixed protocol table (a label
 // file is copied to DIR/<clause>.labels), for other machines to replay.
 std::string rows_dir;
+bool shell_rows = false;
 
 void write_rows(const std::vector<row> &rows)
 {
@@ -220,15 +248,22 @@ void write_rows(const std::vector<row> &rows)
 // --check.
 void check_group(const std::vector<row> &rows)
 {
+	cases += static_cast<int>(rows.size());
 	if (!rows_dir.empty()) {
 		write_rows(rows);
+		return;
+	}
+	if (shell_rows) {
+		for (const row &r : rows)
+			if (!r.head.empty())
+				std::printf("%s %s\n", r.kind.c_str(), r.line.c_str());
 		return;
 	}
 	std::string accepted, listing, wanted;
 	std::vector<int> kept_at, lines_at;
 	for (const row &r : rows) {
-		if (r.kind == "args" || r.kind == "gives") {
-			r.kind == "args" ? check_args(r) : check_gives(r);
+		if (r.kind == "args" || r.kind == "gives" || r.kind == "same") {
+			r.kind == "args" ? check_args(r) : r.kind == "gives" ? check_gives(r) : check_same(r);
 		} else if (r.kind == "no") {
 			const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
 			const std::string message = "zunder: line 1: " + r.list + "\n";
@@ -237,6 +272,8 @@ void check_group(const std::vector<row> &rows)
 		} else {
 			listing += r.line + "\n";
 			wanted += wanted_output(r);
+			if (r.kind == "help")
+				check_help(r);
 		}
 		if (!r.head.empty())
 			check_through_shells(r);
@@ -304,8 +341,9 @@ int main(int argc, char **argv)
 {
 	if (argc == 4 && std::string(argv[1]) == "--rows")
 		rows_dir = argv[2];
-	if (argc != 2 && rows_dir.empty()) {
-		std::fprintf(stderr, "usage: zunder_cases [--rows DIR] TABLE\n");
+	shell_rows = argc == 3 && std::string(argv[1]) == "--shell-rows";
+	if (argc != 2 && rows_dir.empty() && !shell_rows) {
+		std::fprintf(stderr, "usage: zunder_cases [--rows DIR | --shell-rows] TABLE\n");
 		return 2;
 	}
 	table_name = argv[argc - 1];
@@ -314,7 +352,7 @@ int main(int argc, char **argv)
 		std::fprintf(stderr, "zunder_cases: cannot read %s\n", table_name.c_str());
 		return 2;
 	}
-	std::string head, clause_head, list_prefix, save_prefix;
+	std::string head, clause_head, list_prefix, save_prefix, tail, list_tail, save_tail;
 	size_t size = 0;
 	std::vector<std::string> database, extra; // protocols and env context lines
 	char labels[] = "/tmp/zunder_labels.XXXXXX";
@@ -344,6 +382,12 @@ int main(int argc, char **argv)
 			const size_t clause =
 				head.find(head.find("-j ") != std::string::npos ? "-j " : "-m ");
 			clause_head = head.substr(0, head.find(' ', clause + 3));
+			tail = list_tail = save_tail = "";
+		} else if (word == "tail") {
+			const std::vector<std::string> f = fields(rest);
+			tail = decoded(f[0]);
+			list_tail = f.size() > 1 ? decoded(f[1]) : "";
+			save_tail = f.size() > 2 ? decoded(f[2]) : "";
 		} else if (word == "size") {
 			size = std::stoul(rest);
 		} else if (word == "families" || word == "shell") {
@@ -372,6 +416,7 @@ int main(int argc, char **argv)
 			const size_t wanted = word == "ok" || word == "kept"   ? 4
 					      : word == "prints"               ? 3
 					      : word == "no" || word == "args" ? 2
+					      : word == "same"                 ? 2
 					      : word == "help"                 ? 1
 					      : word == "gives"                ? 5
 									       : 0;
@@ -384,6 +429,12 @@ int main(int argc, char **argv)
 				env.push_back(std::string("PAVANE_CONNLABEL_CONF=") + labels);
 			env.insert(env.end(), extra.begin(), extra.end());
 			row r{word, head, "", "", "", env, at};
+			if (word == "same") {
+				r.words = ztest::words(placed(f[0]));
+				r.other = ztest::words(placed(f[1]));
+				group.push_back(r);
+				continue;
+			}
 			if (word == "gives") {
 				r.words = f[0].rfind("sh ", 0) == 0
 						  ? std::vector<std::string>{"sh", decoded(f[0].substr(3))}
@@ -397,21 +448,23 @@ int main(int argc, char **argv)
 				group.push_back(r);
 				continue;
 			}
-			if (word == "args")
-				r.words = ztest::words(head + " " + f[0]);
 			const auto joined = [](const std::string &prefix, const std::string &text) {
 				return prefix.empty() || text.empty() ? prefix + text : prefix + " " + text;
 			};
+			if (word == "args")
+				r.words = ztest::words(joined(joined(head, f[0]), tail));
 			if (word == "prints") {
 				r.line = clause_head + " --block " + block_of(f[0], size, at);
-				r.list = joined(list_prefix, cell(1));
-				r.save = joined(save_prefix, cell(2));
+				r.list = joined(joined(list_prefix, cell(1)), list_tail);
+				r.save = joined(joined(save_prefix, cell(2)), save_tail);
 			} else {
-				r.line += f[0].empty() ? "" : " " + cell(0);
+				r.line = joined(r.line, cell(0));
+				if (word != "help")
+					r.line = joined(r.line, tail);
 				if (wanted == 4) {
 					r.block = block_of(f[1], size, at);
-					r.list = joined(list_prefix, cell(2));
-					r.save = joined(save_prefix, cell(3));
+					r.list = joined(joined(list_prefix, cell(2)), list_tail);
+					r.save = joined(joined(save_prefix, cell(3)), save_tail);
 				} else if (wanted == 2) {
 					r.list = cell(1);
 				}
@@ -431,7 +484,7 @@ int main(int argc, char **argv)
 		check_group(group);
 	if (have_labels)
 		unlink(labels);
-	if (rows_dir.empty())
-		std::printf("%s: %s\n", table_name.c_str(), failures ? "FAILED" : "passed");
+	if (rows_dir.empty() && !shell_rows)
+		std::printf("%s: %d cases, %s\n", table_name.c_str(), cases, failures ? "FAILED" : "passed");
 	return failures ? 1 : 0;
 }

@@ -25,13 +25,22 @@ std::optional<std::vector<table_line>> read_table(const std::string &path)
 		return std::nullopt;
 	std::vector<table_line> lines;
 	int at = 0;
+	bool last_kept = false; // whether a continuation line has a row to join
 	for (std::string text; std::getline(in, text);) {
 		++at;
-		if (text.empty() || text[0] == '#')
+		if (!text.empty() && (text[0] == ' ' || text[0] == '\t')) {
+			if (last_kept && !trimmed(text).empty())
+				lines.back().text += " " + trimmed(text);
 			continue;
-		const size_t space = text.find(' ');
-		lines.push_back({at, text, text.substr(0, space),
-				 space == std::string::npos ? "" : trimmed(text.substr(space))});
+		}
+		last_kept = !text.empty() && text[0] != '#';
+		if (last_kept)
+			lines.push_back({at, text, "", ""});
+	}
+	for (table_line &line : lines) {
+		const size_t space = line.text.find(' ');
+		line.word = line.text.substr(0, space);
+		line.rest = space == std::string::npos ? "" : trimmed(line.text.substr(space));
 	}
 	return lines;
 }

@@ -4,7 +4,8 @@
 // One case a line, its first word saying what the line is; fields are
 // separated by "|", blanks around a field dropped; "\xHH" in a field is
 // the byte HH, "\xHH{N}" N of them and "\{TEXT}{N}" N times TEXT.  A line
-// that is empty or starts with "#" is skipped.
+// that is empty or starts with "#" is skipped; one that starts with blanks
+// continues the line before it, joined with one blank.
 #pragma once
 
 #include <optional>
