@@ -334,6 +334,17 @@ test_case parse_case(const std::string &line, const std::string &where)
 	return c;
 }
 
+// Everything that can be read from `fd` until its end; closes it.
+std::string read_to_end(int fd)
+{
+	std::string text;
+	char buffer[4096];
+	for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+		text.append(buffer, static_cast<size_t>(n));
+	close(fd);
+	return text;
+}
+
 // The block zunder makes of a rule, corrupted as the rule asks; empty with a
 // message when zunder refuses the rule.
 bytes block_of(const char *zunder, int family, const clause_text &r, std::string &message)
@@ -355,11 +366,7 @@ bytes block_of(const char *zunder, int family, const clause_text &r, std::string
 		_exit(127);
 	}
 	close(out[1]);
-	std::string text;
-	char buffer[4096];
-	for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-		text.append(buffer, static_cast<size_t>(n));
-	close(out[0]);
+	const std::string text = read_to_end(out[0]);
 	int status = 0;
 	waitpid(child, &status, 0);
 	bytes block;
@@ -576,11 +583,7 @@ std::string run_in_child(const test_case &c, const std::vector<kernel::rule> &ru
 		_exit(0);
 	}
 	close(out[1]);
-	std::string line;
-	char buffer[1024];
-	for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-		line.append(buffer, static_cast<size_t>(n));
-	close(out[0]);
+	const std::string line = read_to_end(out[0]);
 	waitpid(child, nullptr, 0);
 	return line.empty() ? "refused the case's process ended without a result" : line;
 }
