@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace ztest {
@@ -14,6 +15,29 @@ std::string trimmed(const std::string &text)
 {
 	const size_t first = text.find_first_not_of(" \t");
 	return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+// A row of a kind with a form: its words, split at blanks, fill the form's
+// {1}, {2}, ... in order.
+std::string filled(const std::string &form, const std::string &values)
+{
+	std::vector<std::string> value;
+	std::istringstream stream(values);
+	for (std::string word; stream >> word;)
+		value.push_back(word);
+	std::string out;
+	for (size_t i = 0; i < form.size(); ++i) {
+		const bool slot = form[i] == '{' && i + 2 < form.size() && isdigit(form[i + 1]) &&
+				  form[i + 2] == '}';
+		if (!slot) {
+			out += form[i];
+			continue;
+		}
+		const size_t n = static_cast<size_t>(form[i + 1] - '0');
+		out += n >= 1 && n <= value.size() ? value[n - 1] : form.substr(i, 3); // shows a gap
+		i += 2;
+	}
+	return out;
 }
 
 } // namespace
@@ -37,12 +61,25 @@ std::optional<std::vector<table_line>> read_table(const std::string &path)
 		if (last_kept)
 			lines.push_back({at, text, "", ""});
 	}
+	std::vector<table_line> rows;
+	std::map<std::string, std::string> forms; // by the kind of row they serve
 	for (table_line &line : lines) {
 		const size_t space = line.text.find(' ');
 		line.word = line.text.substr(0, space);
 		line.rest = space == std::string::npos ? "" : trimmed(line.text.substr(space));
+		if (line.word == "form") {
+			const size_t blank = line.rest.find(' ');
+			forms[line.rest.substr(0, blank)] =
+				blank == std::string::npos ? "" : trimmed(line.rest.substr(blank));
+			continue;
+		}
+		if (!forms[line.word].empty() && line.rest.find('|') == std::string::npos) {
+			line.rest = filled(forms[line.word], line.rest);
+			line.text = line.word + " " + line.rest;
+		}
+		rows.push_back(line);
 	}
-	return lines;
+	return rows;
 }
 
 std::string decoded(const std::string &text)
