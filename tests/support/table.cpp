@@ -27,8 +27,8 @@ std::string filled(const std::string &form, const std::string &values)
 		value.push_back(word);
 	std::string out;
 	for (size_t i = 0; i < form.size(); ++i) {
-		const bool slot = form[i] == '{' && i + 2 < form.size() && isdigit(form[i + 1]) &&
-				  form[i + 2] == '}';
+		const bool slot =
+			form[i] == '{' && i + 2 < form.size() && isdigit(form[i + 1]) && form[i + 2] == '}';
 		if (!slot) {
 			out += form[i];
 			continue;
