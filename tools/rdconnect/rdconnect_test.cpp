@@ -85,46 +85,22 @@ int unserved_display()
 	}
 }
 
-pid_t xvfb = -1;
-
-void stop_xvfb()
-{
-	if (xvfb > 0)
-		kill(xvfb, SIGTERM);
-	xvfb = -1;
-}
-
-// Starts the tests' own X server with scripts/private-xvfb.sh, as the demo
-// does, owned by this process; returns ":N", or "" if it did not start.
-std::string start_xvfb()
-{
-	const ztest::run_result r =
-		ztest::run_shell("\"$SCRIPT\" " + std::to_string(getpid()), {"SCRIPT=" PRIVATE_XVFB_SCRIPT});
-	const size_t blank = r.out.find(' ');
-	if (r.status != 0 || blank == std::string::npos)
-		return "";
-	xvfb = static_cast<pid_t>(std::stol(r.out.substr(blank + 1)));
-	std::atexit(stop_xvfb);
-	return r.out.substr(0, blank);
-}
-
 class RdconnectTest : public testing::Test {
 protected:
+	// Starts the tests' own X server with scripts/private-xvfb.sh, as the
+	// demo does: owned by this process, and stopped when it exits.
 	static void SetUpTestSuite()
 	{
-		display_ = start_xvfb();
-		ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
+		const ztest::run_result r = ztest::run_shell("\"$SCRIPT\" " + std::to_string(getpid()),
+							     {"SCRIPT=" PRIVATE_XVFB_SCRIPT});
+		const size_t blank = r.out.find(' '); // ":N PID"
+		ASSERT_TRUE(r.status == 0 && blank != std::string::npos) << "Xvfb did not start";
+		display_ = r.out.substr(0, blank);
+		xvfb_ = static_cast<pid_t>(std::stol(r.out.substr(blank + 1)));
+		std::atexit([] { kill(xvfb_, SIGTERM); });
 		connection_ = XOpenDisplay(display_.c_str());
 		ASSERT_NE(connection_, nullptr) << "cannot open " << display_;
 		atom_ = XInternAtom(connection_, "TARVIK_CONNECT", False);
-	}
-
-	static void TearDownTestSuite()
-	{
-		if (connection_)
-			XCloseDisplay(connection_);
-		connection_ = nullptr;
-		stop_xvfb();
 	}
 
 	void SetUp() override
@@ -157,14 +133,14 @@ protected:
 			EXPECT_EQ(after, 0u);
 			value = std::string(reinterpret_cast<char *>(data), items);
 		}
-		if (data)
-			XFree(data);
+		XFree(data);
 		return value;
 	}
 
 	static inline std::string display_;
 	static inline Display *connection_ = nullptr;
 	static inline Atom atom_ = None;
+	static inline pid_t xvfb_ = -1;
 };
 
 // The runs of rdconnect.cases (its head describes the rows), each against
