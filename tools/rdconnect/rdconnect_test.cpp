@@ -12,12 +12,10 @@
 #include <X11/Xlib.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -241,31 +239,20 @@ TEST_F(RdconnectTest, StandardErrorClosedKeepsErrorTextOutOfTheConnection)
 {
 	if (ztest::emulated())
 		GTEST_SKIP() << "under the emulator its own files take the closed descriptors";
-	const std::string number = std::to_string(unserved_display()), name = ":" + number;
-	const std::string path = "/tmp/.X11-unix/X" + number;
-	const sockaddr_un address = unix_address(path);
+	const std::string number = std::to_string(unserved_display());
+	const sockaddr_un address = unix_address("/tmp/.X11-unix/X" + number);
 	const int listener = stream_socket(&address, sizeof address, true);
-	ASSERT_GE(listener, 0) << "cannot listen on " << path;
+	ASSERT_GE(listener, 0) << "cannot listen on " << address.sun_path;
 	std::string sent;
 	std::thread relay(
 		[&] { sent = erring_relay(listener, "/tmp/.X11-unix/X" + display_.substr(1), "probe:1"); });
-	const pid_t child = fork();
-	if (child == 0) {
-		const int devnull = open("/dev/null", O_RDWR);
-		dup2(devnull, 0);
-		dup2(devnull, 1);
-		close(devnull);
-		close(2);
-		execl(binary.c_str(), binary.c_str(), "-display", name.c_str(), "probe:1", nullptr);
-		_exit(127);
-	}
-	int status = 0;
-	waitpid(child, &status, 0);
+	const ztest::run_result r = ztest::run_shell("\"$BIN\" -display :$N probe:1 </dev/null 2>&-",
+						     {"BIN=" + binary, "N=" + number});
 	relay.join();
-	unlink(path.c_str());
+	unlink(address.sun_path);
 	close(listener);
 	// The X library's handler ends the program with status 1 after an X error.
-	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+	EXPECT_EQ(r.status, 1);
 	EXPECT_NE(sent.find("probe:1"), std::string::npos) << "the request never reached the display";
 	EXPECT_EQ(sent.find("X Error"), std::string::npos) << "error text sent to the server: " << sent;
 	EXPECT_EQ(property(), std::nullopt);
