@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// A plug-in that registers loosely, built only for the tests: what it
-// registers is chosen by ZUNDER_TEST_LOOSE, and the host must refuse it.
-// Not installed.
+// A test plug-in: ZUNDER_TEST_LOOSE chooses a record it adds, which the host
+// must refuse.
 #include <zunder/plugin.h>
 
 #include <cstdlib>
