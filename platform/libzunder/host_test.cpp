@@ -105,10 +105,6 @@ protected:
 	{
 		return *zunder::find_record(zunder::clause_kind::match, "hosttest", ZU_FAMILY_IPV4);
 	}
-	std::string parse_words(const std::vector<const char *> &words, uint16_t family = ZU_FAMILY_IPV4)
-	{
-		return error_text(zunder::try_parse_clause(record(), family, words, state));
-	}
 	// The clause's words are `line` split at blanks.
 	std::string parse(const char *line, uint16_t family = ZU_FAMILY_IPV4)
 	{
@@ -117,7 +113,7 @@ protected:
 		std::vector<const char *> args;
 		for (const std::string &word : words)
 			args.push_back(word.c_str());
-		return parse_words(args, family);
+		return error_text(zunder::try_parse_clause(record(), family, args, state));
 	}
 	template <typename T>
 	T at(size_t offset)
@@ -291,7 +287,9 @@ TEST_F(Host, RefusedClauses)
 	};
 	for (const auto &[line, error] : cases)
 		EXPECT_EQ(parse(line), std::string("2 hosttest: ") + error) << line;
-	EXPECT_EQ(parse_words({"--must", ""}), "2 hosttest: unknown option \"\"");
+	const std::vector<const char *> empty_word = {"--must", ""};
+	EXPECT_EQ(error_text(zunder::try_parse_clause(record(), ZU_FAMILY_IPV4, empty_word, state)),
+		  "2 hosttest: unknown option \"\"");
 	EXPECT_EQ(final_checks, 0) << "no final check after a refused clause";
 }
 
