@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The host's own interface: what load_plugin_file remembers, records whose
-// option rows name ids no row has, and what an error does to standard output.
+// The host's registry: loading plug-in files, refusing records, and what an
+// error does to standard output.
 #include "zunder_host.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +16,7 @@
 
 namespace {
 
-std::string temp_path(const std::string &name)
-{
-	return testing::TempDir() + "/" + std::to_string(getpid()) + "-registry-" + name;
-}
-
-// In a folder of its own, made afresh: no file another run left behind can
-// take the FIFO's name or the missing file's.
+// In a fresh folder, so that no file left behind takes the names used.
 TEST(LoadPluginFile, GivesTheSameOutcomeEveryTime)
 {
 	std::string dir = testing::TempDir() + "registry_test.XXXXXX";
@@ -47,58 +41,52 @@ TEST(LoadPluginFile, GivesTheSameOutcomeEveryTime)
 	std::filesystem::remove_all(dir);
 }
 
-enum : unsigned { id_a, id_b };
+void no_print(const void *, const zu_clause_entry *, int)
+{}
+void no_save(const void *, const zu_clause_entry *)
+{}
+void parse(zu_option_call *call)
+{
+	zunder_option_parse(call);
+}
 
-// Records whose rows name an id in `requires` or `exclusive_with` that no
-// row has: such a check could never fire, so registration refuses them.
+constexpr zu_option_entry flag(const char *name, unsigned id, unsigned needs = 0, unsigned excludes = 0)
+{
+	return {.name = name, .type = ZU_TYPE_NONE, .id = id, .exclusive_with = excludes, .requires_ = needs};
+}
+
+constexpr zunder_match record(const char *name, const zu_option_entry *options)
+{
+	return {.version = ZUNDER_VERSION,
+		.name = name,
+		.size = 8,
+		.print = no_print,
+		.save = no_save,
+		.parse = parse,
+		.options = options};
+}
+
+// A check whose `requires` or `exclusive_with` names an id no row has could
+// never fire, so registration refuses the record.
 TEST(Registration, RefusesBitsNamingNoRow)
 {
-	static constexpr zu_option_entry requires_missing[] =
-		{{.name = "a", .type = ZU_TYPE_NONE, .id = id_a, .requires_ = 1u << 7}, {}};
-	static constexpr zu_option_entry excludes_missing[] =
-		{{.name = "a", .type = ZU_TYPE_NONE, .id = id_a},
-		 {.name = "b", .type = ZU_TYPE_NONE, .id = id_b, .exclusive_with = 1u << id_a | 1u << 31},
-		 {}};
-	static constexpr zu_option_entry sound[] =
-		{{.name = "a", .type = ZU_TYPE_NONE, .id = id_a, .requires_ = 1u << id_b},
-		 {.name = "b", .type = ZU_TYPE_NONE, .id = id_b, .exclusive_with = 1u << id_a},
-		 {}};
-	const auto print = [](const void *, const zu_clause_entry *, int) {};
-	const auto save = [](const void *, const zu_clause_entry *) {};
-	const auto parse = [](zu_option_call *call) { zunder_option_parse(call); };
-	static zunder_match records[] = {
-		{.version = ZUNDER_VERSION,
-		 .name = "needs_missing",
-		 .size = 8,
-		 .print = print,
-		 .save = save,
-		 .parse = parse,
-		 .options = requires_missing},
-		{.version = ZUNDER_VERSION,
-		 .name = "excludes_missing",
-		 .size = 8,
-		 .print = print,
-		 .save = save,
-		 .parse = parse,
-		 .options = excludes_missing},
-		{.version = ZUNDER_VERSION,
-		 .name = "sound_bits",
-		 .size = 8,
-		 .print = print,
-		 .save = save,
-		 .parse = parse,
-		 .options = sound},
-	};
+	static constexpr zu_option_entry requires_missing[] = {flag("a", 0, 1u << 7), {}};
+	static constexpr zu_option_entry excludes_missing[] = {flag("a", 0),
+							       flag("b", 1, 0, 1u | 1u << 31),
+							       {}};
+	static constexpr zu_option_entry sound[] = {flag("a", 0, 1u << 1), flag("b", 1, 0, 1u), {}};
+	static zunder_match records[] = {record("needs_missing", requires_missing),
+					 record("excludes_missing", excludes_missing),
+					 record("sound_bits", sound)};
 	testing::internal::CaptureStderr();
 	zunder_register_matches(records, 3);
-	const std::string err = testing::internal::GetCapturedStderr();
 	const std::string why = "not registered: an option requires or excludes an id that no option has\n";
-	EXPECT_EQ(err,
+	EXPECT_EQ(testing::internal::GetCapturedStderr(),
 		  "zunder: match \"needs_missing\" " + why + "zunder: match \"excludes_missing\" " + why);
-	EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, "needs_missing", ZU_FAMILY_IPV4), nullptr);
-	EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, "excludes_missing", ZU_FAMILY_IPV4),
-		  nullptr);
-	EXPECT_NE(zunder::find_record(zunder::clause_kind::match, "sound_bits", ZU_FAMILY_IPV4), nullptr);
+	for (const zunder_match &r : records)
+		EXPECT_EQ(zunder::find_record(zunder::clause_kind::match, r.name, ZU_FAMILY_IPV4) != nullptr,
+			  r.options == sound)
+			<< r.name;
 }
 
 // No record at all is refused like a faulty one, never followed.
@@ -112,12 +100,11 @@ TEST(Registration, RefusesNoRecord)
 		  "zunder: target \"\" not registered: no record was given\n");
 }
 
-// The default error callback ends the program with one line on standard
-// error and drops standard output still buffered, so that a failed rule
-// leaves no partial output behind.
+// The default error callback writes one line and drops buffered standard
+// output, so that a failed rule leaves no partial output behind.
 TEST(DefaultExitError, DropsBufferedOutputAndWritesOneLine)
 {
-	const std::string out = temp_path("stdout");
+	const std::string out = testing::TempDir() + "/" + std::to_string(getpid()) + "-registry-stdout";
 	EXPECT_EXIT(
 		{
 			if (std::freopen(out.c_str(), "w", stdout) == nullptr)

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// A deliberately faulty plug-in, built only for the tests: each option makes
-// one operation write outside what it may write, so the host's guards must
-// catch it.  Not installed.
+// A faulty plug-in for the tests: each option makes one operation write where
+// it may not, for the host's guards to catch.
 #include <zunder/plugin.h>
 
 #include <cstdio>
@@ -41,18 +40,16 @@ void broken_parse(zu_option_call *call)
 	}
 }
 
-// Listing must leave the block alone; this one changes it when asked to.
+// Listing must leave the block alone; this one changes it on request.
 void broken_print(const void *, const zu_clause_entry *entry, int)
 {
 	if (entry->data[0] == 0xee)
 		const_cast<zu_clause_entry *>(entry)->data[1] = 1;
 }
 
-// Names the file the host says the record came from, which must outlive
-// the text the caller named it with; for two first bytes, saves what a
-// check's read-back must not take as refused input: text with an
-// unterminated quote (0x27), and an option whose parse writes outside the
-// block (0xfa).
+// Saves the file the record came from (which must outlive the caller's text)
+// or, for a first byte 0x27 or 0xfa, what a read-back must not take as refused
+// input: an unterminated quote, an option whose parse writes out of bounds.
 void broken_save(const void *, const zu_clause_entry *);
 
 constinit zunder_match broken_record = {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// A plug-in that registers loosely, built only for the tests: what it
-// registers is chosen by ZUNDER_TEST_LOOSE, and the host must refuse it.
-// Not installed.
+// A test plug-in: ZUNDER_TEST_LOOSE chooses a record it adds, which the host
+// must refuse.
 #include <zunder/plugin.h>
 
 #include <cstdlib>
@@ -14,34 +13,21 @@ void loose_print(const void *, const zu_clause_entry *, int)
 void loose_save(const void *, const zu_clause_entry *)
 {}
 
-constinit zunder_match loose_record = {
-	.version = ZUNDER_VERSION,
-	.name = "loose",
-	.family = ZU_FAMILY_ANY,
-	.size = 8,
-	.print = loose_print,
-	.save = loose_save,
-};
+constexpr zunder_match record(const char *name, uint16_t family, unsigned size)
+{
+	return {.version = ZUNDER_VERSION,
+		.name = name,
+		.family = family,
+		.size = size,
+		.print = loose_print,
+		.save = loose_save};
+}
 
+constinit zunder_match loose_record = record("loose", ZU_FAMILY_ANY, 8);
 // Another clause's name, which a later rule would find here first.
-constinit zunder_match shadow_record = {
-	.version = ZUNDER_VERSION,
-	.name = "policy",
-	.family = ZU_FAMILY_IPV4,
-	.size = 8,
-	.print = loose_print,
-	.save = loose_save,
-};
-
+constinit zunder_match shadow_record = record("policy", ZU_FAMILY_IPV4, 8);
 // A block too large for a clause entry's 16-bit size.
-constinit zunder_match huge_record = {
-	.version = ZUNDER_VERSION,
-	.name = "loose",
-	.family = ZU_FAMILY_IPV6,
-	.size = 65536,
-	.print = loose_print,
-	.save = loose_save,
-};
+constinit zunder_match huge_record = record("loose", ZU_FAMILY_IPV6, 65536);
 
 } // namespace
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// A plug-in the host must refuse, built only for the tests: one record built
-// for another host version, one without its listing operation.  Not
-// installed.
+// A test plug-in the host must refuse: a record for another host version and
+// one without its listing operation.
 #include <zunder/plugin.h>
 
 namespace {

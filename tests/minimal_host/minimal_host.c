@@ -1,10 +1,8 @@
 /* SPDX-License-Identifier: GPL-2.0-or-later */
 /*
- * A host library written from the contract <zunder.h> alone, as another
- * platform might write it: soname libzunder.so.10, the contract's names,
- * and whatever symbol versions its build gives them (none, or a node of its
- * own name).  It keeps the records plug-ins register so that the test can
- * read them; it checks no options.
+ * A host library written from <zunder.h> alone, as another platform might:
+ * soname libzunder.so.10, with whatever symbol versions its build gives.  It
+ * keeps what plug-ins register, for the test to read, and checks nothing.
  */
 #include "minimal_host.h"
 
@@ -32,8 +30,7 @@ const struct minimal_host_record *minimal_host_records(unsigned int *count)
 	return kept;
 }
 
-__attribute__((noreturn, format(printf, 2, 3))) static void minimal_exit_error(int status, const char *format,
-									       ...)
+__attribute__((noreturn, format(printf, 2, 3))) static void exit_error(int status, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
@@ -43,7 +40,7 @@ __attribute__((noreturn, format(printf, 2, 3))) static void minimal_exit_error(i
 	exit(status);
 }
 
-static struct zu_params params = {"minimal-host", minimal_exit_error};
+static struct zu_params params = {"minimal-host", exit_error};
 struct zu_params *zu_params = &params;
 
 void zunder_register_match(struct zunder_match *record)

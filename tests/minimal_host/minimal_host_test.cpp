@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Every plug-in file loads, with RTLD_NOW, into a process whose
-// libzunder.so.10 is a host library written from the contract alone
-// (minimal_host.c), built without symbol versions or with a version node of
-// another name, and registers its clause there.  What a plug-in needs of the
-// host beyond the contract, or a version node of the stand-in's, fails here.
+// libzunder.so.10 is minimal_host.c, written from the contract alone and
+// built without symbol versions or with a version node of another name, and
+// registers its clause there.  What a plug-in needs of the host beyond the
+// contract, or a version node of the stand-in's, fails here.
 #include "listed_plugins.h"
 #include "minimal_host.h"
 
@@ -14,41 +14,31 @@
 
 namespace {
 
+// The file name up to its first dot: libzu_policy for .../libzu_policy.so.
 std::string stem(const std::string &path)
 {
 	std::string name = path.substr(path.find_last_of('/') + 1);
 	return name.substr(0, name.find('.'));
 }
 
-std::vector<std::string> plugin_files()
-{
-	std::vector<std::string> files;
-	for (const listed_plugin &plugin : listed_plugins)
-		files.push_back(plugin.path);
-	return files;
-}
-
-class MinimalHost : public ::testing::TestWithParam<std::string> {};
+class MinimalHost : public ::testing::TestWithParam<listed_plugin> {};
 
 TEST_P(MinimalHost, LoadsThePluginAndTakesItsRecords)
 {
-	const std::string file = stem(GetParam());
-	const std::string clause = file.substr(file.find('_') + 1);
-	unsigned before = 0;
+	const std::string file = stem(GetParam().path);
+	unsigned before = 0, after = 0;
 	minimal_host_records(&before);
-	void *handle = dlopen(GetParam().c_str(), RTLD_NOW | RTLD_LOCAL);
-	ASSERT_NE(handle, nullptr) << dlerror();
-	unsigned after = 0;
+	ASSERT_NE(dlopen(GetParam().path, RTLD_NOW | RTLD_LOCAL), nullptr) << dlerror();
 	const minimal_host_record *records = minimal_host_records(&after);
 	ASSERT_GT(after, before) << file << " registers nothing";
 	for (unsigned i = before; i < after; ++i) {
 		EXPECT_STREQ(records[i].version, ZUNDER_VERSION) << file;
-		EXPECT_EQ(records[i].name, clause) << file;
+		EXPECT_EQ(records[i].name, file.substr(file.find('_') + 1)) << file;
 	}
 }
 
-INSTANTIATE_TEST_SUITE_P(All, MinimalHost, ::testing::ValuesIn(plugin_files()),
-			 [](const auto &info) { return stem(info.param); });
+INSTANTIATE_TEST_SUITE_P(All, MinimalHost, ::testing::ValuesIn(listed_plugins),
+			 [](const auto &info) { return stem(info.param.path); });
 
 } // namespace
 
