@@ -5,17 +5,18 @@
 //
 //   packet_judge [--disagree] ZUNDER TABLE...
 //
-// A table (tests/support/table.h) holds "let NAME WORDS" rows and cases:
+// A table (tests/support/table.h) holds "let NAME WORDS" rows, after which
+// the word NAME stands for WORDS, and cases:
 //   FAMILY CHAIN | IPSEC | RULE ; RULE ... | PACKET ... | COUNT ...
 // FAMILY is 4 or 6, CHAIN in or out: the filter table's chain for the rules
 // that do not start with "in" or "out".  IPSEC is "-" or the transforms an
 // IPsec policy applies to what goes from A to B, innermost first, joined by
 // "+": esp|ah|comp:SPI:transport|tunnel:REQID.  A RULE is its clauses joined
-// by "&", each in zunder's words, where a word that a "let" row names stands
-// for its WORDS; a clause's last word "@OFFSET:swap" byte-swaps the four
-// bytes of its block at OFFSET, "@OFFSET^XX" flips the bits XX (hexadecimal)
-// of that byte.  PACKETs are described at packet().  COUNT is each rule's
-// packet count, or the one word "refused" when the kernel must refuse them.
+// by "&", each in zunder's words; a clause's last word "@OFFSET:swap"
+// byte-swaps the four bytes of its block at OFFSET, "@OFFSET^XX" flips the
+// bits XX (hexadecimal) of that byte.  PACKETs are described at packet().
+// COUNT is each rule's packet count, or "refused" when the kernel must
+// refuse the rules.
 //
 // Prints each case that disagrees, then "packets on RELEASE: N cases, A
 // agree[, D disagree][, S skipped (WHY)]".  Exit status 0 when all agree, 1
@@ -288,7 +289,10 @@ void add_clause(test_case &c, kernel::rule &r, const char *zunder, std::vector<s
 void read_case(test_case &c, const ztest::table_line &row, const char *zunder,
 	       const std::map<std::string, std::string> &names)
 {
-	const std::vector<std::string> f = ztest::fields(row.rest);
+	std::string text;
+	for (const std::string &word : ztest::words(row.rest))
+		text += " " + (names.count(word) ? names.at(word) : word);
+	const std::vector<std::string> f = ztest::fields(text);
 	const std::map<std::string, unsigned> hooks = {{"in", NF_INET_LOCAL_IN}, {"out", NF_INET_LOCAL_OUT}};
 	need(f.size() == 5 && (row.word == "4" || row.word == "6") && hooks.count(f[0]),
 	     "a case is 4 or 6, in or out, and four more fields apart by |");
@@ -308,12 +312,9 @@ void read_case(test_case &c, const ztest::table_line &row, const char *zunder,
 				   static_cast<unsigned char>(p[2] == "tunnel" ? XFRM_MODE_TUNNEL
 									       : XFRM_MODE_TRANSPORT)});
 	}
-	std::string rules;
-	for (const std::string &word : ztest::words(f[2]))
-		rules += " " + (names.count(word) ? names.at(word) : word);
-	for (const std::string &text : split(rules, ';')) {
+	for (const std::string &rule : split(f[2], ';')) {
 		kernel::rule &r = c.rules.emplace_back(kernel::rule{hooks.at(f[0]), {}});
-		for (const std::string &clause : split(text, '&')) {
+		for (const std::string &clause : split(rule, '&')) {
 			std::vector<std::string> w = ztest::words(clause);
 			if (r.clauses.empty() && !w.empty() && hooks.count(w[0])) {
 				r.hook = hooks.at(w[0]);
