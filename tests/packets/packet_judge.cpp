@@ -6,7 +6,7 @@
 //   packet_judge [--disagree] ZUNDER TABLE...
 //
 // A table (tests/support/table.h) holds "let NAME WORDS" rows, after which
-// the word NAME stands for WORDS, and cases:
+// NAME as a whole word stands for WORDS, and cases:
 //   FAMILY CHAIN | IPSEC | RULE ; RULE ... | PACKET ... | COUNT ...
 // FAMILY is 4 or 6, CHAIN in or out: the filter table's chain for the rules
 // that do not start with "in" or "out".  IPSEC is "-" or the transforms an
@@ -199,7 +199,7 @@ const ipsec_protocol ipsec_protocols[] = {{"esp", "ESP", "ecb(cipher_null)", IPP
 struct transform {
 	const ipsec_protocol *protocol;
 	uint32_t spi, reqid;
-	unsigned char mode;
+	bool tunnel;
 };
 
 struct sent {
@@ -308,9 +308,7 @@ void read_case(test_case &c, const ztest::table_line &row, const char *zunder,
 			     (p[2] == "transport" || p[2] == "tunnel"),
 		     "a transform is esp|ah|comp:SPI:transport|tunnel:REQID, not " + t);
 		c.ipsec.push_back({proto, static_cast<uint32_t>(number(p[1])),
-				   static_cast<uint32_t>(number(p[3])),
-				   static_cast<unsigned char>(p[2] == "tunnel" ? XFRM_MODE_TUNNEL
-									       : XFRM_MODE_TRANSPORT)});
+				   static_cast<uint32_t>(number(p[3])), p[2] == "tunnel"});
 	}
 	for (const std::string &rule : split(f[2], ';')) {
 		kernel::rule &r = c.rules.emplace_back(kernel::rule{hooks.at(f[0]), {}});
@@ -384,7 +382,7 @@ std::string set_up_ipsec(const ends &e, const std::vector<transform> &ipsec)
 		sa.family = sa.sel.family = a_to_b.family;
 		sa.id = {a_to_b.daddr, htonl(t.spi), t.protocol->number};
 		sa.saddr = a_to_b.saddr;
-		sa.mode = t.mode;
+		sa.mode = t.tunnel ? XFRM_MODE_TUNNEL : XFRM_MODE_TRANSPORT;
 		sa.reqid = t.reqid;
 		sa.lft = endless;
 		xfrm_algo algorithm{};
@@ -398,7 +396,7 @@ std::string set_up_ipsec(const ends &e, const std::vector<transform> &ipsec)
 		tmpl.family = sa.family;
 		tmpl.saddr = sa.saddr;
 		tmpl.reqid = t.reqid;
-		tmpl.mode = t.mode;
+		tmpl.mode = sa.mode;
 		tmpl.optional = t.protocol->number == IPPROTO_COMP; // small packets go uncompressed
 		tmpl.aalgos = tmpl.ealgos = tmpl.calgos = ~0u;
 	}
