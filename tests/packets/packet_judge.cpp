@@ -369,44 +369,44 @@ std::string set_up_ipsec(const ends &e, const std::vector<transform> &ipsec)
 {
 	if (ipsec.empty())
 		return "";
-	xfrm_lifetime_cfg endless{};
-	endless.soft_byte_limit = endless.hard_byte_limit = XFRM_INF;
-	endless.soft_packet_limit = endless.hard_packet_limit = XFRM_INF;
-	xfrm_selector a_to_b{};
-	a_to_b.family = static_cast<uint16_t>(e.family);
+	const xfrm_lifetime_cfg endless{XFRM_INF, XFRM_INF, XFRM_INF, XFRM_INF};
+	const auto family = static_cast<uint16_t>(e.family);
+	xfrm_selector a_to_b{.family = family};
 	std::copy(e.a.begin(), e.a.end(), reinterpret_cast<unsigned char *>(&a_to_b.saddr));
 	std::copy(e.b.begin(), e.b.end(), reinterpret_cast<unsigned char *>(&a_to_b.daddr));
+	a_to_b.prefixlen_d = a_to_b.prefixlen_s = static_cast<uint8_t>(e.a.size() * 8);
 	std::vector<xfrm_user_tmpl> templates;
 	for (const transform &t : ipsec) {
-		xfrm_usersa_info sa{};
-		sa.family = sa.sel.family = a_to_b.family;
-		sa.id = {a_to_b.daddr, htonl(t.spi), t.protocol->number};
-		sa.saddr = a_to_b.saddr;
-		sa.mode = t.tunnel ? XFRM_MODE_TUNNEL : XFRM_MODE_TRANSPORT;
-		sa.reqid = t.reqid;
-		sa.lft = endless;
+		const auto mode = static_cast<uint8_t>(t.tunnel ? XFRM_MODE_TUNNEL : XFRM_MODE_TRANSPORT);
+		const xfrm_usersa_info sa{.sel = {.family = family},
+					  .id = {a_to_b.daddr, htonl(t.spi), t.protocol->number},
+					  .saddr = a_to_b.saddr,
+					  .lft = endless,
+					  .reqid = t.reqid,
+					  .family = family,
+					  .mode = mode};
 		xfrm_algo algorithm{};
 		std::snprintf(algorithm.alg_name, sizeof algorithm.alg_name, "%s", t.protocol->algorithm);
 		if (const int error =
 			    xfrm_request(XFRM_MSG_NEWSA, raw(sa), t.protocol->attribute, raw(algorithm)))
 			return std::string("the kernel cannot make an IPsec ") + t.protocol->name +
 			       " state: " + std::strerror(error);
-		xfrm_user_tmpl &tmpl = templates.emplace_back();
-		tmpl.id = sa.id;
-		tmpl.family = sa.family;
-		tmpl.saddr = sa.saddr;
-		tmpl.reqid = t.reqid;
-		tmpl.mode = sa.mode;
-		tmpl.optional = t.protocol->number == IPPROTO_COMP; // small packets go uncompressed
-		tmpl.aalgos = tmpl.ealgos = tmpl.calgos = ~0u;
+		// Small packets go uncompressed: compression is optional.
+		templates.push_back({.id = sa.id,
+				     .family = family,
+				     .saddr = sa.saddr,
+				     .reqid = t.reqid,
+				     .mode = mode,
+				     .optional = t.protocol->number == IPPROTO_COMP,
+				     .aalgos = ~0u,
+				     .ealgos = ~0u,
+				     .calgos = ~0u});
 	}
 	for (const uint8_t dir : {XFRM_POLICY_OUT, XFRM_POLICY_IN}) {
-		xfrm_userpolicy_info policy{};
-		policy.sel = a_to_b;
-		policy.sel.prefixlen_s = policy.sel.prefixlen_d = static_cast<uint8_t>(e.a.size() * 8);
-		policy.lft = endless;
-		policy.dir = dir;
-		policy.action = XFRM_POLICY_ALLOW;
+		const xfrm_userpolicy_info policy{.sel = a_to_b,
+						  .lft = endless,
+						  .dir = dir,
+						  .action = XFRM_POLICY_ALLOW};
 		if (const int error = xfrm_request(XFRM_MSG_NEWPOLICY, raw(policy), XFRMA_TMPL,
 						   raw(templates[0], templates.size())))
 			return std::string("the kernel refused an IPsec policy: ") + std::strerror(error);
