@@ -504,8 +504,7 @@ int main(int argc, char **argv)
 		std::map<std::string, std::string> names; // of "let" rows
 		for (const ztest::table_line &row : *rows) {
 			where = std::string(argv[t]) + ":" + std::to_string(row.at);
-			const size_t blank = row.rest.find(' ');
-			if (row.word == "let") {
+			if (const size_t blank = row.rest.find(' '); row.word == "let") {
 				names[row.rest.substr(0, blank)] = row.rest.substr(blank + 1);
 				continue;
 			}
