@@ -422,7 +422,8 @@ std::string counts_text(const std::vector<uint64_t> &counts)
 	return text;
 }
 
-// Runs in a child: "counts N...", "refused WHY" or "skipped WHY".
+// Runs in a child: "counts N...", "refused WHY" (the kernel refused the
+// rules), "skipped WHY" or "error: WHY".
 std::string run_case(const test_case &c)
 {
 	const auto failed = [](const std::string &what) { return what + ": " + std::strerror(errno); };
@@ -472,14 +473,14 @@ std::string run_case(const test_case &c)
 		for (unsigned long i = 0; i < p.times; ++i)
 			if (sendto(sender, p.packet.data(), p.packet.size(), 0,
 				   reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0)
-				return failed("refused cannot send " + p.text);
+				return failed("error: cannot send " + p.text);
 	}
 	// What loopback hands on to be received is done in the kernel's own time.
 	std::vector<uint64_t> counted;
 	for (const int wait_ms : {20, 300}) {
 		usleep(static_cast<useconds_t>(wait_ms * 1000));
 		if (const kernel::failure f = kernel::packet_counts(c.e.code(), c.rules, counted))
-			return "refused " + f.message;
+			return "error: " + f.message;
 		if (counted == c.counts)
 			break;
 	}
@@ -525,8 +526,12 @@ int main(int argc, char **argv)
 				++reasons[result.substr(8)];
 				continue;
 			}
+			// A case that could not be judged never counts, not even as a
+			// disagreement that --disagree asks for.
 			const std::string expected = c.refused ? "refused" : counts_text(c.counts);
-			if ((c.refused ? result.rfind("refused", 0) == 0 : result == expected) != disagree) {
+			const bool judged = result.rfind("error: ", 0) != 0;
+			if (judged &&
+			    (c.refused ? result.rfind("refused ", 0) == 0 : result == expected) != disagree) {
 				++agree;
 				continue;
 			}
