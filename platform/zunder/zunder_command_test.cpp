@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// What the command's table (command.cases) cannot hold: a machine without
-// /proc, where the plug-in folder is not taken from the current folder, and
-// a folder list whose order decides which copy of a plug-in serves.
+// What command.cases cannot hold: a machine without /proc, and a plug-in
+// folder list whose order decides which copy of a plug-in serves.
 #include "zunder_run.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +10,23 @@
 
 namespace {
 
+using ztest::run_result;
+
+// libzu_broken saves the file it came from.
+const std::string broken = "/libzu_broken.so";
+run_result broken_from(const std::string &dir)
+{
+	return {0, "block 0000000000000000\nlist\nsave from " + dir + broken + "\n", ""};
+}
+
+void expect(const run_result &r, const run_result &want, const std::string &what)
+{
+	EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(want.status, want.out, want.err)) << what;
+}
+
 // Without /proc (a bare chroot or container) the program's own folder is
 // unknown: the plug-in folder is then ZUNDER_PLUGIN_DIR or an error, never
-// the current folder, here one holding a plug-in file that would load.
+// the current folder, here one holding a plug-in that would load.
 TEST(Command, NoPluginFolderFromTheCurrentFolder)
 {
 	if (ztest::emulated())
@@ -25,49 +38,37 @@ TEST(Command, NoPluginFolderFromTheCurrentFolder)
 		GTEST_SKIP() << "hiding /proc needs root and a mount namespace of its own";
 	const std::string dir = testing::TempDir() + "/" + std::to_string(getpid()) + "-cwd-plugins";
 	std::filesystem::create_directories(dir);
-	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so", dir + "/libzu_broken.so",
+	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR + broken, dir + broken,
 				   std::filesystem::copy_options::overwrite_existing);
-	const std::string no_folder =
-		"zunder: cannot find the plug-in folder: /proc/self/exe: No such file or "
-		"directory; set ZUNDER_PLUGIN_DIR\n";
-	const struct {
-		std::string plugin_dir; // "-" for unset
-		std::string out, err;
-	} cases[] = {
-		{"-", "", no_folder},
-		{"", "", no_folder},
-		{dir, "block 0000000000000000\nlist\nsave from " + dir + "/libzu_broken.so\n", ""},
-	};
-	for (const auto &c : cases) {
+	const run_result no_folder =
+		{2, "",
+		 "zunder: cannot find the plug-in folder: /proc/self/exe: No such file or "
+		 "directory; set ZUNDER_PLUGIN_DIR\n"};
+	// Unset, empty, and the folder.
+	for (const auto &[plugin_dir, want] :
+	     {std::pair<std::string, run_result>{"ZUNDER_PLUGIN_DIR", no_folder},
+	      {"ZUNDER_PLUGIN_DIR=", no_folder},
+	      {"ZUNDER_PLUGIN_DIR=" + dir, broken_from(dir)}}) {
 		// Without /proc the loader cannot find the libraries beside the program either.
-		const std::string script =
-			"cd \"$DIR\" && unshare -m sh -c 'mount -t tmpfs none /proc && "
-			"LD_LIBRARY_PATH=" ZUNDER_PLUGIN_DIR " exec $ZUNDER -m broken'";
-		const auto r =
-			ztest::run_shell(script, {"DIR=" + dir,
-						  c.plugin_dir == "-" ? "ZUNDER_PLUGIN_DIR"
-								      : "ZUNDER_PLUGIN_DIR=" + c.plugin_dir});
-		EXPECT_EQ(r.status, c.err.empty() ? 0 : 2) << c.plugin_dir;
-		EXPECT_EQ(r.out, c.out) << c.plugin_dir;
-		EXPECT_EQ(r.err, c.err) << c.plugin_dir;
+		expect(ztest::run_shell("cd \"$DIR\" && unshare -m sh -c 'mount -t tmpfs none /proc && "
+					"LD_LIBRARY_PATH=" ZUNDER_PLUGIN_DIR " exec $ZUNDER -m broken'",
+					{"DIR=" + dir, plugin_dir}),
+		       want, plugin_dir);
 	}
 	std::filesystem::remove_all(dir);
 }
 
 // ZUNDER_PLUGIN_DIR is a list searched in order: of two folders holding the
-// same clause, the first serves it (libzu_broken saves the file it came from).
+// same clause, the first serves it.
 TEST(Command, PluginFolderListInOrder)
 {
 	std::string copy = testing::TempDir() + "first-plugins.XXXXXX";
 	ASSERT_NE(mkdtemp(copy.data()), nullptr);
-	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so", copy + "/libzu_broken.so");
-	for (const std::string &first : {copy, std::string(ZUNDER_TEST_PLUGIN_DIR)}) {
-		const std::string second = first == copy ? ZUNDER_TEST_PLUGIN_DIR : copy;
-		const auto r = ztest::zunder({"-m", "broken"}, {"ZUNDER_PLUGIN_DIR=" + first + ":" + second});
-		EXPECT_EQ(r.status, 0) << first;
-		EXPECT_EQ(r.out, "block 0000000000000000\nlist\nsave from " + first + "/libzu_broken.so\n");
-		EXPECT_EQ(r.err, "");
-	}
+	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR + broken, copy + broken);
+	for (const auto &[first, second] : {std::pair<std::string, std::string>{copy, ZUNDER_TEST_PLUGIN_DIR},
+					    {ZUNDER_TEST_PLUGIN_DIR, copy}})
+		expect(ztest::zunder({"-m", "broken"}, {"ZUNDER_PLUGIN_DIR=" + first + ":" + second}),
+		       broken_from(first), first);
 	std::filesystem::remove_all(copy);
 }
 
