@@ -4,6 +4,7 @@
 // alone.  Each test runs in a network namespace of its own, and skips where
 // the machine cannot judge rules.
 #include "kernel.h"
+#include "table.h"
 #include "zunder_run.h"
 
 #include <gtest/gtest.h>
@@ -17,25 +18,21 @@
 namespace {
 
 using ztest::run_result;
-using ztest::zunder;
-using words = std::vector<std::string>;
+using namespace std::string_literals;
 
 const std::string ah_spi_one = "01000000010000000000000000000000";
-const std::string ah_inverted = "00000000ffffffff0000000000040000"; // bit 4, unknown to the kernel
 
-// RATEEST "est1" with this interval code and ewmalog 2; then the kernel's
+// RATEEST "est1" with this interval code and ewmalog 2, then the kernel's
 // eight bytes.
 std::string est1(const std::string &interval = "00", const std::string &kernel = std::string(16, '0'))
 {
 	return "65737431" + std::string(24, '0') + interval + "02000000000000" + kernel;
 }
 
-std::vector<unsigned char> bytes_of(const std::string &hex)
+// zunder with these words as its arguments.
+run_result zunder(const std::string &args, const std::vector<std::string> &env = {})
 {
-	std::vector<unsigned char> bytes;
-	for (size_t i = 0; i + 1 < hex.size(); i += 2)
-		bytes.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-	return bytes;
+	return ztest::zunder(ztest::words(args), env);
 }
 
 std::string write_file(const std::string &name, const std::string &text)
@@ -50,28 +47,22 @@ void expect(const run_result &r, const run_result &want, const std::string &what
 	EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(want.status, want.out, want.err)) << what;
 }
 
-// A refusal: exit status 2, nothing on standard output, "zunder: MESSAGE".
-run_result refused(const std::string &message)
+run_result fails(const std::string &message)
 {
 	return {2, "", "zunder: " + message + "\n"};
 }
 
-// Why this machine cannot put rules through the kernel; empty if it can.
-std::string cannot_judge()
-{
-	if (ztest::emulated())
-		return "qemu-arm (user mode) does not pass the packet filter's socket options to the kernel";
-	const run_result r = zunder({"--kernel", "-6", "-m", "ah", "--block", ah_spi_one});
-	return r.status == 0 ? "" : r.err;
-}
-
-// The tables the test loads and reads are its own namespace's, never the
-// machine's.
 class Kernel : public ::testing::Test {
 protected:
 	void SetUp() override
 	{
-		static const std::string reason = cannot_judge();
+		static const std::string reason = [] {
+			if (ztest::emulated())
+				return "qemu-arm (user mode) does not pass the packet filter's socket options "
+				       "to the kernel"s;
+			const run_result r = zunder("--kernel -6 -m ah --block " + ah_spi_one);
+			return r.status == 0 ? ""s : r.err;
+		}();
 		if (!reason.empty())
 			GTEST_SKIP() << reason;
 		if (unshare(CLONE_NEWNET) != 0)
@@ -81,34 +72,33 @@ protected:
 
 TEST_F(Kernel, RefusesBlocksThatOnlyItJudges)
 {
-	// Interval codes beyond -2..3 (4 and -3); the host alone lists them all.
-	for (words args :
-	     {words{"-6", "-m", "ah", "--block", ah_inverted}, words{"-j", "RATEEST", "--block", est1("04")},
-	      words{"-j", "RATEEST", "--block", est1("fd")}}) {
-		args.insert(args.begin(), "--kernel");
-		expect(zunder(args), refused("the kernel refused the rule: Invalid argument"), args.back());
-		EXPECT_EQ(zunder({args.begin() + 1, args.end()}).status, 0) << args.back();
+	// Inversion bit 4 and interval codes 4 and -3; the host alone lists them.
+	for (const std::string &rule :
+	     {"-6 -m ah --block 00000000ffffffff0000000000040000"s, "-j RATEEST --block " + est1("04"),
+	      "-j RATEEST --block " + est1("fd")}) {
+		expect(zunder("--kernel " + rule), fails("the kernel refused the rule: Invalid argument"),
+		       rule);
+		EXPECT_EQ(zunder(rule).status, 0) << rule;
 	}
 	// The host refuses a block of the wrong length before the kernel.
-	expect(zunder({"--kernel", "-6", "-m", "ah", "--block", "0000"}),
-	       refused("--block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits"));
+	expect(zunder("--kernel -6 -m ah --block 0000"),
+	       fails("--block for match \"ah\" needs exactly 16 bytes as 32 hexadecimal digits"));
 }
 
 TEST_F(Kernel, BatchNamesTheRefusedLineAndCheckReportsIt)
 {
-	// Bytes 24 to 31 are the kernel's: they come back as zeros and are
-	// neither listed nor compared.
+	// The kernel's bytes 24 to 31 come back as zeros, neither listed nor compared.
 	const std::string path =
 		write_file("kernel.rules", "-6 -m ah --block " + ah_spi_one + "\n-j RATEEST --block " +
 						   est1("00", "0123456789abcdef") + "\n-j RATEEST --block " +
 						   est1("04") + "\n");
-	expect(zunder({"--kernel", "--batch", path}),
+	expect(zunder("--kernel --batch " + path),
 	       {2,
 		"kernel " + ah_spi_one + "\nlist ah spi:1\nsave --ahspi 1\nkernel " + est1().substr(0, 48) +
 			"\nlist name est1 interval 1.0s ewmalog 4.0s\n"
 			"save --rateest-name est1 --rateest-interval 1.0s --rateest-ewmalog 4.0s\n",
 		"zunder: line 3: the kernel refused the rule: Invalid argument\n"});
-	expect(zunder({"--kernel", "--check", path}),
+	expect(zunder("--kernel --check " + path),
 	       {1,
 		"line 3: block " + est1("04") +
 			", the kernel refused the rule: Invalid argument\n"
@@ -117,34 +107,30 @@ TEST_F(Kernel, BatchNamesTheRefusedLineAndCheckReportsIt)
 	unlink(path.c_str());
 }
 
-// In a user namespace of its own without a user mapping, the command runs
-// without capabilities.
 TEST_F(Kernel, SaysWhatItNeedsWhenItCannotMakeANamespace)
 {
 	if (ztest::run_shell("command -v unshare && unshare -U true").status != 0)
 		GTEST_SKIP() << "no unshare -U here";
+	// A user namespace without a user mapping leaves it no capabilities.
 	expect(ztest::run_shell("unshare -U $ZUNDER --kernel -6 -m ah --ahspi 1"),
-	       refused("--kernel needs a network namespace of its own, which takes root "
-		       "(CAP_SYS_ADMIN): Operation not permitted"));
+	       fails("--kernel needs a network namespace of its own, which takes root "
+		     "(CAP_SYS_ADMIN): Operation not permitted"));
 }
 
-// A batch makes one namespace, however long, so that it runs under a low
-// limit on them (the kernel frees one some time after its last user is
-// gone); each rule still meets the kernel afresh: the same estimator name
-// with other parameters on the next line is no clash.  With no namespace
-// left the message names the limit.  The limit is set in a user namespace
-// made for it, never the machine's own.
+// A batch makes one namespace, so that it runs under a low limit on them
+// (the kernel frees one late); each rule still meets the kernel afresh, so
+// the same estimator name with other parameters is no clash.  The limit is
+// set in a user namespace made for it.
 TEST_F(Kernel, ABatchNeedsOneNamespace)
 {
 	if (ztest::run_shell("unshare -U -r -n true").status != 0)
 		GTEST_SKIP() << "no user namespace with its own limits here (unshare -U -r -n)";
+	const std::string estimator = "RATEEST --rateest-name est1 --rateest-interval ";
 	std::string rules;
 	for (int i = 1; i <= 30; ++i)
-		rules +=
-			i % 3 == 0 ? "-6 -m ah --ahspi " + std::to_string(i) + "\n"
-			: i % 2 == 0
-				? "-j RATEEST --rateest-name est1 --rateest-interval 1s --rateest-ewmalog 4s\n"
-				: "-6 -j RATEEST --rateest-name est1 --rateest-interval 2s --rateest-ewmalog 8s\n";
+		rules += i % 3 == 0   ? "-6 -m ah --ahspi " + std::to_string(i) + "\n"
+			 : i % 2 == 0 ? "-j " + estimator + "1s --rateest-ewmalog 4s\n"
+				      : "-6 -j " + estimator + "2s --rateest-ewmalog 8s\n";
 	const std::string path = write_file("limit.rules", rules);
 	const auto limited = [](int limit, const std::string &command) {
 		return ztest::run_shell("unshare -U -r -n sh -c 'echo " + std::to_string(limit) +
@@ -159,31 +145,32 @@ TEST_F(Kernel, ABatchNeedsOneNamespace)
 	EXPECT_EQ(kernel_lines, 30u);
 	expect(limited(2, "--check " + path),
 	       {0, "rules checked: 30, not parsing: 0, not reading back: 0\n", ""});
-	// The namespace the shell runs in is the one the limit allows.
+	// The shell's namespace is the one the limit allows.
 	expect(limited(1, "-6 -m ah --ahspi 1"),
-	       refused("--kernel needs a network namespace of its own, and this user may make no more (the "
-		       "limit /proc/sys/user/max_net_namespaces is reached): No space left on device"));
+	       fails("--kernel needs a network namespace of its own, and this user may make no more (the "
+		     "limit /proc/sys/user/max_net_namespaces is reached): No space left on device"));
 	unlink(path.c_str());
 }
 
 TEST_F(Kernel, NamesAMissingClauseOrRevision)
 {
-	expect(zunder({"--kernel", "-m", "broken"}, {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR}),
-	       refused("the kernel has no match \"broken\" for IPv4"));
-	EXPECT_EQ(kernel::load_rule(
-			  {zunder::clause_kind::match, "ah", 200, ZU_FAMILY_IPV6, bytes_of(ah_spi_one)})
-			  .message,
+	expect(zunder("--kernel -m broken", {"ZUNDER_PLUGIN_DIR=" ZUNDER_TEST_PLUGIN_DIR}),
+	       fails("the kernel has no match \"broken\" for IPv4"));
+	std::vector<unsigned char> ah(16);
+	ah[0] = ah[4] = 1;
+	EXPECT_EQ(kernel::load_rule({zunder::clause_kind::match, "ah", 200, ZU_FAMILY_IPV6, ah}).message,
 		  "the kernel has no revision 200 of match \"ah\" for IPv6");
 }
 
+// With a rule in each of this namespace's tables, zunder --kernel leaves them alone.
 TEST_F(Kernel, LeavesTheCallingNamespacesTablesAlone)
 {
-	// This namespace's tables, each with a rule of its own.
+	std::vector<unsigned char> ah(16), connlabel(8);
+	ah[0] = ah[4] = 1;
+	connlabel[0] = 5;
 	const auto match = zunder::clause_kind::match;
-	ASSERT_EQ(kernel::load_rule({match, "connlabel", 0, ZU_FAMILY_IPV4, bytes_of("0500000000000000")})
-			  .message,
-		  "");
-	ASSERT_EQ(kernel::load_rule({match, "ah", 0, ZU_FAMILY_IPV6, bytes_of(ah_spi_one)}).message, "");
+	ASSERT_EQ(kernel::load_rule({match, "connlabel", 0, ZU_FAMILY_IPV4, connlabel}).message, "");
+	ASSERT_EQ(kernel::load_rule({match, "ah", 0, ZU_FAMILY_IPV6, ah}).message, "");
 	const auto tables = [] {
 		std::vector<unsigned char> ipv4, ipv6;
 		EXPECT_EQ(kernel::table_bytes(ZU_FAMILY_IPV4, ipv4).message, "");
@@ -194,15 +181,10 @@ TEST_F(Kernel, LeavesTheCallingNamespacesTablesAlone)
 	const std::string path =
 		write_file("alone.rules",
 			   "-m policy --dir in --pol none\n-6 -j RATEEST --block " + est1() + "\n");
-	for (const auto &[args, status] : {std::pair<words, int>{{"-m", "policy", "--dir", "out"}, 0},
-					   {{"-6", "-m", "ah", "--ahspi", "7"}, 0},
-					   {{"--batch", path}, 0},
-					   {{"--check", path}, 0},
-					   {{"-6", "-m", "ah", "--block", ah_inverted}, 2}}) {
-		words call = {"--kernel"};
-		call.insert(call.end(), args.begin(), args.end());
-		EXPECT_EQ(zunder(call).status, status) << args.back();
-	}
+	for (const std::string &args :
+	     {"-m policy --dir out"s, "-6 -m ah --ahspi 7"s, "--batch " + path, "--check " + path})
+		EXPECT_EQ(zunder("--kernel " + args).status, 0) << args;
+	EXPECT_EQ(zunder("--kernel -6 -m ah --block 00000000ffffffff0000000000040000").status, 2);
 	unlink(path.c_str());
 	EXPECT_EQ(tables(), before);
 }
