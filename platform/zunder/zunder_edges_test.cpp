@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The rule command's edges that edges.cases cannot hold: endless lines,
-// memory that runs out, closed standard descriptors, odd plug-in files.
+// What the command's tables cannot hold: endless lines, memory that runs
+// out, closed standard descriptors, odd plug-in files and folders, and a
+// machine without /proc.
 #include "table.h"
 #include "zunder_run.h"
 
@@ -45,6 +46,12 @@ void expect_scripts(const std::vector<std::pair<std::string, run_result>> &cases
 {
 	for (const auto &[script, want] : cases)
 		expect(run_shell(prefix + script), want, prefix + script);
+}
+
+// libzu_broken saves the file it came from.
+run_result broken_from(const std::string &dir)
+{
+	return {0, "block 0000000000000000\nlist\nsave from " + dir + "/libzu_broken.so\n", ""};
 }
 
 // Runs zunder with every allocation after the N-th failing, for each N until
@@ -216,6 +223,50 @@ TEST(Edges, PlugInFilesThatAreNotRegularAreRefusedAtOnce)
 	     {std::pair{"-m policy --dir in", "policy"}, {"-j RATEEST -h", "RATEEST"}})
 		expect(zunder(words(args), {"ZUNDER_PLUGIN_DIR=" + dir}),
 		       fails("cannot load " + dir + "/libzu_" + file + ".so: not a regular file"), args);
+	std::filesystem::remove_all(dir);
+}
+
+// ZUNDER_PLUGIN_DIR is a list searched in order: of two folders holding the
+// same clause, the first serves it.
+TEST(Command, PluginFolderListInOrder)
+{
+	std::string copy = testing::TempDir() + "first-plugins.XXXXXX";
+	ASSERT_NE(mkdtemp(copy.data()), nullptr);
+	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so", copy + "/libzu_broken.so");
+	for (const auto &[first, second] : {std::pair<std::string, std::string>{copy, ZUNDER_TEST_PLUGIN_DIR},
+					    {ZUNDER_TEST_PLUGIN_DIR, copy}})
+		expect(zunder({"-m", "broken"}, {"ZUNDER_PLUGIN_DIR=" + first + ":" + second}),
+		       broken_from(first), first);
+	std::filesystem::remove_all(copy);
+}
+
+// Without /proc (a bare chroot or container) the plug-in folder is
+// ZUNDER_PLUGIN_DIR or an error, never the current folder, here one holding
+// a plug-in that would load.  The loader then needs LD_LIBRARY_PATH too.
+TEST(Command, NoPluginFolderFromTheCurrentFolder)
+{
+	if (emulated())
+		GTEST_SKIP() << "the emulator answers /proc/self/exe itself";
+#if defined(ZUNDER_SANITIZED)
+	GTEST_SKIP() << "the sanitizer runtime does not start without /proc";
+#endif
+	if (geteuid() != 0 || run_shell("unshare -m true").status != 0)
+		GTEST_SKIP() << "hiding /proc needs root and a mount namespace of its own";
+	const std::string dir = testing::TempDir() + "/" + std::to_string(getpid()) + "-cwd-plugins";
+	std::filesystem::create_directories(dir);
+	std::filesystem::copy_file(ZUNDER_TEST_PLUGIN_DIR "/libzu_broken.so", dir + "/libzu_broken.so",
+				   std::filesystem::copy_options::overwrite_existing);
+	const run_result no_folder =
+		fails("cannot find the plug-in folder: /proc/self/exe: No such file or "
+		      "directory; set ZUNDER_PLUGIN_DIR");
+	for (const auto &[plugin_dir, want] :
+	     {std::pair<std::string, run_result>{"ZUNDER_PLUGIN_DIR", no_folder},
+	      {"ZUNDER_PLUGIN_DIR=", no_folder},
+	      {"ZUNDER_PLUGIN_DIR=" + dir, broken_from(dir)}})
+		expect(run_shell("cd \"$DIR\" && unshare -m sh -c 'mount -t tmpfs none /proc && "
+				 "LD_LIBRARY_PATH=" ZUNDER_PLUGIN_DIR " exec $ZUNDER -m broken'",
+				 {"DIR=" + dir, plugin_dir}),
+		       want, plugin_dir);
 	std::filesystem::remove_all(dir);
 }
 
