@@ -19,114 +19,97 @@ namespace {
 
 using namespace ztest;
 
-// The rows of the table that go through shells (those between "shell on"
-// and "shell off"), as the table runner reads them: the rule as a batch line,
-// and whether it is accepted (ok) rather than a block read back (prints),
-// whose saved text is refused.
-struct name_row {
-	std::string line;
-	bool accepted;
-};
-
-std::vector<name_row> name_rows()
+std::string read_file(const std::string &path)
 {
-	const run_result listed = run_program(ZUNDER_CASES, {"--shell-rows", RATEEST_CASES});
-	EXPECT_EQ(listed.status, 0) << listed.err;
-	std::vector<name_row> rows;
-	std::istringstream lines(listed.out);
-	for (std::string line; std::getline(lines, line);)
-		rows.push_back({line.substr(line.find(' ') + 1), line.starts_with("ok ")});
-	return rows;
+	std::ifstream file(path);
+	return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// The saved names typed into an interactive bash in a UTF-8 locale, through
-// a terminal (script(1)): its line editor drops or moves bytes that are not
-// UTF-8 as they are typed, even inside quotes, and it expands history.  The
-// accepted names give their block; the ones read back from blocks, whose
-// bytes outside UTF-8 are saved as \xHH, are refused, never read as another
-// name.  Its home is the test's folder: the user's history file and line
-// editor settings stay out of it.
+// The table's rows under "shell on" (ok: accepted; prints: a block read
+// back, whose saved text is refused), typed as saved into an interactive
+// bash in a UTF-8 locale through a terminal (script(1)), whose line editor
+// drops or moves bytes outside UTF-8 even inside quotes and which expands
+// history.  An accepted name gives its block again; a name read back, its
+// bytes outside UTF-8 saved as \xHH, is refused, never read as another
+// name.  HOME is the test's folder, away from the user's history and
+// line editor settings.
 TEST(Rateest, SavedNamesTypedIntoAnInteractiveBash)
 {
 	if (run_shell("LC_ALL=C.UTF-8 locale charmap 2>/dev/null").out != "UTF-8\n")
 		GTEST_SKIP() << "no C.UTF-8 locale on this machine";
 	if (run_shell("command -v script && command -v bash").status != 0)
 		GTEST_SKIP() << "script(1) or bash is missing (Debian packages bsdutils, bash)";
-	const std::vector<name_row> checked = name_rows();
-	ASSERT_GT(checked.size(), 30u);
+	const run_result listed = run_program(ZUNDER_CASES, {"--shell-rows", RATEEST_CASES});
+	EXPECT_EQ(listed.status, 0) << listed.err;
+	std::vector<std::pair<std::string, bool>> rows; // batch line, accepted
+	std::istringstream listing(listed.out);
+	for (std::string line; std::getline(listing, line);)
+		rows.emplace_back(line.substr(line.find(' ') + 1), line.starts_with("ok "));
+	ASSERT_GT(rows.size(), 30u);
 	const std::string batch = testing::TempDir() + "/rateest-names-" + std::to_string(getpid());
 	std::ofstream lines(batch);
-	for (const name_row &r : checked)
-		lines << r.line << "\n";
+	for (const auto &[line, accepted] : rows)
+		lines << line << "\n";
 	lines.close();
 	const run_result saved = ztest::zunder({"--batch", batch});
 	std::remove(batch.c_str());
 	ASSERT_EQ(saved.status, 0) << saved.err;
 	const std::string dir = testing::TempDir() + "/rateest-typed-" + std::to_string(getpid());
 	std::filesystem::create_directories(dir);
+	// Each row writes block, list and save lines if accepted, else list and save.
+	std::vector<std::string> written(rows.size());
 	std::ofstream typed(dir + "/typed");
-	// What each row writes, which the table holds: block, list and save lines
-	// for an accepted rule, list and save for a block read back.
-	std::vector<std::string> written(checked.size());
 	std::istringstream out(saved.out);
 	size_t count = 0;
-	for (std::string line; count < checked.size() && std::getline(out, line);) {
+	for (std::string line; count < rows.size() && std::getline(out, line);) {
 		written[count] += line + "\n";
 		if (line.starts_with("save"))
 			typed << "$ZUNDER -j RATEEST" << line.substr(4) << " >" << count++ << " 2>&1\n";
 	}
 	typed << "exit 0\n";
 	typed.close();
-	ASSERT_EQ(count, checked.size());
+	ASSERT_EQ(count, rows.size());
 	const auto session = run_shell(
 		"cd \"$DIR\" && unset INPUTRC && HOME=\"$DIR\" HISTFILE=\"$DIR/history\" LC_ALL=C.UTF-8 "
 		"TERM=dumb script -qec 'bash --norc --noprofile -i' /dev/null <typed >/dev/null",
 		{"DIR=" + dir});
 	ASSERT_EQ(session.status, 0) << session.err;
-	for (size_t i = 0; i < checked.size(); ++i) {
-		const name_row &r = checked[i];
-		std::ifstream file(dir + "/" + std::to_string(i));
-		const std::string got((std::istreambuf_iterator<char>(file)),
-				      std::istreambuf_iterator<char>());
-		if (r.accepted) {
-			EXPECT_TRUE(written[i].starts_with("block ")) << r.line;
-			EXPECT_EQ(got, written[i]) << r.line;
+	for (size_t i = 0; i < rows.size(); ++i) {
+		const std::string got = read_file(dir + "/" + std::to_string(i));
+		if (rows[i].second) {
+			EXPECT_TRUE(written[i].starts_with("block ")) << rows[i].first;
+			EXPECT_EQ(got, written[i]) << rows[i].first;
 		} else {
-			EXPECT_TRUE(got.starts_with("zunder: RATEEST: ")) << r.line << ": " << got;
+			EXPECT_TRUE(got.starts_with("zunder: RATEEST: ")) << rows[i].first << ": " << got;
 		}
 	}
 	std::filesystem::remove_all(dir);
 }
 
-// A host that took its locale from the environment (setlocale(LC_ALL, ""))
-// under one with a decimal comma: times still read and print with a point,
-// as every other host reads them back.  The locale is made for the test
-// with localedef in a folder of its own (LOCPATH), so that the machine's
-// installed locales play no part.
+// A host that set its locale from the environment, one with a decimal
+// comma: times still read and print with a point, as every other host reads
+// them back.  The locale is made with localedef in a folder of its own
+// (LOCPATH), so the machine's installed locales play no part.
 TEST(Rateest, TimesReadAndPrintTheSameInEveryLocale)
 {
 	const std::string dir = testing::TempDir() + "/rateest-locale-" + std::to_string(getpid());
 	const auto made =
 		run_shell("mkdir -p \"$DIR\" && localedef -i de_DE -f UTF-8 \"$DIR/de_DE.UTF-8\" 2>&1",
 			  {"DIR=" + dir});
-	if (!std::filesystem::exists(dir + "/de_DE.UTF-8/LC_NUMERIC")) {
-		std::filesystem::remove_all(dir);
-		GTEST_SKIP() << "cannot make a locale with a decimal comma (localedef and the locale sources "
-				"of Debian's package locales): "
-			     << made.out;
-	}
 	setenv("LOCPATH", dir.c_str(), 1);
 	setenv("LC_ALL", "de_DE.UTF-8", 1);
-	const bool comma =
-		std::setlocale(LC_ALL, "") != nullptr && std::string(localeconv()->decimal_point) == ",";
+	const bool comma = std::filesystem::exists(dir + "/de_DE.UTF-8/LC_NUMERIC") &&
+			   std::setlocale(LC_ALL, "") != nullptr &&
+			   std::string(localeconv()->decimal_point) == ",";
 	unsetenv("LC_ALL");
 	unsetenv("LOCPATH");
 	if (!comma) {
 		std::setlocale(LC_ALL, "C");
 		std::filesystem::remove_all(dir);
-		GTEST_SKIP() << "the locale made with localedef does not load here";
+		GTEST_SKIP() << "cannot make and load a locale with a decimal comma (localedef and Debian's "
+				"package locales): "
+			     << made.out;
 	}
-
 	ASSERT_EQ(zunder::load_plugin_file(RATEEST_PLUGIN_FILE), "");
 	const zunder::plugin_record *record =
 		zunder::find_record(zunder::clause_kind::target, "RATEEST", ZU_FAMILY_IPV4);
@@ -147,8 +130,7 @@ TEST(Rateest, TimesReadAndPrintTheSameInEveryLocale)
 	EXPECT_EQ(testing::internal::GetCapturedStdout(),
 		  " name e interval 500.0ms ewmalog 8.0s\n"
 		  " --rateest-name e --rateest-interval 500.0ms --rateest-ewmalog 8.0s");
-	// The host's own locale is left as it was.
-	EXPECT_EQ(std::string(localeconv()->decimal_point), ",");
+	EXPECT_EQ(std::string(localeconv()->decimal_point), ","); // the host's locale is kept
 	std::setlocale(LC_ALL, "C");
 	std::filesystem::remove_all(dir);
 }

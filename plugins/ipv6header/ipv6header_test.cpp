@@ -22,7 +22,7 @@ const mask_row masks[] = {
 #include "ipv6header_masks.inc"
 };
 
-// Runs the lines through zunder --batch, or --check.
+// Runs zunder with `mode` (--batch, --check) on a file holding `lines`.
 run_result run_lines(std::vector<std::string> mode, const std::string &lines,
 		     const std::vector<std::string> &env = {})
 {
@@ -36,42 +36,41 @@ run_result run_lines(std::vector<std::string> mode, const std::string &lines,
 	return r;
 }
 
-// Every mask, plain, negated, soft and both, in one batch.  The header list
-// is written as save writes it, so the options give the block and the block
-// saves as the very same options; --check reads each back, and
-// --kernel --check where the machine allows.
+// Every mask plain, negated, soft and both, in one batch, its headers given
+// as save writes them: the options give the block, which saves as the same
+// options; --check reads each back, and --kernel --check where it can.
 TEST(Ipv6header, EveryMask)
 {
 	std::string lines, wanted;
 	for (const mask_row &m : masks)
-		for (const unsigned variant : {0u, 1u, 2u, 3u}) {
-			const bool invert = variant & 1, soft = variant & 2;
-			char hex[17];
-			std::snprintf(hex, sizeof hex, "%02x%s%s0000000000", m.mask, invert ? "ff" : "00",
-				      soft ? "ff" : "00");
-			const std::string options = std::string(invert ? " !" : "") + " --header " + m.names +
-						    (soft ? " --soft" : "");
-			lines += "-6 -m ipv6header" + options + "\n";
-			wanted += std::string("block ") + hex +
-				  "\nlist ipv6header flags:" + (invert ? "!" : "") + m.names +
-				  (soft ? " soft" : "") + "\nsave" + options + "\n";
-		}
+		for (const bool soft : {false, true})
+			for (const bool invert : {false, true}) {
+				char hex[17];
+				std::snprintf(hex, sizeof hex, "%02x%s%s0000000000", m.mask,
+					      invert ? "ff" : "00", soft ? "ff" : "00");
+				const std::string options = std::string(invert ? " !" : "") + " --header " +
+							    m.names + (soft ? " --soft" : "");
+				lines += "-6 -m ipv6header" + options + "\n";
+				wanted += std::string("block ") + hex +
+					  "\nlist ipv6header flags:" + (invert ? "!" : "") + m.names +
+					  (soft ? " soft" : "") + "\nsave" + options + "\n";
+			}
 	const run_result batch = run_lines({"--batch"}, lines);
 	EXPECT_EQ(batch.status, 0) << batch.err;
 	EXPECT_EQ(batch.out, wanted);
 	const run_result check = run_lines({"--check"}, lines);
 	EXPECT_EQ(check.out, "rules checked: 1020, not parsing: 0, not reading back: 0\n") << check.err;
 	if (emulated())
-		GTEST_SKIP()
-			<< "not through the kernel: user-mode qemu does not pass the packet filter's socket options on";
+		GTEST_SKIP() << "not through the kernel: user-mode qemu does not pass the packet filter's "
+				"socket options on";
 	const run_result kernel = run_lines({"--kernel", "--check"}, lines);
 	if (kernel.status == 2 && kernel.out.empty())
 		GTEST_SKIP() << "not through the kernel: " << kernel.err;
 	EXPECT_EQ(kernel.out, check.out) << kernel.err;
 }
 
-// Once against the machine's own database: the listing writes its names for
-// the header numbers, and those names select the headers.
+// The machine's own database: the listing writes its names for the header
+// numbers, and those names select the headers.
 TEST(Ipv6header, MachineDatabase)
 {
 	if (getprotobynumber(50) == nullptr)
@@ -97,8 +96,8 @@ TEST(Ipv6header, MachineDatabase)
 	}
 	lines +=
 		"-6 -m ipv6header --block ff00000000000000\n-6 -m ipv6header --header 0,60,43,44,51,50,59,255\n";
-	wanted += "list ipv6header flags:" + all + "\nsave --header " + all +
-		  "\nblock ff00000000000000\nlist ipv6header flags:" + all + "\nsave --header " + all + "\n";
+	const std::string listed = "list ipv6header flags:" + all + "\nsave --header " + all + "\n";
+	wanted += listed + "block ff00000000000000\n" + listed;
 	const run_result batch = run_lines({"--batch"}, lines, system_protocols);
 	EXPECT_EQ(batch.status, 0) << batch.err;
 	EXPECT_EQ(batch.out, wanted);

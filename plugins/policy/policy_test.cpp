@@ -14,8 +14,8 @@ namespace {
 
 using namespace ztest;
 
-// Once against the machine's own database: a name parses to its number and
-// the listing writes the machine's name, which parses back.
+// The machine's own database: a name parses to its number, listed by the
+// machine's name, which parses back.
 TEST(Policy, MachineDatabase)
 {
 	const protoent *esp = getprotobyname("esp");
@@ -27,8 +27,7 @@ TEST(Policy, MachineDatabase)
 	char number[3];
 	std::snprintf(number, sizeof number, "%02x", esp->p_proto);
 	for (const std::string dir : {"in", "out"}) {
-		// 312 bytes: the protocol at 72, its match bit at 74, the direction
-		// at 304 and one element at 306.
+		// The protocol at 72, its bit at 74, the direction at 304, one element at 306.
 		std::string block(624, '0');
 		block.replace(144, 2, number);
 		block.replace(148, 2, "04");
@@ -48,9 +47,8 @@ TEST(Policy, MachineDatabase)
 	}
 }
 
-// Policy none with a --next cannot reach the final check through the rule
-// command (--next needs --strict, and none with --strict fails first), so
-// this one drives the loaded record directly.
+// Policy none with elements cannot reach the final check through zunder
+// (--next needs --strict, refused first with none): drive the record.
 TEST(Policy, PolicyNoneWithElementsIsRefused)
 {
 	ASSERT_EQ(zunder::load_plugin_file(POLICY_PLUGIN_FILE), "");
