@@ -8,7 +8,8 @@
 // line starting with blanks goes on with the line before, after one blank.
 // Context lines set what later rows share:
 //   head WORDS [| LIST | SAVE]  the words before each row's options ("-6 -m
-//                     ah"), and what the listing and saved text start with
+//                     ah"), and what the listing and saved text start with;
+//                     "head" alone clears it
 //   tail WORDS [| LIST | SAVE]  what the options of the ok, kept, no and args
 //                     rows, and the listing and saved text of the ok, kept
 //                     and prints rows, end with (a head line clears it)
@@ -375,7 +376,8 @@ int main(int argc, char **argv)
 			group.clear();
 		}
 		if (word == "head") {
-			const std::vector<std::string> f = fields(rest);
+			std::vector<std::string> f = fields(rest);
+			f.resize(std::max<size_t>(f.size(), 1));
 			head = decoded(f[0]);
 			list_prefix = f.size() > 1 ? decoded(f[1]) : "";
 			save_prefix = f.size() > 2 ? decoded(f[2]) : "";
@@ -451,8 +453,11 @@ int main(int argc, char **argv)
 			const auto joined = [](const std::string &prefix, const std::string &text) {
 				return prefix.empty() || text.empty() ? prefix + text : prefix + " " + text;
 			};
-			if (word == "args")
+			if (word == "args") {
 				r.words = ztest::words(joined(joined(head, f[0]), tail));
+				for (std::string &w : r.words)
+					w = placed(w);
+			}
 			if (word == "prints") {
 				r.line = clause_head + " --block " + block_of(f[0], size, at);
 				r.list = joined(joined(list_prefix, cell(1)), list_tail);
@@ -466,7 +471,7 @@ int main(int argc, char **argv)
 					r.list = joined(joined(list_prefix, cell(2)), list_tail);
 					r.save = joined(joined(save_prefix, cell(3)), save_tail);
 				} else if (wanted == 2) {
-					r.list = cell(1);
+					r.list = word == "args" ? placed(cell(1)) : cell(1);
 				}
 			}
 			if (shell && (word == "ok" || word == "prints"))

@@ -18,7 +18,7 @@ std::string trimmed(const std::string &text)
 }
 
 // A row of a kind with a form: its words, split at blanks, fill the form's
-// {1}, {2}, ... in order.
+// {1}, {2}, ... in order, and {N+} takes the words from the Nth on.
 std::string filled(const std::string &form, const std::string &values)
 {
 	std::vector<std::string> value;
@@ -27,15 +27,19 @@ std::string filled(const std::string &form, const std::string &values)
 		value.push_back(word);
 	std::string out;
 	for (size_t i = 0; i < form.size(); ++i) {
-		const bool slot =
-			form[i] == '{' && i + 2 < form.size() && isdigit(form[i + 1]) && form[i + 2] == '}';
-		if (!slot) {
+		const bool digit = form[i] == '{' && i + 2 < form.size() && isdigit(form[i + 1]);
+		const bool rest = digit && form[i + 1] != '0' && form.compare(i + 2, 2, "+}") == 0;
+		if (!rest && !(digit && form[i + 2] == '}')) {
 			out += form[i];
 			continue;
 		}
 		const size_t n = static_cast<size_t>(form[i + 1] - '0');
-		out += n >= 1 && n <= value.size() ? value[n - 1] : form.substr(i, 3); // shows a gap
-		i += 2;
+		if (rest)
+			for (size_t k = n; k <= value.size(); ++k)
+				out += (k > n ? " " : "") + value[k - 1];
+		else
+			out += n >= 1 && n <= value.size() ? value[n - 1] : form.substr(i, 3); // shows a gap
+		i += rest ? 3 : 2;
 	}
 	return out;
 }
