@@ -1,15 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Runs a table of rule cases (a .cases file) through the build's zunder.
-//
-// One case a line, its fields separated by "|", blanks around a field
-// dropped; "\xHH" in a field is the byte HH, as zunder echoes bytes,
-// "\xHH{N}" N of them and "\{TEXT}{N}" N times TEXT; $PLUGINS and
-// $TEST_PLUGINS are the build's plug-in folders.  "#" starts a comment; a
-// line starting with blanks goes on with the line before, after one blank.
+// Runs a table of rule cases (a .cases file, read with table.h) through the
+// build's zunder.  Fields are decoded, so "\xHH" is the byte HH, as zunder
+// echoes bytes; $PLUGINS and $TEST_PLUGINS are the build's plug-in folders.
 // Context lines set what later rows share:
-//   head WORDS [| LIST | SAVE]  the words before each row's options ("-6 -m
-//                     ah"), and what the listing and saved text start with;
-//                     "head" alone clears it
+//   head [WORDS [| LIST | SAVE]]  the words before each row's options ("-6 -m
+//                     ah"), and what the listing and saved text start with
 //   tail WORDS [| LIST | SAVE]  what the options of the ok, kept, no and args
 //                     rows, and the listing and saved text of the ok, kept
 //                     and prints rows, end with (a head line clears it)
@@ -31,8 +26,7 @@
 //   help OPTIONS                        the help text, on "> TEXT" lines,
 //                                       from a batch line and as arguments
 //   same WORDS | WORDS                  two calls giving exactly the same
-//                                       status, output and errors (a help
-//                                       text against the plug-in's own)
+//                                       status, output and errors
 //   gives WORDS | FILE | STATUS | OUT | ERR  any call, with exactly what it
 //                                       gives (OUT may go on "> " lines); the
 //                                       word FILE is a file holding FILE;
@@ -44,37 +38,38 @@
 // With --rows DIR the accepted rules are written out instead (write_rows);
 // with --shell-rows the ok and prints rows under "shell on" are printed,
 // "KIND LINE" each, LINE as a zunder --batch line.
-// The lines and fields are read with table.h, as rdconnect's runs are.
 #include "table.h"
 #include "zunder_run.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace {
 
 using ztest::decoded;
-using ztest::fields;
 using ztest::run_result;
+using strings = std::vector<std::string>;
 
 struct row {
-	std::string kind, line, block, list, save; // for "no", `list` is the message
-	std::vector<std::string> env;
-	int at = 0;                     // line in the table
-	std::string head;               // for a row read back through a shell
-	std::vector<std::string> words; // for args, gives and same rows
-	std::vector<std::string> other; // for same rows: the second call
-	std::string file;               // for gives rows: the text of FILE
-	int status = 0;                 // for gives rows
+	std::string kind;
+	int at = 0; // its line in the table
+	strings env;
+	std::string line, block, list, save; // a batch line and what it writes
+	std::string clause;                  // with shell on: the head up to the clause
+	strings args, other;                 // a call's words; a same row's second call
+	std::string script, file;            // run by sh instead; what FILE holds
+	int status = 0;
+	std::string out, err; // what the call writes; a help row's text
 };
 
-std::string table_name;
+std::string table_name, rows_dir;
+bool shell_rows = false;
 int failures = 0;
 int cases = 0; // the rows checked, for the summary
 
@@ -82,6 +77,22 @@ void fail(int at, const std::string &what)
 {
 	std::printf("%s:%d: %s\n", table_name.c_str(), at, what.c_str());
 	++failures;
+}
+
+bool is(const std::string &kind, std::initializer_list<const char *> kinds)
+{
+	return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
+}
+
+std::string outcome(const run_result &r)
+{
+	return "exit " + std::to_string(r.status) + "\n  stdout: '" + r.out + "'\n  stderr: '" + r.err + "'";
+}
+
+void expect(const row &r, const run_result &got, const run_result &wanted)
+{
+	if (got.status != wanted.status || got.out != wanted.out || got.err != wanted.err)
+		fail(r.at, outcome(got) + "\n  wanted " + outcome(wanted));
 }
 
 std::string block_of(const std::string &cell, size_t size, int at)
@@ -102,11 +113,6 @@ std::string block_of(const std::string &cell, size_t size, int at)
 	return hex;
 }
 
-std::string outcome(const run_result &r)
-{
-	return "exit " + std::to_string(r.status) + "\n  stdout: '" + r.out + "'\n  stderr: '" + r.err + "'";
-}
-
 std::string temporary_file(const std::string &text)
 {
 	char path[] = "/tmp/zunder_cases.XXXXXX";
@@ -117,26 +123,42 @@ std::string temporary_file(const std::string &text)
 	return path;
 }
 
-// Runs zunder with `mode` ("--batch", "--check" or both "--kernel --check")
-// on a file holding `lines`.
-run_result run_file(std::vector<std::string> mode, const std::string &lines,
-		    const std::vector<std::string> &env)
+// `text` with each `name` in it replaced by `value`.
+std::string replaced(std::string text, const std::string &name, const std::string &value)
 {
-	mode.push_back(temporary_file(lines));
-	const run_result r = ztest::zunder(mode, env);
-	unlink(mode.back().c_str());
-	return r;
+	for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
+		text.replace(at, name.size(), value);
+	return text;
 }
 
 // The build's plug-in folder and that of its faulty test plug-ins.
-std::string placed(std::string text)
+std::string placed(const std::string &text)
 {
-	for (const auto &[name, value] :
-	     {std::pair<std::string, std::string>{"$TEST_PLUGINS", ZUNDER_TEST_PLUGIN_DIR},
-	      {"$PLUGINS", ZUNDER_PLUGIN_DIR}})
-		for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at))
-			text.replace(at, name.size(), value);
-	return text;
+	return replaced(replaced(text, "$TEST_PLUGINS", ZUNDER_TEST_PLUGIN_DIR), "$PLUGINS",
+			ZUNDER_PLUGIN_DIR);
+}
+
+// Runs zunder with `args` (or sh with `script`), the word FILE in them, when
+// `with_file`, naming a file holding `file`.
+run_result run(strings args, std::string script, const std::string &file, const strings &env,
+	       bool with_file = true)
+{
+	const std::string path = with_file ? temporary_file(file) : "";
+	for (std::string &text : args)
+		text = with_file ? replaced(text, "FILE", path) : text;
+	script = with_file ? replaced(script, "FILE", path) : script;
+	const run_result got = script.empty() ? ztest::zunder(args, env) : ztest::run_shell(script, env);
+	if (with_file)
+		unlink(path.c_str());
+	return got;
+}
+
+// Runs zunder with `mode` ("--batch", "--check" or "--kernel --check") on a
+// file holding `lines`.
+run_result batch(const std::string &lines, const strings &env, strings mode = {"--batch"})
+{
+	mode.push_back("FILE");
+	return run(mode, "", lines, env);
 }
 
 std::string wanted_output(const row &r)
@@ -145,47 +167,9 @@ std::string wanted_output(const row &r)
 		return word + (cell.empty() ? "" : " " + cell) + "\n";
 	};
 	if (r.kind == "help")
-		return r.list;
+		return r.out;
 	return (r.kind == "prints" ? "" : "block " + r.block + "\n") + text("list", r.list) +
 	       text("save", r.save);
-}
-
-void check_args(const row &r)
-{
-	const run_result got = ztest::zunder(r.words, r.env);
-	const std::string wanted = "zunder: " + r.list + "\n";
-	if (got.status != 2 || !got.out.empty() || got.err != wanted)
-		fail(r.at, outcome(got) + "\n  wanted stderr: '" + wanted + "'");
-}
-
-void check_gives(const row &r)
-{
-	const std::string path = temporary_file(r.file);
-	std::vector<std::string> words = r.words;
-	for (std::string &word : words)
-		for (size_t at = word.find("FILE"); at != std::string::npos; at = word.find("FILE", at))
-			word.replace(at, 4, path);
-	const bool shell = words.size() == 2 && words[0] == "sh";
-	const run_result got = shell ? ztest::run_shell(words[1], r.env) : ztest::zunder(words, r.env);
-	unlink(path.c_str());
-	if (got.status != r.status || got.out != r.list || got.err != r.save)
-		fail(r.at, outcome(got) + "\n  wanted exit " + std::to_string(r.status) + "\n  stdout: '" +
-				   r.list + "'\n  stderr: '" + r.save + "'");
-}
-
-void check_same(const row &r)
-{
-	const run_result got = ztest::zunder(r.words, r.env), other = ztest::zunder(r.other, r.env);
-	if (got.status != other.status || got.out != other.out || got.err != other.err)
-		fail(r.at, outcome(got) + "\n  wanted what the second call gives: " + outcome(other));
-}
-
-// The help text as the arguments of one call, not a batch line.
-void check_help(const row &r)
-{
-	const run_result got = ztest::zunder(ztest::words(r.line), r.env);
-	if (got.status != 0 || !got.err.empty() || got.out != r.list)
-		fail(r.at, "as arguments: " + outcome(got) + "\n  wanted stdout: '" + r.list + "'");
 }
 
 // The saved text pasted into a script run in a folder holding a file a glob
@@ -194,16 +178,14 @@ void check_help(const row &r)
 void check_through_shells(const row &r)
 {
 	char dir[] = "/tmp/zunder_shell.XXXXXX";
-	if (mkdtemp(dir) == nullptr) {
-		fail(r.at, "cannot make a folder");
-		return;
-	}
-	const std::string script =
-		"cd \"$DIR\" && : >a1 && $ZUNDER " + r.head + (r.save.empty() ? "" : " ") + r.save + "; ls\n";
+	if (mkdtemp(dir) == nullptr)
+		return fail(r.at, "cannot make a folder");
+	const std::string script = "cd \"$DIR\" && : >a1 && $ZUNDER " + r.clause +
+				   (r.save.empty() ? "" : " ") + r.save + "; ls\n";
 	const std::string path = temporary_file("set -o history -H\n" + script);
-	std::vector<std::string> env = r.env;
+	strings env = r.env;
 	env.insert(env.end(), {std::string("DIR=") + dir, "HOME=/home-expanded", "FILE=" + path});
-	for (const std::string &shell : {std::string("sh"), std::string("bash")}) {
+	for (const std::string shell : {"sh", "bash"}) {
 		const run_result got = ztest::run_shell(shell == "sh" ? script : "bash <\"$FILE\"", env);
 		const bool refused = got.out == "a1\n" && got.err.rfind("zunder: ", 0) == 0;
 		if (r.kind == "prints" ? !refused : got.out != wanted_output(r) + "a1\n" || !got.err.empty())
@@ -218,14 +200,11 @@ void check_through_shells(const row &r)
 // zunder --batch line, after a line "# env: CHANGE..." when it runs with
 // changes to zunder's environment beyond the fixed protocol table (a label
 // file is copied to DIR/<clause>.labels), for other machines to replay.
-std::string rows_dir;
-bool shell_rows = false;
-
 void write_rows(const std::vector<row> &rows)
 {
 	for (const row &r : rows) {
 		const size_t at = r.line.find(r.line.find("-j ") != std::string::npos ? "-j " : "-m ");
-		if ((r.kind != "ok" && r.kind != "kept") || at == std::string::npos)
+		if (!is(r.kind, {"ok", "kept"}) || at == std::string::npos)
 			continue;
 		const std::string clause = r.line.substr(at + 3, r.line.find(' ', at + 3) - at - 3);
 		std::string changes;
@@ -243,67 +222,60 @@ void write_rows(const std::vector<row> &rows)
 	}
 }
 
-// Checks the refusals one at a time, the rows that list and help in one
-// batch (one at a time when the batch fails, so that the failing row is
-// named), and the accepted ones together through --check and --kernel
-// --check.
+// Checks each call, the rows that list and help in one batch (one at a time
+// when the batch fails, so that the failing row is named), and the accepted
+// ones together through --check and --kernel --check.
 void check_group(const std::vector<row> &rows)
 {
 	cases += static_cast<int>(rows.size());
-	if (!rows_dir.empty()) {
-		write_rows(rows);
-		return;
-	}
-	if (shell_rows) {
-		for (const row &r : rows)
-			if (!r.head.empty())
-				std::printf("%s %s\n", r.kind.c_str(), r.line.c_str());
-		return;
-	}
-	std::string accepted, listing, wanted;
-	std::vector<int> kept_at, lines_at;
+	if (!rows_dir.empty())
+		return write_rows(rows);
+	std::string listing, wanted, accepted;
+	std::vector<int> lines_at, kept_at; // the accepted rows' lines; the kept ones' numbers
 	for (const row &r : rows) {
-		if (r.kind == "args" || r.kind == "gives" || r.kind == "same") {
-			r.kind == "args" ? check_args(r) : r.kind == "gives" ? check_gives(r) : check_same(r);
-		} else if (r.kind == "no") {
-			const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
-			const std::string message = "zunder: line 1: " + r.list + "\n";
-			if (got.status != 2 || !got.out.empty() || got.err != message)
-				fail(r.at, outcome(got) + "\n  wanted stderr: '" + message + "'");
-		} else {
+		if (shell_rows) {
+			if (!r.clause.empty())
+				std::printf("%s %s\n", r.kind.c_str(), r.line.c_str());
+			continue;
+		}
+		if (r.kind == "same")
+			expect(r, ztest::zunder(r.args, r.env), ztest::zunder(r.other, r.env));
+		else if (r.kind == "no")
+			expect(r, batch(r.line + "\n", r.env), {r.status, r.out, r.err});
+		else if (is(r.kind, {"args", "gives", "help"}))
+			expect(r,
+			       run(r.kind == "help" ? ztest::words(r.line) : r.args, r.script, r.file, r.env,
+				   r.kind == "gives"),
+			       {r.status, r.out, r.err});
+		if (is(r.kind, {"ok", "kept", "prints", "help"})) {
 			listing += r.line + "\n";
 			wanted += wanted_output(r);
-			if (r.kind == "help")
-				check_help(r);
 		}
-		if (!r.head.empty())
+		if (!r.clause.empty())
 			check_through_shells(r);
-		if (r.kind == "ok" || r.kind == "kept") {
+		if (is(r.kind, {"ok", "kept"})) {
 			accepted += r.line + "\n";
 			lines_at.push_back(r.at);
 			if (r.kind == "kept")
 				kept_at.push_back(static_cast<int>(lines_at.size()));
 		}
 	}
-	const run_result batch =
-		listing.empty() ? run_result{0, "", ""} : run_file({"--batch"}, listing, rows.front().env);
-	if (batch.status != 0 || !batch.err.empty() || batch.out != wanted) {
+	if (shell_rows)
+		return;
+	const strings &env = rows.front().env;
+	const run_result all = listing.empty() ? run_result{0, "", ""} : batch(listing, env);
+	if (all.status != 0 || !all.err.empty() || all.out != wanted) {
 		const int before = failures;
-		for (const row &r : rows) {
-			if (r.kind != "ok" && r.kind != "kept" && r.kind != "prints" && r.kind != "help")
-				continue;
-			const run_result got = run_file({"--batch"}, r.line + "\n", r.env);
-			if (got.status != 0 || !got.err.empty() || got.out != wanted_output(r))
-				fail(r.at, outcome(got) + "\n  wanted stdout: '" + wanted_output(r) + "'");
-		}
+		for (const row &r : rows)
+			if (is(r.kind, {"ok", "kept", "prints", "help"}))
+				expect(r, batch(r.line + "\n", r.env), {0, wanted_output(r), ""});
 		if (failures == before)
 			fail(rows.front().at,
-			     "the rows pass one at a time but not in one batch: " + outcome(batch));
+			     "the rows pass one at a time but not in one batch: " + outcome(all));
 	}
 	if (accepted.empty())
 		return;
-	const std::vector<std::string> &env = rows.front().env;
-	const run_result check = run_file({"--check"}, accepted, env);
+	const run_result check = batch(accepted, env, {"--check"});
 	for (const int n : kept_at)
 		if (check.out.find("line " + std::to_string(n) + ": ") == std::string::npos)
 			fail(lines_at[n - 1], "reads back, though kept as not reading back");
@@ -316,24 +288,89 @@ void check_group(const std::vector<row> &rows)
 	    std::count(check.out.begin(), check.out.end(), '\n') != static_cast<long>(kept_at.size()) + 1)
 		fail(lines_at.front(), "zunder --check of the accepted rows: " + outcome(check));
 	// The kernel's copies must read back as the rules do: the same reports.
-	if (ztest::emulated()) {
-		std::printf(
-			"SKIPPED (%s, line %d on): kernel check: user-mode qemu does not pass the packet "
-			"filter's socket options on\n",
-			table_name.c_str(), lines_at.front());
-		return;
-	}
-	const run_result kernel = run_file({"--kernel", "--check"}, accepted, env);
+	const run_result kernel =
+		ztest::emulated()
+			? run_result{2, "",
+				     "user-mode qemu does not pass the packet filter's socket options on\n"}
+			: batch(accepted, env, {"--kernel", "--check"});
 	if (kernel.status == 2 && kernel.out.empty() &&
-	    (kernel.err.find("--kernel needs") != std::string::npos ||
-	     kernel.err.find("the kernel has no") != std::string::npos)) {
+	    (ztest::emulated() || kernel.err.find("--kernel needs") != std::string::npos ||
+	     kernel.err.find("the kernel has no") != std::string::npos))
 		std::printf("SKIPPED (%s, line %d on): kernel check: %s", table_name.c_str(),
 			    lines_at.front(), kernel.err.c_str());
-		return;
-	}
-	if (kernel.status != check.status || !kernel.err.empty() || kernel.out != check.out)
+	else if (kernel.status != check.status || !kernel.err.empty() || kernel.out != check.out)
 		fail(lines_at.front(), "zunder --kernel --check of the accepted rows: " + outcome(kernel) +
 					       "\n  wanted stdout: '" + check.out + "'");
+}
+
+// What the context lines set for the rows that follow.
+struct context {
+	std::string head, clause, list_head, save_head, tail, list_tail, save_tail;
+	size_t size = 0;
+	strings database, extra; // from the protocols and env lines
+	std::string labels;      // the label file, once there is one
+	bool both = false, shell = false;
+};
+
+// The row of a table line under `c`, with kind "" when it is not a row of a
+// known kind with its fields.
+row read_row(const ztest::table_line &line, const context &c)
+{
+	static const std::map<std::string, size_t> widths = {{"ok", 4},   {"kept", 4}, {"prints", 3},
+							     {"no", 2},   {"args", 2}, {"same", 2},
+							     {"help", 1}, {"gives", 5}};
+	const strings f = ztest::fields(line.rest);
+	const auto width = widths.find(line.word);
+	row r{width != widths.end() && width->second == f.size() ? line.word : "", line.at, c.database};
+	if (r.kind.empty())
+		return r;
+	if (!c.labels.empty())
+		r.env.push_back("PAVANE_CONNLABEL_CONF=" + c.labels);
+	r.env.insert(r.env.end(), c.extra.begin(), c.extra.end());
+	const auto cell = [&](size_t i) { return decoded(f[i]); };
+	const auto joined = [](const std::string &a, const std::string &b) {
+		return a.empty() || b.empty() ? a + b : a + " " + b;
+	};
+	const auto placed_words = [](const std::string &text) {
+		strings words = ztest::words(text);
+		std::transform(words.begin(), words.end(), words.begin(), placed);
+		return words;
+	};
+	const std::string &k = r.kind;
+	if (k == "same") {
+		r.args = ztest::words(placed(f[0]));
+		r.other = ztest::words(placed(f[1]));
+	} else if (k == "gives") {
+		if (f[0].rfind("sh ", 0) == 0)
+			r.script = placed(decoded(f[0].substr(3)));
+		else
+			r.args = placed_words(f[0]);
+		r.file = cell(1);
+		r.status = std::stoi(f[2]);
+		r.out = placed(cell(3));
+		r.err = placed(cell(4));
+	} else if (k == "args") {
+		r.args = placed_words(joined(joined(c.head, f[0]), c.tail));
+		r.status = 2;
+		r.err = "zunder: " + placed(cell(1)) + "\n";
+	} else if (k == "prints") {
+		r.line = c.clause + " --block " + block_of(f[0], c.size, r.at);
+	} else {
+		r.line = joined(joined(c.head, cell(0)), k == "help" ? "" : c.tail);
+	}
+	if (k == "no") {
+		r.status = 2;
+		r.err = "zunder: line 1: " + cell(1) + "\n";
+	} else if (is(k, {"ok", "kept", "prints"})) {
+		const size_t list = k == "prints" ? 1 : 2;
+		if (k != "prints")
+			r.block = block_of(f[1], c.size, r.at);
+		r.list = joined(joined(c.list_head, cell(list)), c.list_tail);
+		r.save = joined(joined(c.save_head, cell(list + 1)), c.save_tail);
+	}
+	if (c.shell && is(k, {"ok", "prints"}))
+		r.clause = c.clause;
+	return r;
 }
 
 } // namespace
@@ -353,142 +390,77 @@ int main(int argc, char **argv)
 		std::fprintf(stderr, "zunder_cases: cannot read %s\n", table_name.c_str());
 		return 2;
 	}
-	std::string head, clause_head, list_prefix, save_prefix, tail, list_tail, save_tail;
-	size_t size = 0;
-	std::vector<std::string> database, extra; // protocols and env context lines
-	char labels[] = "/tmp/zunder_labels.XXXXXX";
-	bool have_labels = false, both = false, shell = false;
+	context c;
 	std::vector<row> group;
-	int at = 0;
 	for (const ztest::table_line &line : *lines) {
-		const std::string &text = line.text, &word = line.word, &rest = line.rest;
-		at = line.at;
-		if (word == ">" || text == ">") {
-			if (group.empty() || (group.back().kind != "help" && group.back().kind != "gives"))
-				fail(at, "a line of output without a help or gives row");
+		const std::string &word = line.word, &rest = line.rest;
+		const strings f = ztest::fields(rest);
+		const auto field = [&](size_t i) { return i < f.size() ? decoded(f[i]) : ""; };
+		if (word == ">") {
+			if (group.empty() || !is(group.back().kind, {"help", "gives"})) {
+				fail(line.at, "a line of output without a help or gives row");
+				continue;
+			}
 			// to the row, run for one family or both
 			for (auto r = group.rbegin(); r != group.rend() && r->at == group.back().at; ++r)
-				r->list += placed(decoded(text.size() > 2 ? text.substr(2) : "")) + "\n";
+				r->out += placed(decoded(line.text.size() > 2 ? line.text.substr(2) : "")) +
+					  "\n";
 			continue;
 		}
-		if (!group.empty() && (word == "protocols" || word == "labels" || word == "env")) {
+		if (is(word, {"protocols", "labels", "env"}) && !group.empty()) {
 			check_group(group);
 			group.clear();
 		}
-		if (word == "head") {
-			std::vector<std::string> f = fields(rest);
-			f.resize(std::max<size_t>(f.size(), 1));
-			head = decoded(f[0]);
-			list_prefix = f.size() > 1 ? decoded(f[1]) : "";
-			save_prefix = f.size() > 2 ? decoded(f[2]) : "";
-			const size_t clause =
-				head.find(head.find("-j ") != std::string::npos ? "-j " : "-m ");
-			clause_head = head.substr(0, head.find(' ', clause + 3));
-			tail = list_tail = save_tail = "";
-		} else if (word == "tail") {
-			const std::vector<std::string> f = fields(rest);
-			tail = decoded(f[0]);
-			list_tail = f.size() > 1 ? decoded(f[1]) : "";
-			save_tail = f.size() > 2 ? decoded(f[2]) : "";
+		if (word == "head" || word == "tail") {
+			(word == "head" ? c.head : c.tail) = field(0);
+			(word == "head" ? c.list_head : c.list_tail) = field(1);
+			(word == "head" ? c.save_head : c.save_tail) = field(2);
+			if (word == "head") {
+				const size_t at =
+					c.head.find(c.head.find("-j ") != std::string::npos ? "-j " : "-m ");
+				c.clause = c.head.substr(0, c.head.find(' ', at + 3));
+				c.tail = c.list_tail = c.save_tail = "";
+			}
 		} else if (word == "size") {
-			size = std::stoul(rest);
+			c.size = std::stoul(rest);
 		} else if (word == "families" || word == "shell") {
-			(word == "shell" ? shell : both) = rest == "on" || rest == "both";
+			(word == "shell" ? c.shell : c.both) = rest == "on" || rest == "both";
 		} else if (word == "protocols") {
-			database = rest == "fixed"  ? std::vector<std::string>{}
-				   : rest == "none" ? ztest::no_protocols
-				   : rest == "hostile"
-					   ? ztest::hostile_protocols
-					   : (fail(at, "unknown protocol database " + rest), database);
+			const std::map<std::string, strings> known = {{"fixed", {}},
+								      {"none", ztest::no_protocols},
+								      {"hostile", ztest::hostile_protocols}};
+			if (known.count(rest) != 0)
+				c.database = known.at(rest);
+			else
+				fail(line.at, "unknown protocol database " + rest);
 		} else if (word == "env") {
-			extra.clear();
+			c.extra.clear();
 			for (const std::string &change : ztest::words(rest))
-				extra.push_back(placed(change));
+				c.extra.push_back(placed(change));
 		} else if (word == "labels") {
-			const std::string file = decoded(rest);
-			const int fd = have_labels ? open(labels, O_WRONLY | O_TRUNC) : mkstemp(labels);
-			if (fd < 0 ||
-			    write(fd, file.data(), file.size()) != static_cast<ssize_t>(file.size()))
-				fail(at, "cannot write the label file");
-			close(fd);
-			have_labels = true;
+			char path[] = "/tmp/zunder_labels.XXXXXX";
+			if (const int fd = c.labels.empty() ? mkstemp(path) : -1; fd >= 0) {
+				close(fd);
+				c.labels = path;
+			}
+			if (!(std::ofstream(c.labels, std::ios::binary) << decoded(rest)))
+				fail(line.at, "cannot write the label file");
+		} else if (row r = read_row(line, c); r.kind.empty()) {
+			fail(line.at, "not a row of a known kind with its fields: " + line.text);
 		} else {
-			const std::vector<std::string> f = fields(rest);
-			const auto cell = [&](size_t i) { return decoded(f[i]); };
-			const size_t wanted = word == "ok" || word == "kept"   ? 4
-					      : word == "prints"               ? 3
-					      : word == "no" || word == "args" ? 2
-					      : word == "same"                 ? 2
-					      : word == "help"                 ? 1
-					      : word == "gives"                ? 5
-									       : 0;
-			if (wanted == 0 || f.size() != wanted) {
-				fail(at, "not a row of a known kind with its fields: " + text);
-				continue;
-			}
-			std::vector<std::string> env = database;
-			if (have_labels)
-				env.push_back(std::string("PAVANE_CONNLABEL_CONF=") + labels);
-			env.insert(env.end(), extra.begin(), extra.end());
-			row r{word, head, "", "", "", env, at};
-			if (word == "same") {
-				r.words = ztest::words(placed(f[0]));
-				r.other = ztest::words(placed(f[1]));
-				group.push_back(r);
-				continue;
-			}
-			if (word == "gives") {
-				r.words = f[0].rfind("sh ", 0) == 0
-						  ? std::vector<std::string>{"sh", decoded(f[0].substr(3))}
-						  : ztest::words(f[0]);
-				for (std::string &w : r.words)
-					w = placed(w);
-				r.file = cell(1);
-				r.status = std::stoi(f[2]);
-				r.list = placed(cell(3));
-				r.save = placed(cell(4));
-				group.push_back(r);
-				continue;
-			}
-			const auto joined = [](const std::string &prefix, const std::string &text) {
-				return prefix.empty() || text.empty() ? prefix + text : prefix + " " + text;
-			};
-			if (word == "args") {
-				r.words = ztest::words(joined(joined(head, f[0]), tail));
-				for (std::string &w : r.words)
-					w = placed(w);
-			}
-			if (word == "prints") {
-				r.line = clause_head + " --block " + block_of(f[0], size, at);
-				r.list = joined(joined(list_prefix, cell(1)), list_tail);
-				r.save = joined(joined(save_prefix, cell(2)), save_tail);
-			} else {
-				r.line = joined(r.line, cell(0));
-				if (word != "help")
-					r.line = joined(r.line, tail);
-				if (wanted == 4) {
-					r.block = block_of(f[1], size, at);
-					r.list = joined(joined(list_prefix, cell(2)), list_tail);
-					r.save = joined(joined(save_prefix, cell(3)), save_tail);
-				} else if (wanted == 2) {
-					r.list = word == "args" ? placed(cell(1)) : cell(1);
-				}
-			}
-			if (shell && (word == "ok" || word == "prints"))
-				r.head = clause_head;
 			group.push_back(r);
-			if (both && head.rfind("-4 ", 0) == 0) {
+			if (c.both && c.head.rfind("-4 ", 0) == 0 && !is(r.kind, {"same", "gives"})) {
 				r.line.replace(0, 2, "-6");
-				if (!r.head.empty())
-					r.head.replace(0, 2, "-6");
+				if (!r.clause.empty())
+					r.clause.replace(0, 2, "-6");
 				group.push_back(r);
 			}
 		}
 	}
 	if (!group.empty())
 		check_group(group);
-	if (have_labels)
-		unlink(labels);
+	if (!c.labels.empty())
+		unlink(c.labels.c_str());
 	if (rows_dir.empty() && !shell_rows)
 		std::printf("%s: %d cases, %s\n", table_name.c_str(), cases, failures ? "FAILED" : "passed");
 	return failures ? 1 : 0;
