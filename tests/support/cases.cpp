@@ -1,21 +1,21 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a table of rule cases (a .cases file, read with table.h) through the
-// build's zunder.  Fields are decoded, so "\xHH" is the byte HH, as zunder
+// build's zunder.  Fields are decoded, "\xHH" being the byte HH as zunder
 // echoes bytes; $PLUGINS and $TEST_PLUGINS are the build's plug-in folders.
 // Context lines set what later rows share:
 //   head [WORDS [| LIST | SAVE]]  the words before each row's options ("-6 -m
-//                     ah"), and what the listing and saved text start with
+//                    ah"), and what the listing and saved text start with
 //   tail WORDS [| LIST | SAVE]  what the options of the ok, kept, no and args
-//                     rows, and the listing and saved text of the ok, kept
-//                     and prints rows, end with (a head line clears it)
-//   size N            the block size for blocks given as pieces
-//   protocols NAME    the protocol database: fixed (the default), none, hostile
-//   labels TEXT       a label file holding TEXT
-//   env CHANGES       NAME=value (or a bare NAME, taken away) for zunder
-//   families both|one with both, each row runs again with the head's -4 as -6
-//   shell on|off      with on, the saved text of each ok row gives the same
-//                     lines through sh and through bash with history
-//                     expansion, and that of each prints row is refused
+//                    rows, and the listing and saved text of the ok, kept and
+//                    prints rows, end with (a head line clears it)
+//   size N           the block size for blocks given as pieces
+//   protocols NAME   the protocol database: fixed (the default), none, hostile
+//   labels TEXT      a label file holding TEXT
+//   env CHANGES      NAME=value (or a bare NAME, taken away) for zunder
+//   families both|one  with both, each row runs again with the head's -4 as -6
+//   shell on|off     with on, the saved text of each ok row gives the same
+//                    lines through sh and through bash with history
+//                    expansion, and that of each prints row is refused
 // Rows (OPTIONS follow the head on one zunder --batch line):
 //   ok OPTIONS | BLOCK | LIST | SAVE    accepted, writing exactly these
 //   kept OPTIONS | BLOCK | LIST | SAVE  the same, but known not to read back
@@ -23,18 +23,16 @@
 //   no OPTIONS | MESSAGE                exit 2, "zunder: line 1: MESSAGE" alone
 //   args WORDS | MESSAGE                the same with head and words (split at
 //                                       blanks) as arguments: "zunder: MESSAGE"
-//   help OPTIONS                        the help text, on "> TEXT" lines,
-//                                       from a batch line and as arguments
+//   help OPTIONS                        the help text, on "> TEXT" lines, from
+//                                       a batch line and as arguments
 //   same WORDS | WORDS                  two calls giving exactly the same
-//                                       status, output and errors
 //   gives WORDS | FILE | STATUS | OUT | ERR  any call, with exactly what it
-//                                       gives (OUT may go on "> " lines); the
-//                                       word FILE is a file holding FILE;
-//                                       "sh SCRIPT" runs SCRIPT, $ZUNDER in it
-// BLOCK is hex digits, or pieces "OFFSET:HEX ..." in a block of zeros.
-// The ok and kept rows then go through zunder --check, which must report
-// just the kept ones, and zunder --kernel --check, which must report the
-// same, where the machine allows (else the reason is printed).
+//                    gives (OUT may go on "> " lines); the word FILE is a file
+//                    holding FILE; "sh SCRIPT" runs SCRIPT, $ZUNDER in it
+// BLOCK is hex digits, or pieces "OFFSET:HEX ..." in a block of zeros.  The
+// ok and kept rows then go through zunder --check, which must report just the
+// kept ones, and zunder --kernel --check, which must report the same where
+// the machine allows (else the reason is printed).
 // With --rows DIR the accepted rules are written out instead (write_rows);
 // with --shell-rows the ok and prints rows under "shell on" are printed,
 // "KIND LINE" each, LINE as a zunder --batch line.
@@ -47,7 +45,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 namespace {
@@ -64,14 +61,20 @@ struct row {
 	std::string clause;                  // with shell on: the head up to the clause
 	strings args, other;                 // a call's words; a same row's second call
 	std::string script, file;            // run by sh instead; what FILE holds
-	int status = 0;
-	std::string out, err; // what the call writes; a help row's text
+	run_result wanted{0, "", ""};        // of the call; a help row's text
+};
+
+// What the context lines set: head and tail words, listing and saved text.
+struct context {
+	std::string head[3], tail[3], clause, labels;
+	size_t size = 0;
+	strings database, extra; // from the protocols and env lines
+	bool both = false, shell = false;
 };
 
 std::string table_name, rows_dir;
 bool shell_rows = false;
-int failures = 0;
-int cases = 0; // the rows checked, for the summary
+int failures = 0, cases = 0;
 
 void fail(int at, const std::string &what)
 {
@@ -82,6 +85,11 @@ void fail(int at, const std::string &what)
 bool is(const std::string &kind, std::initializer_list<const char *> kinds)
 {
 	return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
+}
+
+bool batched(const row &r)
+{
+	return is(r.kind, {"ok", "kept", "prints", "help"});
 }
 
 std::string outcome(const run_result &r)
@@ -123,7 +131,6 @@ std::string temporary_file(const std::string &text)
 	return path;
 }
 
-// `text` with each `name` in it replaced by `value`.
 std::string replaced(std::string text, const std::string &name, const std::string &value)
 {
 	for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
@@ -138,36 +145,36 @@ std::string placed(const std::string &text)
 			ZUNDER_PLUGIN_DIR);
 }
 
-// Runs zunder with `args` (or sh with `script`), the word FILE in them, when
-// `with_file`, naming a file holding `file`.
-run_result run(strings args, std::string script, const std::string &file, const strings &env,
-	       bool with_file = true)
+// Runs zunder with `mode` ("--batch", "--check", ...) on a file holding `lines`.
+run_result batch(strings mode, const std::string &lines, const strings &env)
 {
-	const std::string path = with_file ? temporary_file(file) : "";
-	for (std::string &text : args)
-		text = with_file ? replaced(text, "FILE", path) : text;
-	script = with_file ? replaced(script, "FILE", path) : script;
-	const run_result got = script.empty() ? ztest::zunder(args, env) : ztest::run_shell(script, env);
-	if (with_file)
-		unlink(path.c_str());
+	mode.push_back(temporary_file(lines));
+	const run_result got = ztest::zunder(mode, env);
+	unlink(mode.back().c_str());
 	return got;
 }
 
-// Runs zunder with `mode` ("--batch", "--check" or "--kernel --check") on a
-// file holding `lines`.
-run_result batch(const std::string &lines, const strings &env, strings mode = {"--batch"})
+// Runs an args, gives or help row's call; in a gives row, the word FILE names
+// a file holding the row's FILE.
+run_result call(const row &r)
 {
-	mode.push_back("FILE");
-	return run(mode, "", lines, env);
+	const std::string path = r.kind == "gives" ? temporary_file(r.file) : "";
+	strings args = r.kind == "help" ? ztest::words(r.line) : r.args;
+	for (std::string &arg : args)
+		arg = path.empty() ? arg : replaced(arg, "FILE", path);
+	const run_result got = r.script.empty() ? ztest::zunder(args, r.env)
+						: ztest::run_shell(replaced(r.script, "FILE", path), r.env);
+	unlink(path.c_str());
+	return got;
 }
 
 std::string wanted_output(const row &r)
 {
+	if (r.kind == "help")
+		return r.wanted.out;
 	const auto text = [](const std::string &word, const std::string &cell) {
 		return word + (cell.empty() ? "" : " " + cell) + "\n";
 	};
-	if (r.kind == "help")
-		return r.out;
 	return (r.kind == "prints" ? "" : "block " + r.block + "\n") + text("list", r.list) +
 	       text("save", r.save);
 }
@@ -230,24 +237,21 @@ void check_group(const std::vector<row> &rows)
 	cases += static_cast<int>(rows.size());
 	if (!rows_dir.empty())
 		return write_rows(rows);
+	if (shell_rows) {
+		for (const row &r : rows)
+			if (!r.clause.empty())
+				std::printf("%s %s\n", r.kind.c_str(), r.line.c_str());
+		return;
+	}
 	std::string listing, wanted, accepted;
 	std::vector<int> lines_at, kept_at; // the accepted rows' lines; the kept ones' numbers
 	for (const row &r : rows) {
-		if (shell_rows) {
-			if (!r.clause.empty())
-				std::printf("%s %s\n", r.kind.c_str(), r.line.c_str());
-			continue;
-		}
 		if (r.kind == "same")
 			expect(r, ztest::zunder(r.args, r.env), ztest::zunder(r.other, r.env));
-		else if (r.kind == "no")
-			expect(r, batch(r.line + "\n", r.env), {r.status, r.out, r.err});
-		else if (is(r.kind, {"args", "gives", "help"}))
-			expect(r,
-			       run(r.kind == "help" ? ztest::words(r.line) : r.args, r.script, r.file, r.env,
-				   r.kind == "gives"),
-			       {r.status, r.out, r.err});
-		if (is(r.kind, {"ok", "kept", "prints", "help"})) {
+		else if (!batched(r) || r.kind == "help")
+			expect(r, r.kind == "no" ? batch({"--batch"}, r.line + "\n", r.env) : call(r),
+			       r.wanted);
+		if (batched(r)) {
 			listing += r.line + "\n";
 			wanted += wanted_output(r);
 		}
@@ -256,26 +260,25 @@ void check_group(const std::vector<row> &rows)
 		if (is(r.kind, {"ok", "kept"})) {
 			accepted += r.line + "\n";
 			lines_at.push_back(r.at);
-			if (r.kind == "kept")
-				kept_at.push_back(static_cast<int>(lines_at.size()));
 		}
+		if (r.kind == "kept")
+			kept_at.push_back(static_cast<int>(lines_at.size()));
 	}
-	if (shell_rows)
-		return;
 	const strings &env = rows.front().env;
-	const run_result all = listing.empty() ? run_result{0, "", ""} : batch(listing, env);
+	const run_result all = listing.empty() ? run_result{0, "", ""} : batch({"--batch"}, listing, env);
 	if (all.status != 0 || !all.err.empty() || all.out != wanted) {
 		const int before = failures;
 		for (const row &r : rows)
-			if (is(r.kind, {"ok", "kept", "prints", "help"}))
-				expect(r, batch(r.line + "\n", r.env), {0, wanted_output(r), ""});
+			if (batched(r))
+				expect(r, batch({"--batch"}, r.line + "\n", r.env),
+				       {0, wanted_output(r), ""});
 		if (failures == before)
 			fail(rows.front().at,
 			     "the rows pass one at a time but not in one batch: " + outcome(all));
 	}
 	if (accepted.empty())
 		return;
-	const run_result check = batch(accepted, env, {"--check"});
+	const run_result check = batch({"--check"}, accepted, env);
 	for (const int n : kept_at)
 		if (check.out.find("line " + std::to_string(n) + ": ") == std::string::npos)
 			fail(lines_at[n - 1], "reads back, though kept as not reading back");
@@ -283,8 +286,7 @@ void check_group(const std::vector<row> &rows)
 				    ", not parsing: 0, not reading back: " + std::to_string(kept_at.size()) +
 				    "\n";
 	if (check.status != (kept_at.empty() ? 0 : 1) || !check.err.empty() ||
-	    check.out.size() < summary.size() ||
-	    check.out.compare(check.out.size() - summary.size(), summary.size(), summary) != 0 ||
+	    !check.out.ends_with(summary) ||
 	    std::count(check.out.begin(), check.out.end(), '\n') != static_cast<long>(kept_at.size()) + 1)
 		fail(lines_at.front(), "zunder --check of the accepted rows: " + outcome(check));
 	// The kernel's copies must read back as the rules do: the same reports.
@@ -292,36 +294,30 @@ void check_group(const std::vector<row> &rows)
 		ztest::emulated()
 			? run_result{2, "",
 				     "user-mode qemu does not pass the packet filter's socket options on\n"}
-			: batch(accepted, env, {"--kernel", "--check"});
+			: batch({"--kernel", "--check"}, accepted, env);
 	if (kernel.status == 2 && kernel.out.empty() &&
 	    (ztest::emulated() || kernel.err.find("--kernel needs") != std::string::npos ||
 	     kernel.err.find("the kernel has no") != std::string::npos))
 		std::printf("SKIPPED (%s, line %d on): kernel check: %s", table_name.c_str(),
 			    lines_at.front(), kernel.err.c_str());
 	else if (kernel.status != check.status || !kernel.err.empty() || kernel.out != check.out)
-		fail(lines_at.front(), "zunder --kernel --check of the accepted rows: " + outcome(kernel) +
-					       "\n  wanted stdout: '" + check.out + "'");
+		fail(lines_at.front(),
+		     "zunder --kernel --check: " + outcome(kernel) + "\n  wanted " + outcome(check));
 }
 
-// What the context lines set for the rows that follow.
-struct context {
-	std::string head, clause, list_head, save_head, tail, list_tail, save_tail;
-	size_t size = 0;
-	strings database, extra; // from the protocols and env lines
-	std::string labels;      // the label file, once there is one
-	bool both = false, shell = false;
-};
-
-// The row of a table line under `c`, with kind "" when it is not a row of a
-// known kind with its fields.
+// The row of a table line under `c`; its kind is "" when the line is not a
+// row of a known kind with its fields.
 row read_row(const ztest::table_line &line, const context &c)
 {
-	static const std::map<std::string, size_t> widths = {{"ok", 4},   {"kept", 4}, {"prints", 3},
-							     {"no", 2},   {"args", 2}, {"same", 2},
-							     {"help", 1}, {"gives", 5}};
 	const strings f = ztest::fields(line.rest);
-	const auto width = widths.find(line.word);
-	row r{width != widths.end() && width->second == f.size() ? line.word : "", line.at, c.database};
+	const std::string &k = line.word;
+	const size_t width = is(k, {"ok", "kept"})           ? 4
+			     : k == "prints"                 ? 3
+			     : is(k, {"no", "args", "same"}) ? 2
+			     : k == "help"                   ? 1
+			     : k == "gives"                  ? 5
+							     : 0;
+	row r{width == f.size() ? k : "", line.at, c.database};
 	if (r.kind.empty())
 		return r;
 	if (!c.labels.empty())
@@ -331,46 +327,82 @@ row read_row(const ztest::table_line &line, const context &c)
 	const auto joined = [](const std::string &a, const std::string &b) {
 		return a.empty() || b.empty() ? a + b : a + " " + b;
 	};
+	// head, then the cell, then tail: for the options, the listing and the saved text
+	const auto framed = [&](int i, const std::string &cell) {
+		return joined(joined(c.head[i], cell), c.tail[i]);
+	};
 	const auto placed_words = [](const std::string &text) {
 		strings words = ztest::words(text);
 		std::transform(words.begin(), words.end(), words.begin(), placed);
 		return words;
 	};
-	const std::string &k = r.kind;
 	if (k == "same") {
-		r.args = ztest::words(placed(f[0]));
-		r.other = ztest::words(placed(f[1]));
+		r.args = placed_words(f[0]);
+		r.other = placed_words(f[1]);
 	} else if (k == "gives") {
 		if (f[0].rfind("sh ", 0) == 0)
 			r.script = placed(decoded(f[0].substr(3)));
 		else
 			r.args = placed_words(f[0]);
 		r.file = cell(1);
-		r.status = std::stoi(f[2]);
-		r.out = placed(cell(3));
-		r.err = placed(cell(4));
+		r.wanted = {std::stoi(f[2]), placed(cell(3)), placed(cell(4))};
 	} else if (k == "args") {
-		r.args = placed_words(joined(joined(c.head, f[0]), c.tail));
-		r.status = 2;
-		r.err = "zunder: " + placed(cell(1)) + "\n";
-	} else if (k == "prints") {
-		r.line = c.clause + " --block " + block_of(f[0], c.size, r.at);
+		r.args = placed_words(framed(0, f[0]));
+		r.wanted = {2, "", "zunder: " + placed(cell(1)) + "\n"};
+	} else if (k == "no") {
+		r.line = framed(0, cell(0));
+		r.wanted = {2, "", "zunder: line 1: " + cell(1) + "\n"};
+	} else if (k == "help") {
+		r.line = joined(c.head[0], cell(0));
 	} else {
-		r.line = joined(joined(c.head, cell(0)), k == "help" ? "" : c.tail);
-	}
-	if (k == "no") {
-		r.status = 2;
-		r.err = "zunder: line 1: " + cell(1) + "\n";
-	} else if (is(k, {"ok", "kept", "prints"})) {
 		const size_t list = k == "prints" ? 1 : 2;
-		if (k != "prints")
-			r.block = block_of(f[1], c.size, r.at);
-		r.list = joined(joined(c.list_head, cell(list)), c.list_tail);
-		r.save = joined(joined(c.save_head, cell(list + 1)), c.save_tail);
+		r.line = k == "prints" ? c.clause + " --block " + block_of(f[0], c.size, r.at)
+				       : framed(0, cell(0));
+		r.block = k == "prints" ? "" : block_of(f[1], c.size, r.at);
+		r.list = framed(1, cell(list));
+		r.save = framed(2, cell(list + 1));
+		r.clause = c.shell && k != "kept" ? c.clause : "";
 	}
-	if (c.shell && is(k, {"ok", "prints"}))
-		r.clause = c.clause;
 	return r;
+}
+
+// Applies a context line to `c`; false when the line is none.
+bool read_context(const ztest::table_line &line, context &c)
+{
+	const std::string &word = line.word, &rest = line.rest;
+	const strings f = ztest::fields(rest);
+	if (word == "head" || word == "tail") {
+		for (size_t i = 0; i < 3; ++i)
+			(word == "head" ? c.head : c.tail)[i] = i < f.size() ? decoded(f[i]) : "";
+		if (word == "head") {
+			const size_t at =
+				c.head[0].find(c.head[0].find("-j ") != std::string::npos ? "-j " : "-m ");
+			c.clause = c.head[0].substr(0, c.head[0].find(' ', at + 3));
+			c.tail[0] = c.tail[1] = c.tail[2] = "";
+		}
+	} else if (word == "size") {
+		c.size = std::stoul(rest);
+	} else if (word == "families" || word == "shell") {
+		(word == "shell" ? c.shell : c.both) = rest == "on" || rest == "both";
+	} else if (word == "protocols") {
+		c.database = rest == "fixed"  ? strings{}
+			     : rest == "none" ? ztest::no_protocols
+			     : rest == "hostile"
+				     ? ztest::hostile_protocols
+				     : (fail(line.at, "unknown protocol database " + rest), c.database);
+	} else if (word == "env") {
+		c.extra = ztest::words(rest);
+		std::transform(c.extra.begin(), c.extra.end(), c.extra.begin(), placed);
+	} else if (word == "labels") {
+		char path[] = "/tmp/zunder_labels.XXXXXX";
+		if (const int fd = c.labels.empty() ? mkstemp(path) : -1; fd >= 0)
+			close(fd), c.labels = path;
+		if (!(std::ofstream(c.labels, std::ios::binary) << decoded(rest)))
+			fail(line.at, "cannot write the label file");
+	} else {
+		return false;
+	}
+	return true;
 }
 
 } // namespace
@@ -393,68 +425,35 @@ int main(int argc, char **argv)
 	context c;
 	std::vector<row> group;
 	for (const ztest::table_line &line : *lines) {
-		const std::string &word = line.word, &rest = line.rest;
-		const strings f = ztest::fields(rest);
-		const auto field = [&](size_t i) { return i < f.size() ? decoded(f[i]) : ""; };
-		if (word == ">") {
+		if (line.word == ">") {
 			if (group.empty() || !is(group.back().kind, {"help", "gives"})) {
 				fail(line.at, "a line of output without a help or gives row");
 				continue;
 			}
 			// to the row, run for one family or both
+			const std::string text =
+				placed(decoded(line.text.size() > 2 ? line.text.substr(2) : ""));
 			for (auto r = group.rbegin(); r != group.rend() && r->at == group.back().at; ++r)
-				r->out += placed(decoded(line.text.size() > 2 ? line.text.substr(2) : "")) +
-					  "\n";
+				r->wanted.out += text + "\n";
 			continue;
 		}
-		if (is(word, {"protocols", "labels", "env"}) && !group.empty()) {
+		if (is(line.word, {"protocols", "labels", "env"}) && !group.empty()) {
 			check_group(group);
 			group.clear();
 		}
-		if (word == "head" || word == "tail") {
-			(word == "head" ? c.head : c.tail) = field(0);
-			(word == "head" ? c.list_head : c.list_tail) = field(1);
-			(word == "head" ? c.save_head : c.save_tail) = field(2);
-			if (word == "head") {
-				const size_t at =
-					c.head.find(c.head.find("-j ") != std::string::npos ? "-j " : "-m ");
-				c.clause = c.head.substr(0, c.head.find(' ', at + 3));
-				c.tail = c.list_tail = c.save_tail = "";
-			}
-		} else if (word == "size") {
-			c.size = std::stoul(rest);
-		} else if (word == "families" || word == "shell") {
-			(word == "shell" ? c.shell : c.both) = rest == "on" || rest == "both";
-		} else if (word == "protocols") {
-			const std::map<std::string, strings> known = {{"fixed", {}},
-								      {"none", ztest::no_protocols},
-								      {"hostile", ztest::hostile_protocols}};
-			if (known.count(rest) != 0)
-				c.database = known.at(rest);
-			else
-				fail(line.at, "unknown protocol database " + rest);
-		} else if (word == "env") {
-			c.extra.clear();
-			for (const std::string &change : ztest::words(rest))
-				c.extra.push_back(placed(change));
-		} else if (word == "labels") {
-			char path[] = "/tmp/zunder_labels.XXXXXX";
-			if (const int fd = c.labels.empty() ? mkstemp(path) : -1; fd >= 0) {
-				close(fd);
-				c.labels = path;
-			}
-			if (!(std::ofstream(c.labels, std::ios::binary) << decoded(rest)))
-				fail(line.at, "cannot write the label file");
-		} else if (row r = read_row(line, c); r.kind.empty()) {
+		if (read_context(line, c))
+			continue;
+		row r = read_row(line, c);
+		if (r.kind.empty()) {
 			fail(line.at, "not a row of a known kind with its fields: " + line.text);
-		} else {
+			continue;
+		}
+		group.push_back(r);
+		if (c.both && c.head[0].rfind("-4 ", 0) == 0 && !is(r.kind, {"same", "gives"})) {
+			r.line.replace(0, 2, "-6");
+			if (!r.clause.empty())
+				r.clause.replace(0, 2, "-6");
 			group.push_back(r);
-			if (c.both && c.head.rfind("-4 ", 0) == 0 && !is(r.kind, {"same", "gives"})) {
-				r.line.replace(0, 2, "-6");
-				if (!r.clause.empty())
-					r.clause.replace(0, 2, "-6");
-				group.push_back(r);
-			}
 		}
 	}
 	if (!group.empty())
