@@ -1,41 +1,39 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Runs a table of rule cases (a .cases file, read with table.h) through the
-// build's zunder.  Fields are decoded, "\xHH" being the byte HH as zunder
-// echoes bytes; $PLUGINS and $TEST_PLUGINS are the build's plug-in folders.
-// Context lines set what later rows share:
-//   head [WORDS [| LIST | SAVE]]  the words before each row's options ("-6 -m
-//                    ah"), and what the listing and saved text start with
-//   tail WORDS [| LIST | SAVE]  what the options of the ok, kept, no and args
-//                    rows, and the listing and saved text of the ok, kept and
-//                    prints rows, end with (a head line clears it)
-//   size N           the block size for blocks given as pieces
-//   protocols NAME   the protocol database: fixed (the default), none, hostile
-//   labels TEXT      a label file holding TEXT
-//   env CHANGES      NAME=value (or a bare NAME, taken away) for zunder
-//   families both|one  with both, each row runs again with the head's -4 as -6
-//   shell on|off     with on, the saved text of each ok row gives the same
-//                    lines through sh and through bash with history
-//                    expansion, and that of each prints row is refused
+// Runs a table of rule cases (a .cases file, read by table.h) through the
+// build's zunder; "\xHH" in a field is the byte HH, as zunder echoes bytes,
+// and $PLUGINS and $TEST_PLUGINS are the build's plug-in folders.
+// Context lines, for the rows after them:
+//   head [WORDS [| LIST | SAVE]]  what a row's options, listing and saved text
+//       start with ("-6 -m ah"); a bare head clears it
+//   tail WORDS [| LIST | SAVE]  what they end with: the options of ok, kept, no
+//       and args rows, the texts of ok, kept and prints rows (head clears it)
+//   size N  the block size for blocks given as pieces
+//   protocols fixed|none|hostile  zunder's protocol database (fixed at first)
+//   labels TEXT  a label file holding TEXT
+//   env CHANGES  NAME=value (or a bare NAME, taken away) for zunder
+//   families both|one  with both, each row under a -4 head runs again with -6
+//   shell on|off  with on, the saved text of each ok row writes the same
+//       through sh and through bash with history expansion, and that of each
+//       prints row is refused
 // Rows (OPTIONS follow the head on one zunder --batch line):
 //   ok OPTIONS | BLOCK | LIST | SAVE    accepted, writing exactly these
 //   kept OPTIONS | BLOCK | LIST | SAVE  the same, but known not to read back
 //   prints HEX | LIST | SAVE            "--block HEX" after the clause
 //   no OPTIONS | MESSAGE                exit 2, "zunder: line 1: MESSAGE" alone
-//   args WORDS | MESSAGE                the same with head and words (split at
-//                                       blanks) as arguments: "zunder: MESSAGE"
+//   args WORDS | MESSAGE                the same with head, words and tail as
+//                                       arguments: "zunder: MESSAGE"
 //   help OPTIONS                        the help text, on "> TEXT" lines, from
 //                                       a batch line and as arguments
 //   same WORDS | WORDS                  two calls giving exactly the same
-//   gives WORDS | FILE | STATUS | OUT | ERR  any call, with exactly what it
-//                    gives (OUT may go on "> " lines); the word FILE is a file
-//                    holding FILE; "sh SCRIPT" runs SCRIPT, $ZUNDER in it
-// BLOCK is hex digits, or pieces "OFFSET:HEX ..." in a block of zeros.  The
-// ok and kept rows then go through zunder --check, which must report just the
-// kept ones, and zunder --kernel --check, which must report the same where
-// the machine allows (else the reason is printed).
-// With --rows DIR the accepted rules are written out instead (write_rows);
-// with --shell-rows the ok and prints rows under "shell on" are printed,
-// "KIND LINE" each, LINE as a zunder --batch line.
+//   gives WORDS | FILE | STATUS | OUT | ERR  a call giving exactly these (OUT
+//       may go on "> " lines); the word FILE names a file holding FILE, and
+//       "sh SCRIPT" runs SCRIPT, $ZUNDER in it
+// BLOCK is hex digits, or pieces "OFFSET:HEX ..." in a block of zeros.  The ok
+// and kept rows then go through zunder --check, which must report just the kept
+// ones, and zunder --kernel --check, which must report the same where the
+// machine allows.  --rows DIR writes the accepted rules out instead
+// (write_rows); --shell-rows prints the ok and prints rows under "shell on",
+// "KIND LINE" each.
 #include "table.h"
 #include "zunder_run.h"
 
@@ -45,6 +43,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -57,11 +56,11 @@ struct row {
 	std::string kind;
 	int at = 0; // its line in the table
 	strings env;
-	std::string line, block, list, save; // a batch line and what it writes
-	std::string clause;                  // with shell on: the head up to the clause
-	strings args, other;                 // a call's words; a same row's second call
-	std::string script, file;            // run by sh instead; what FILE holds
-	run_result wanted{0, "", ""};        // of the call; a help row's text
+	std::string line, save;       // a batch line, and the saved text it writes
+	std::string clause;           // with shell on: the head up to the clause
+	strings args, other;          // a call's words; a same row's second call
+	std::string script, file;     // run by sh instead; what FILE holds
+	run_result wanted{0, "", ""}; // of the call, or of the line alone
 };
 
 // What the context lines set: head and tail words, listing and saved text.
@@ -145,38 +144,17 @@ std::string placed(const std::string &text)
 			ZUNDER_PLUGIN_DIR);
 }
 
-// Runs zunder with `mode` ("--batch", "--check", ...) on a file holding `lines`.
-run_result batch(strings mode, const std::string &lines, const strings &env)
+// Runs zunder with `args`, or sh with `script` when given, the word FILE in
+// them naming a file holding `file`.
+run_result run(strings args, const std::string &file, const strings &env, const std::string &script = "")
 {
-	mode.push_back(temporary_file(lines));
-	const run_result got = ztest::zunder(mode, env);
-	unlink(mode.back().c_str());
-	return got;
-}
-
-// Runs an args, gives or help row's call; in a gives row, the word FILE names
-// a file holding the row's FILE.
-run_result call(const row &r)
-{
-	const std::string path = r.kind == "gives" ? temporary_file(r.file) : "";
-	strings args = r.kind == "help" ? ztest::words(r.line) : r.args;
+	const std::string path = temporary_file(file);
 	for (std::string &arg : args)
-		arg = path.empty() ? arg : replaced(arg, "FILE", path);
-	const run_result got = r.script.empty() ? ztest::zunder(args, r.env)
-						: ztest::run_shell(replaced(r.script, "FILE", path), r.env);
+		arg = replaced(arg, "FILE", path);
+	const run_result got = script.empty() ? ztest::zunder(args, env)
+					      : ztest::run_shell(replaced(script, "FILE", path), env);
 	unlink(path.c_str());
 	return got;
-}
-
-std::string wanted_output(const row &r)
-{
-	if (r.kind == "help")
-		return r.wanted.out;
-	const auto text = [](const std::string &word, const std::string &cell) {
-		return word + (cell.empty() ? "" : " " + cell) + "\n";
-	};
-	return (r.kind == "prints" ? "" : "block " + r.block + "\n") + text("list", r.list) +
-	       text("save", r.save);
 }
 
 // The saved text pasted into a script run in a folder holding a file a glob
@@ -195,7 +173,7 @@ void check_through_shells(const row &r)
 	for (const std::string shell : {"sh", "bash"}) {
 		const run_result got = ztest::run_shell(shell == "sh" ? script : "bash <\"$FILE\"", env);
 		const bool refused = got.out == "a1\n" && got.err.rfind("zunder: ", 0) == 0;
-		if (r.kind == "prints" ? !refused : got.out != wanted_output(r) + "a1\n" || !got.err.empty())
+		if (r.kind == "prints" ? !refused : got.out != r.wanted.out + "a1\n" || !got.err.empty())
 			fail(r.at, "saved text through " + shell + ": " + outcome(got));
 	}
 	unlink(path.c_str());
@@ -248,12 +226,16 @@ void check_group(const std::vector<row> &rows)
 	for (const row &r : rows) {
 		if (r.kind == "same")
 			expect(r, ztest::zunder(r.args, r.env), ztest::zunder(r.other, r.env));
-		else if (!batched(r) || r.kind == "help")
-			expect(r, r.kind == "no" ? batch({"--batch"}, r.line + "\n", r.env) : call(r),
+		else if (is(r.kind, {"args", "help"}))
+			expect(r, ztest::zunder(r.kind == "help" ? ztest::words(r.line) : r.args, r.env),
 			       r.wanted);
+		else if (r.kind == "gives")
+			expect(r, run(r.args, r.file, r.env, r.script), r.wanted);
+		else if (r.kind == "no")
+			expect(r, run({"--batch", "FILE"}, r.line + "\n", r.env), r.wanted);
 		if (batched(r)) {
 			listing += r.line + "\n";
-			wanted += wanted_output(r);
+			wanted += r.wanted.out;
 		}
 		if (!r.clause.empty())
 			check_through_shells(r);
@@ -265,20 +247,20 @@ void check_group(const std::vector<row> &rows)
 			kept_at.push_back(static_cast<int>(lines_at.size()));
 	}
 	const strings &env = rows.front().env;
-	const run_result all = listing.empty() ? run_result{0, "", ""} : batch({"--batch"}, listing, env);
+	const run_result all =
+		listing.empty() ? run_result{0, "", ""} : run({"--batch", "FILE"}, listing, env);
 	if (all.status != 0 || !all.err.empty() || all.out != wanted) {
 		const int before = failures;
 		for (const row &r : rows)
 			if (batched(r))
-				expect(r, batch({"--batch"}, r.line + "\n", r.env),
-				       {0, wanted_output(r), ""});
+				expect(r, run({"--batch", "FILE"}, r.line + "\n", r.env), r.wanted);
 		if (failures == before)
 			fail(rows.front().at,
 			     "the rows pass one at a time but not in one batch: " + outcome(all));
 	}
 	if (accepted.empty())
 		return;
-	const run_result check = batch({"--check"}, accepted, env);
+	const run_result check = run({"--check", "FILE"}, accepted, env);
 	for (const int n : kept_at)
 		if (check.out.find("line " + std::to_string(n) + ": ") == std::string::npos)
 			fail(lines_at[n - 1], "reads back, though kept as not reading back");
@@ -294,7 +276,7 @@ void check_group(const std::vector<row> &rows)
 		ztest::emulated()
 			? run_result{2, "",
 				     "user-mode qemu does not pass the packet filter's socket options on\n"}
-			: batch({"--kernel", "--check"}, accepted, env);
+			: run({"--kernel", "--check", "FILE"}, accepted, env);
 	if (kernel.status == 2 && kernel.out.empty() &&
 	    (ztest::emulated() || kernel.err.find("--kernel needs") != std::string::npos ||
 	     kernel.err.find("the kernel has no") != std::string::npos))
@@ -311,13 +293,10 @@ row read_row(const ztest::table_line &line, const context &c)
 {
 	const strings f = ztest::fields(line.rest);
 	const std::string &k = line.word;
-	const size_t width = is(k, {"ok", "kept"})           ? 4
-			     : k == "prints"                 ? 3
-			     : is(k, {"no", "args", "same"}) ? 2
-			     : k == "help"                   ? 1
-			     : k == "gives"                  ? 5
-							     : 0;
-	row r{width == f.size() ? k : "", line.at, c.database};
+	static const std::map<std::string, size_t> widths = {{"ok", 4},   {"kept", 4}, {"prints", 3},
+							     {"no", 2},   {"args", 2}, {"same", 2},
+							     {"help", 1}, {"gives", 5}};
+	row r{widths.contains(k) && widths.at(k) == f.size() ? k : "", line.at, c.database};
 	if (r.kind.empty())
 		return r;
 	if (!c.labels.empty())
@@ -354,55 +333,18 @@ row read_row(const ztest::table_line &line, const context &c)
 		r.wanted = {2, "", "zunder: line 1: " + cell(1) + "\n"};
 	} else if (k == "help") {
 		r.line = joined(c.head[0], cell(0));
-	} else {
-		const size_t list = k == "prints" ? 1 : 2;
-		r.line = k == "prints" ? c.clause + " --block " + block_of(f[0], c.size, r.at)
-				       : framed(0, cell(0));
-		r.block = k == "prints" ? "" : block_of(f[1], c.size, r.at);
-		r.list = framed(1, cell(list));
-		r.save = framed(2, cell(list + 1));
+	} else { // ok, kept or prints: its block (unless prints), listing and saved text
+		const bool prints = k == "prints";
+		const auto text = [](const std::string &word, const std::string &cell) {
+			return word + (cell.empty() ? "" : " " + cell) + "\n";
+		};
+		r.line = prints ? c.clause + " --block " + block_of(f[0], c.size, r.at) : framed(0, cell(0));
+		r.save = framed(2, cell(prints ? 2 : 3));
+		r.wanted.out = (prints ? "" : "block " + block_of(f[1], c.size, r.at) + "\n") +
+			       text("list", framed(1, cell(prints ? 1 : 2))) + text("save", r.save);
 		r.clause = c.shell && k != "kept" ? c.clause : "";
 	}
 	return r;
-}
-
-// Applies a context line to `c`; false when the line is none.
-bool read_context(const ztest::table_line &line, context &c)
-{
-	const std::string &word = line.word, &rest = line.rest;
-	const strings f = ztest::fields(rest);
-	if (word == "head" || word == "tail") {
-		for (size_t i = 0; i < 3; ++i)
-			(word == "head" ? c.head : c.tail)[i] = i < f.size() ? decoded(f[i]) : "";
-		if (word == "head") {
-			const size_t at =
-				c.head[0].find(c.head[0].find("-j ") != std::string::npos ? "-j " : "-m ");
-			c.clause = c.head[0].substr(0, c.head[0].find(' ', at + 3));
-			c.tail[0] = c.tail[1] = c.tail[2] = "";
-		}
-	} else if (word == "size") {
-		c.size = std::stoul(rest);
-	} else if (word == "families" || word == "shell") {
-		(word == "shell" ? c.shell : c.both) = rest == "on" || rest == "both";
-	} else if (word == "protocols") {
-		c.database = rest == "fixed"  ? strings{}
-			     : rest == "none" ? ztest::no_protocols
-			     : rest == "hostile"
-				     ? ztest::hostile_protocols
-				     : (fail(line.at, "unknown protocol database " + rest), c.database);
-	} else if (word == "env") {
-		c.extra = ztest::words(rest);
-		std::transform(c.extra.begin(), c.extra.end(), c.extra.begin(), placed);
-	} else if (word == "labels") {
-		char path[] = "/tmp/zunder_labels.XXXXXX";
-		if (const int fd = c.labels.empty() ? mkstemp(path) : -1; fd >= 0)
-			close(fd), c.labels = path;
-		if (!(std::ofstream(c.labels, std::ios::binary) << decoded(rest)))
-			fail(line.at, "cannot write the label file");
-	} else {
-		return false;
-	}
-	return true;
 }
 
 } // namespace
@@ -441,19 +383,47 @@ int main(int argc, char **argv)
 			check_group(group);
 			group.clear();
 		}
-		if (read_context(line, c))
-			continue;
-		row r = read_row(line, c);
-		if (r.kind.empty()) {
+		const std::string &word = line.word, &rest = line.rest;
+		const strings f = ztest::fields(rest);
+		if (word == "head" || word == "tail") {
+			for (size_t i = 0; i < 3; ++i)
+				(word == "head" ? c.head : c.tail)[i] = i < f.size() ? decoded(f[i]) : "";
+			if (word == "head") {
+				const size_t at = c.head[0].find(
+					c.head[0].find("-j ") != std::string::npos ? "-j " : "-m ");
+				c.clause = c.head[0].substr(0, c.head[0].find(' ', at + 3));
+				c.tail[0] = c.tail[1] = c.tail[2] = "";
+			}
+		} else if (word == "size") {
+			c.size = std::stoul(rest);
+		} else if (word == "families" || word == "shell") {
+			(word == "shell" ? c.shell : c.both) = rest == "on" || rest == "both";
+		} else if (word == "protocols") {
+			c.database =
+				rest == "fixed"  ? strings{}
+				: rest == "none" ? ztest::no_protocols
+				: rest == "hostile"
+					? ztest::hostile_protocols
+					: (fail(line.at, "unknown protocol database " + rest), c.database);
+		} else if (word == "env") {
+			c.extra = ztest::words(rest);
+			std::transform(c.extra.begin(), c.extra.end(), c.extra.begin(), placed);
+		} else if (word == "labels") {
+			char path[] = "/tmp/zunder_labels.XXXXXX";
+			if (const int fd = c.labels.empty() ? mkstemp(path) : -1; fd >= 0)
+				close(fd), c.labels = path;
+			if (!(std::ofstream(c.labels, std::ios::binary) << decoded(rest)))
+				fail(line.at, "cannot write the label file");
+		} else if (row r = read_row(line, c); r.kind.empty()) {
 			fail(line.at, "not a row of a known kind with its fields: " + line.text);
-			continue;
-		}
-		group.push_back(r);
-		if (c.both && c.head[0].rfind("-4 ", 0) == 0 && !is(r.kind, {"same", "gives"})) {
-			r.line.replace(0, 2, "-6");
-			if (!r.clause.empty())
-				r.clause.replace(0, 2, "-6");
+		} else {
 			group.push_back(r);
+			if (c.both && c.head[0].rfind("-4 ", 0) == 0 && !is(r.kind, {"same", "gives"})) {
+				r.line.replace(0, 2, "-6");
+				if (!r.clause.empty())
+					r.clause.replace(0, 2, "-6");
+				group.push_back(r);
+			}
 		}
 	}
 	if (!group.empty())
