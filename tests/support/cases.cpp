@@ -63,13 +63,9 @@ struct row {
 	run_result wanted{0, "", ""}; // of the call, or of the line alone
 };
 
-// What the context lines set: head and tail words, listing and saved text.
-struct context {
-	std::string head[3], tail[3], clause, labels;
-	size_t size = 0;
-	strings database, extra; // from the protocols and env lines
-	bool both = false, shell = false;
-};
+// The context lines by their word, each the rest of its line; a labels line
+// leaves the label file's name.
+using context = std::map<std::string, std::string>;
 
 std::string table_name, rows_dir;
 bool shell_rows = false;
@@ -296,19 +292,32 @@ row read_row(const ztest::table_line &line, const context &c)
 	static const std::map<std::string, size_t> widths = {{"ok", 4},   {"kept", 4}, {"prints", 3},
 							     {"no", 2},   {"args", 2}, {"same", 2},
 							     {"help", 1}, {"gives", 5}};
-	row r{widths.contains(k) && widths.at(k) == f.size() ? k : "", line.at, c.database};
+	row r{widths.contains(k) && widths.at(k) == f.size() ? k : "", line.at};
 	if (r.kind.empty())
 		return r;
-	if (!c.labels.empty())
-		r.env.push_back("PAVANE_CONNLABEL_CONF=" + c.labels);
-	r.env.insert(r.env.end(), c.extra.begin(), c.extra.end());
+	const auto set = [&](const char *word) { return c.contains(word) ? c.at(word) : ""; };
+	r.env = set("protocols") == "none"      ? ztest::no_protocols
+		: set("protocols") == "hostile" ? ztest::hostile_protocols
+						: strings{};
+	if (c.contains("labels"))
+		r.env.push_back("PAVANE_CONNLABEL_CONF=" + c.at("labels"));
+	for (const std::string &change : ztest::words(set("env")))
+		r.env.push_back(placed(change));
+	strings head = ztest::fields(set("head")), tail = ztest::fields(set("tail"));
+	head.resize(3), tail.resize(3);
+	std::transform(head.begin(), head.end(), head.begin(), decoded);
+	std::transform(tail.begin(), tail.end(), tail.begin(), decoded);
+	const size_t at = head[0].find(head[0].find("-j ") != std::string::npos ? "-j " : "-m ");
+	const std::string clause = head[0].substr(0, head[0].find(' ', at + 3));
+	const bool shell = is(set("shell"), {"on", "both"});
+	const size_t size = c.contains("size") ? std::stoul(c.at("size")) : 0;
 	const auto cell = [&](size_t i) { return decoded(f[i]); };
 	const auto joined = [](const std::string &a, const std::string &b) {
 		return a.empty() || b.empty() ? a + b : a + " " + b;
 	};
 	// head, then the cell, then tail: for the options, the listing and the saved text
 	const auto framed = [&](int i, const std::string &cell) {
-		return joined(joined(c.head[i], cell), c.tail[i]);
+		return joined(joined(head[i], cell), tail[i]);
 	};
 	const auto placed_words = [](const std::string &text) {
 		strings words = ztest::words(text);
@@ -332,17 +341,17 @@ row read_row(const ztest::table_line &line, const context &c)
 		r.line = framed(0, cell(0));
 		r.wanted = {2, "", "zunder: line 1: " + cell(1) + "\n"};
 	} else if (k == "help") {
-		r.line = joined(c.head[0], cell(0));
+		r.line = joined(head[0], cell(0));
 	} else { // ok, kept or prints: its block (unless prints), listing and saved text
 		const bool prints = k == "prints";
 		const auto text = [](const std::string &word, const std::string &cell) {
 			return word + (cell.empty() ? "" : " " + cell) + "\n";
 		};
-		r.line = prints ? c.clause + " --block " + block_of(f[0], c.size, r.at) : framed(0, cell(0));
+		r.line = prints ? clause + " --block " + block_of(f[0], size, r.at) : framed(0, cell(0));
 		r.save = framed(2, cell(prints ? 2 : 3));
-		r.wanted.out = (prints ? "" : "block " + block_of(f[1], c.size, r.at) + "\n") +
+		r.wanted.out = (prints ? "" : "block " + block_of(f[1], size, r.at) + "\n") +
 			       text("list", framed(1, cell(prints ? 1 : 2))) + text("save", r.save);
-		r.clause = c.shell && k != "kept" ? c.clause : "";
+		r.clause = shell && k != "kept" ? clause : "";
 	}
 	return r;
 }
@@ -383,42 +392,24 @@ int main(int argc, char **argv)
 			check_group(group);
 			group.clear();
 		}
-		const std::string &word = line.word, &rest = line.rest;
-		const strings f = ztest::fields(rest);
-		if (word == "head" || word == "tail") {
-			for (size_t i = 0; i < 3; ++i)
-				(word == "head" ? c.head : c.tail)[i] = i < f.size() ? decoded(f[i]) : "";
-			if (word == "head") {
-				const size_t at = c.head[0].find(
-					c.head[0].find("-j ") != std::string::npos ? "-j " : "-m ");
-				c.clause = c.head[0].substr(0, c.head[0].find(' ', at + 3));
-				c.tail[0] = c.tail[1] = c.tail[2] = "";
-			}
-		} else if (word == "size") {
-			c.size = std::stoul(rest);
-		} else if (word == "families" || word == "shell") {
-			(word == "shell" ? c.shell : c.both) = rest == "on" || rest == "both";
-		} else if (word == "protocols") {
-			c.database =
-				rest == "fixed"  ? strings{}
-				: rest == "none" ? ztest::no_protocols
-				: rest == "hostile"
-					? ztest::hostile_protocols
-					: (fail(line.at, "unknown protocol database " + rest), c.database);
-		} else if (word == "env") {
-			c.extra = ztest::words(rest);
-			std::transform(c.extra.begin(), c.extra.end(), c.extra.begin(), placed);
-		} else if (word == "labels") {
-			char path[] = "/tmp/zunder_labels.XXXXXX";
-			if (const int fd = c.labels.empty() ? mkstemp(path) : -1; fd >= 0)
-				close(fd), c.labels = path;
-			if (!(std::ofstream(c.labels, std::ios::binary) << decoded(rest)))
+		const std::string &word = line.word;
+		if (word == "labels") {
+			const std::string path = c.contains(word) ? c.at(word) : temporary_file("");
+			if (!(std::ofstream(path, std::ios::binary) << decoded(line.rest)))
 				fail(line.at, "cannot write the label file");
+			c[word] = path;
+		} else if (word == "protocols" && !is(line.rest, {"fixed", "none", "hostile"})) {
+			fail(line.at, "unknown protocol database " + line.rest);
+		} else if (is(word, {"head", "tail", "size", "protocols", "env", "families", "shell"})) {
+			c[word] = line.rest;
+			if (word == "head")
+				c.erase("tail");
 		} else if (row r = read_row(line, c); r.kind.empty()) {
 			fail(line.at, "not a row of a known kind with its fields: " + line.text);
 		} else {
 			group.push_back(r);
-			if (c.both && c.head[0].rfind("-4 ", 0) == 0 && !is(r.kind, {"same", "gives"})) {
+			if (is(c["families"], {"on", "both"}) && c["head"].rfind("-4 ", 0) == 0 &&
+			    !is(r.kind, {"same", "gives"})) {
 				r.line.replace(0, 2, "-6");
 				if (!r.clause.empty())
 					r.clause.replace(0, 2, "-6");
@@ -428,8 +419,8 @@ int main(int argc, char **argv)
 	}
 	if (!group.empty())
 		check_group(group);
-	if (!c.labels.empty())
-		unlink(c.labels.c_str());
+	if (c.contains("labels"))
+		unlink(c.at("labels").c_str());
 	if (rows_dir.empty() && !shell_rows)
 		std::printf("%s: %d cases, %s\n", table_name.c_str(), cases, failures ? "FAILED" : "passed");
 	return failures ? 1 : 0;
