@@ -18,7 +18,7 @@ std::string trimmed(const std::string &text)
 }
 
 // A row of a kind with a form: its words, split at blanks, fill the form's
-// {1}, {2}, ... in order, and {N+} takes the words from the Nth on.
+// {1}, {2}, ... in order, and {N+} (or {*}) takes the words from the Nth on.
 std::string filled(const std::string &form, const std::string &values)
 {
 	std::vector<std::string> value;
@@ -28,7 +28,7 @@ std::string filled(const std::string &form, const std::string &values)
 	std::string out;
 	for (size_t i = 0; i < form.size(); ++i) {
 		const bool digit = form[i] == '{' && i + 2 < form.size() && isdigit(form[i + 1]);
-		const bool all = form.compare(i, 3, "{*}") == 0; // as {1+}, a word at a time
+		const bool all = form.compare(i, 3, "{*}") == 0; // as {1+}
 		const bool rest = all || (digit && form[i + 1] != '0' && form.compare(i + 2, 2, "+}") == 0);
 		if (!rest && !(digit && form[i + 2] == '}')) {
 			out += form[i];
