@@ -18,7 +18,7 @@ std::string trimmed(const std::string &text)
 }
 
 // A row of a kind with a form: its words, split at blanks, fill the form's
-// {1}, {2}, ... in order.
+// {1}, {2}, ... in order, and {N+} (or {*}) takes the words from the Nth on.
 std::string filled(const std::string &form, const std::string &values)
 {
 	std::vector<std::string> value;
@@ -27,15 +27,20 @@ std::string filled(const std::string &form, const std::string &values)
 		value.push_back(word);
 	std::string out;
 	for (size_t i = 0; i < form.size(); ++i) {
-		const bool slot =
-			form[i] == '{' && i + 2 < form.size() && isdigit(form[i + 1]) && form[i + 2] == '}';
-		if (!slot) {
+		const bool digit = form[i] == '{' && i + 2 < form.size() && isdigit(form[i + 1]);
+		const bool all = form.compare(i, 3, "{*}") == 0; // as {1+}
+		const bool rest = all || (digit && form[i + 1] != '0' && form.compare(i + 2, 2, "+}") == 0);
+		if (!rest && !(digit && form[i + 2] == '}')) {
 			out += form[i];
 			continue;
 		}
-		const size_t n = static_cast<size_t>(form[i + 1] - '0');
-		out += n >= 1 && n <= value.size() ? value[n - 1] : form.substr(i, 3); // shows a gap
-		i += 2;
+		const size_t n = all ? 1 : static_cast<size_t>(form[i + 1] - '0');
+		if (rest)
+			for (size_t k = n; k <= value.size(); ++k)
+				out += (k > n ? " " : "") + value[k - 1];
+		else
+			out += n >= 1 && n <= value.size() ? value[n - 1] : form.substr(i, 3); // shows a gap
+		i += rest && !all ? 3 : 2;
 	}
 	return out;
 }
@@ -73,11 +78,24 @@ std::optional<std::vector<table_line>> read_table(const std::string &path)
 				blank == std::string::npos ? "" : trimmed(line.rest.substr(blank));
 			continue;
 		}
-		if (!forms[line.word].empty() && line.rest.find('|') == std::string::npos) {
-			line.rest = filled(forms[line.word], line.rest);
-			line.text = line.word + " " + line.rest;
+		const std::string form = forms[line.word];
+		if (form.empty() || line.rest.find('|') != std::string::npos) {
+			rows.push_back(line);
+			continue;
 		}
-		rows.push_back(line);
+		// With {*} in the form, each word is a row of its own.
+		std::vector<std::string> each = {line.rest};
+		if (form.find("{*}") != std::string::npos && line.rest.find(' ') != std::string::npos) {
+			std::istringstream stream(line.rest);
+			each.clear();
+			for (std::string word; stream >> word;)
+				each.push_back(word);
+		}
+		for (const std::string &values : each) {
+			line.rest = filled(form, values);
+			line.text = line.word + " " + line.rest;
+			rows.push_back(line);
+		}
 	}
 	return rows;
 }

@@ -9,7 +9,9 @@
 //
 // "form KIND TEXT" gives the rows of that kind that follow a form: a row of
 // that kind without a "|" is then TEXT with its {1}, {2}, ... replaced by
-// the row's words in order, split at blanks ("form KIND" alone ends it):
+// the row's words in order, split at blanks, and {N+} by the words from the
+// Nth on, joined with one blank ("form KIND" alone ends it); with {*} in the
+// form, each word of such a row makes a row of its own, filling the {*}:
 //   form no --ahspi {1} | ah: option "--ahspi": "{1}" is not a number
 //   no abc
 // is the row "no --ahspi abc | ah: option "--ahspi": "abc" is not a number".
