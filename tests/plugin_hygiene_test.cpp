@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Every plug-in file as the host meets it: a shared object of this program's
-// class that needs no C++ runtime, asks the host library for the contract's
-// names alone and for no symbol version of it, exports only its constructor,
-// initialises no globals at load time, loads with RTLD_NOW and registers
-// records for the clause its file name names.  And the host library and the
-// link stub plug-ins link against, as plug-ins need them.
+// Every plug-in file as the host meets it, and the host library and link
+// stub as plug-ins need them.
 #include "listed_plugins.h"
 #include "zunder_host.h"
 
@@ -120,20 +116,17 @@ const names contract = {"zu_params",
 // guarded functions needs it.
 std::string c_library_loader()
 {
-	std::string loader;
+	const char *interp = nullptr;
 	dl_iterate_phdr(
 		[](dl_phdr_info *info, size_t, void *out) {
 			for (int i = 0; i < info->dlpi_phnum; ++i)
 				if (info->dlpi_phdr[i].p_type == PT_INTERP)
-					*static_cast<std::string *>(out) =
-						std::filesystem::path(
-							reinterpret_cast<const char *>(
-								info->dlpi_addr + info->dlpi_phdr[i].p_vaddr))
-							.filename();
+					*static_cast<const char **>(out) = reinterpret_cast<const char *>(
+						info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
 			return 1; // the first object is the program itself
 		},
-		&loader);
-	return loader;
+		&interp);
+	return interp ? std::filesystem::path(interp).filename() : "";
 }
 
 std::string stem(const std::string &path)
@@ -148,9 +141,11 @@ protected:
 	const std::string file = stem(plugin.path);
 };
 
-// The device's host library is the platform's: a plug-in may need its soname
-// and the contract's names, never a symbol version of the stand-in's (no node
-// name is part of the contract) nor anything else it exports.
+// A plug-in exports only its constructor, initialises no globals at load
+// time and needs no C++ runtime.  The device's host library is the
+// platform's: a plug-in may need its soname and the contract's names, never
+// a symbol version of the stand-in's (no node name is part of the contract)
+// nor anything else it exports.
 TEST_P(PluginFile, LinksOnlyToTheContractAndTheCLibrary)
 {
 	const elf_facts facts = read_elf(plugin.path), host = read_elf(ZUNDER_HOST_LIBRARY);
