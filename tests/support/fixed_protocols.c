@@ -22,30 +22,22 @@ struct protoent *getprotobynumber(int proto)
 	return fixed_protocol_by_number(proto);
 }
 
-/* Copies the entry into the caller's buffer, pointer array first. */
+/* Copies the entry (with its one alias, as every entry has) into the
+ * caller's buffer, the alias list first. */
 static int copy_entry(const struct protoent *entry, struct protoent *out, char *buffer, size_t length,
 		      struct protoent **result)
 {
 	*result = 0;
 	if (!entry)
 		return 0;
-	size_t aliases = 0;
-	while (entry->p_aliases[aliases])
-		++aliases;
-	size_t need = (aliases + 1) * sizeof(char *) + strlen(entry->p_name) + 1;
-	for (size_t i = 0; i < aliases; ++i)
-		need += strlen(entry->p_aliases[i]) + 1;
+	const size_t name = strlen(entry->p_name) + 1, alias = strlen(entry->p_aliases[0]) + 1;
 	const size_t skip = (sizeof(char *) - (size_t)buffer % sizeof(char *)) % sizeof(char *);
-	if (length < skip || length - skip < need)
+	if (length < skip || length - skip < 2 * sizeof(char *) + name + alias)
 		return ERANGE;
 	char **list = (char **)(void *)(buffer + skip);
-	char *text = (char *)(list + aliases + 1);
-	out->p_name = strcpy(text, entry->p_name);
-	for (size_t i = 0; i < aliases; ++i) {
-		text += strlen(text) + 1;
-		list[i] = strcpy(text, entry->p_aliases[i]);
-	}
-	list[aliases] = 0;
+	out->p_name = memcpy(list + 2, entry->p_name, name);
+	list[0] = memcpy(out->p_name + name, entry->p_aliases[0], alias);
+	list[1] = 0;
 	out->p_aliases = list;
 	out->p_proto = entry->p_proto;
 	*result = out;
