@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-/* Test aid, preloaded into zunder (or linked into a test program): the C
- * library's protocol look-ups answer from the fixed table of
- * protocol_table.c instead of the machine's database. */
+/* Preloaded into zunder (or linked into a test program): the C library's
+ * protocol look-ups answer from the fixed table of protocol_table.c, or,
+ * built with ZUNDER_EMPTY_PROTOCOLS, from a database with no entries. */
 #include "protocol_table.h"
 
 #include <errno.h>
 #include <string.h>
+
+#ifdef ZUNDER_EMPTY_PROTOCOLS
+#define fixed_protocol_by_name(name) ((void)(name), (struct protoent *)0)
+#define fixed_protocol_by_number(number) ((void)(number), (struct protoent *)0)
+#endif
 
 struct protoent *getprotobyname(const char *name)
 {
@@ -17,32 +22,22 @@ struct protoent *getprotobynumber(int proto)
 	return fixed_protocol_by_number(proto);
 }
 
-/* Copies the entry into the caller's buffer as the reentrant forms do. */
+/* Copies the entry (with its one alias, as every entry has) into the
+ * caller's buffer, the alias list first. */
 static int copy_entry(const struct protoent *entry, struct protoent *out, char *buffer, size_t length,
 		      struct protoent **result)
 {
 	*result = 0;
 	if (!entry)
 		return 0;
-	size_t aliases = 0;
-	while (entry->p_aliases[aliases])
-		++aliases;
-	size_t need = (aliases + 1) * sizeof(char *) + strlen(entry->p_name) + 1;
-	for (size_t i = 0; i < aliases; ++i)
-		need += strlen(entry->p_aliases[i]) + 1;
-	/* The pointer array goes first, aligned for pointers. */
+	const size_t name = strlen(entry->p_name) + 1, alias = strlen(entry->p_aliases[0]) + 1;
 	const size_t skip = (sizeof(char *) - (size_t)buffer % sizeof(char *)) % sizeof(char *);
-	if (length < skip || length - skip < need)
+	if (length < skip || length - skip < 2 * sizeof(char *) + name + alias)
 		return ERANGE;
 	char **list = (char **)(void *)(buffer + skip);
-	char *text = (char *)(list + aliases + 1);
-	out->p_name = strcpy(text, entry->p_name);
-	text += strlen(text) + 1;
-	for (size_t i = 0; i < aliases; ++i) {
-		list[i] = strcpy(text, entry->p_aliases[i]);
-		text += strlen(text) + 1;
-	}
-	list[aliases] = 0;
+	out->p_name = memcpy(list + 2, entry->p_name, name);
+	list[0] = memcpy(out->p_name + name, entry->p_aliases[0], alias);
+	list[1] = 0;
 	out->p_aliases = list;
 	out->p_proto = entry->p_proto;
 	*result = out;
@@ -60,8 +55,7 @@ int getprotobynumber_r(int proto, struct protoent *out, char *buffer, size_t len
 	return copy_entry(fixed_protocol_by_number(proto), out, buffer, length, result);
 }
 
-/* The fixed table is always open: keeping it open, or closing it, does
- * nothing, and the machine's database is never opened either. */
+/* The machine's database is never opened. */
 void setprotoent(int stayopen)
 {
 	(void)stayopen;

@@ -8,10 +8,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
+#include <utility>
 
 extern char **environ;
 
@@ -19,74 +18,59 @@ namespace ztest {
 
 namespace {
 
-// Joins the pieces into one list.
-std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b)
+using strings = std::vector<std::string>;
+
+strings concat(strings a, const strings &b)
 {
 	a.insert(a.end(), b.begin(), b.end());
 	return a;
 }
 
-std::vector<std::string> split_list(const std::string &text)
+// This process's environment with the changes applied.
+strings make_environment(const strings &changes)
 {
-	std::vector<std::string> items;
-	std::stringstream stream(text);
-	for (std::string item; std::getline(stream, item, '|');)
-		if (!item.empty())
-			items.push_back(item);
-	return items;
-}
-
-std::vector<std::string> make_environment(const std::vector<std::string> &changes)
-{
-	std::vector<std::string> result;
+	strings result;
 	for (char **e = environ; *e; ++e)
 		result.emplace_back(*e);
 	for (const std::string &change : changes) {
-		const std::string name = change.substr(0, change.find('='));
-		std::erase_if(result, [&](const std::string &v) {
-			return v.compare(0, name.size() + 1, name + "=") == 0;
-		});
+		const std::string name = change.substr(0, change.find('=')) + "=";
+		std::erase_if(result, [&](const std::string &v) { return v.starts_with(name); });
 		if (change.find('=') != std::string::npos)
 			result.push_back(change);
 	}
 	return result;
 }
 
-std::vector<char *> pointers(std::vector<std::string> &strings)
+std::vector<char *> pointers(strings &list)
 {
 	std::vector<char *> result;
-	for (std::string &s : strings)
+	for (std::string &s : list)
 		result.push_back(s.data());
 	result.push_back(nullptr);
 	return result;
 }
 
-// Runs `path` with `argv` (which may be empty) and the environment changes.
-run_result run_argv(const std::string &path, std::vector<std::string> argv,
-		    const std::vector<std::string> &env)
+run_result run_argv(const std::string &path, strings argv, const strings &env)
 {
-	std::vector<std::string> envv = make_environment(env);
+	strings envv = make_environment(env);
 	std::vector<char *> argp = pointers(argv), envp = pointers(envv);
-
-	int out_pipe[2], err_pipe[2];
-	if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+	int out[2], err[2];
+	if (pipe(out) != 0 || pipe(err) != 0)
 		return {};
-	pid_t pid = fork();
+	const pid_t pid = fork();
 	if (pid == 0) {
-		dup2(out_pipe[1], 1);
-		dup2(err_pipe[1], 2);
-		close(out_pipe[0]);
-		close(err_pipe[0]);
-		close(out_pipe[1]);
-		close(err_pipe[1]);
+		dup2(out[1], 1);
+		dup2(err[1], 2);
+		for (int fd : {out[0], out[1], err[0], err[1]})
+			close(fd);
 		execvpe(path.c_str(), argp.data(), envp.data()); // the emulator is found on PATH
 		_exit(127);
 	}
-	close(out_pipe[1]);
-	close(err_pipe[1]);
+	close(out[1]);
+	close(err[1]);
 
 	run_result result;
-	pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+	pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
 	std::string *sinks[2] = {&result.out, &result.err};
 	const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
 	int open_fds = 2;
@@ -97,12 +81,11 @@ run_result run_argv(const std::string &path, std::vector<std::string> argv,
 			if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
 				continue;
 			char buffer[65536];
-			ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+			const ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
 			if (n > 0) {
 				sinks[i]->append(buffer, static_cast<size_t>(n));
 			} else {
-				close(fds[i].fd);
-				fds[i].fd = -1;
+				close(std::exchange(fds[i].fd, -1));
 				--open_fds;
 			}
 		}
@@ -119,10 +102,9 @@ run_result run_argv(const std::string &path, std::vector<std::string> argv,
 	return result;
 }
 
-// The preload for qemu is "QEMU_SET_ENV=LD_PRELOAD=<file>", natively
-// "LD_PRELOAD=<file>".  A preloaded library does not come first in a
-// sanitized program, which the sanitizer must be told to accept.
-std::vector<std::string> preload(const std::string &file)
+// Under qemu the preload goes through QEMU_SET_ENV to the emulated program.
+// A sanitized program must be told to accept a library loaded before it.
+strings preload(const std::string &file)
 {
 	const std::string variable = ZUNDER_PRELOAD_VARIABLE;
 	const char *asan = std::getenv("ASAN_OPTIONS");
@@ -132,9 +114,16 @@ std::vector<std::string> preload(const std::string &file)
 
 } // namespace
 
-const std::vector<std::string> &emulator()
+const strings &emulator()
 {
-	static const std::vector<std::string> words = split_list(ZUNDER_EMULATOR);
+	static const strings words = [] {
+		strings items;
+		std::stringstream list(ZUNDER_EMULATOR); // "|"-separated
+		for (std::string item; std::getline(list, item, '|');)
+			if (!item.empty())
+				items.push_back(item);
+		return items;
+	}();
 	return words;
 }
 
@@ -145,9 +134,9 @@ bool emulated()
 
 run_result run(const run_request &request)
 {
-	std::vector<std::string> argv = emulator();
-	const std::string path = argv.empty() ? request.program : argv.front();
+	strings argv = emulator();
 	const bool native = argv.empty();
+	const std::string path = native ? request.program : argv.front();
 	argv.push_back(native && !request.argv0.empty() ? request.argv0 : request.program);
 	argv.insert(argv.end(), request.args.begin(), request.args.end());
 	if (native && request.no_argv)
@@ -155,30 +144,28 @@ run_result run(const run_request &request)
 	return run_argv(path, std::move(argv), request.env);
 }
 
-run_result run_program(const std::string &program, const std::vector<std::string> &args,
-		       const std::vector<std::string> &env)
+run_result run_program(const std::string &program, const strings &args, const strings &env)
 {
 	return run({program, args, env});
 }
 
-const std::vector<std::string> system_protocols = {ZUNDER_PRELOAD_VARIABLE};
-const std::vector<std::string> no_protocols = preload(ZUNDER_NO_PROTOCOLS);
-const std::vector<std::string> hostile_protocols = preload(ZUNDER_HOSTILE_PROTOCOLS);
+const strings system_protocols = {ZUNDER_PRELOAD_VARIABLE};
+const strings no_protocols = preload(ZUNDER_NO_PROTOCOLS);
+const strings hostile_protocols = preload(ZUNDER_HOSTILE_PROTOCOLS);
 
-std::vector<std::string> failing_after(unsigned long allocations, bool machine_protocols)
+strings failing_after(unsigned long allocations, bool machine_protocols)
 {
 	const std::string fixed = machine_protocols ? "" : std::string(ZUNDER_FIXED_PROTOCOLS) + ":";
 	return concat(preload(fixed + ZUNDER_FAILING_ALLOCATOR),
 		      {"ZUNDER_TEST_ALLOCATIONS=" + std::to_string(allocations)});
 }
 
-run_result run_shell(const std::string &script, const std::vector<std::string> &env)
+run_result run_shell(const std::string &script, const strings &env)
 {
-	// The preload goes to zunder alone, through env(1), not to the shell:
-	// the fixed table, unless `env` chooses another database (its preload
-	// changes, which a bare variable name among them removes).
+	// zunder's preload (the fixed table unless `env` picks another; a bare
+	// variable name removes it) goes through env(1), not to the shell.
 	const std::string variable = ZUNDER_PRELOAD_VARIABLE;
-	std::vector<std::string> shell_env, database;
+	strings shell_env, database;
 	for (const std::string &e : env)
 		if (e == variable)
 			database.insert(database.begin(), {"-u", variable});
@@ -194,7 +181,7 @@ run_result run_shell(const std::string &script, const std::vector<std::string> &
 			concat(shell_env, {"ZUNDER=" + words + " " + ZUNDER_BIN}));
 }
 
-run_result zunder(const std::vector<std::string> &args, const std::vector<std::string> &env)
+run_result zunder(const strings &args, const strings &env)
 {
 	return run_program(ZUNDER_BIN, args, concat(preload(ZUNDER_FIXED_PROTOCOLS), env));
 }
