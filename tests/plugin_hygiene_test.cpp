@@ -25,6 +25,7 @@ struct elf_facts {
 	std::vector<std::string> exported;            // defined, global or weak, default visibility
 	std::vector<std::string> static_initialisers; // C++ dynamic initialisation
 	std::vector<std::pair<std::string, std::string>> version_needs; // file, version node
+	bool defines_versions = false;                                  // has version nodes of its own
 };
 
 elf_facts read_elf(const std::string &path)
@@ -93,6 +94,8 @@ elf_facts read_elf(const std::string &path)
 				}
 				next = need->vn_next;
 			}
+		} else if (s.sh_type == SHT_GNU_verdef) {
+			facts.defines_versions = true;
 		}
 	}
 	facts.valid = true;
@@ -241,6 +244,7 @@ TEST(LinkStub, OffersExactlyTheContractUnversioned)
 	const elf_facts facts = read_elf(ZUNDER_LINK_STUB);
 	ASSERT_TRUE(facts.valid);
 	EXPECT_EQ(facts.soname, "libzunder.so.10");
+	EXPECT_FALSE(facts.defines_versions);
 	names exported(facts.exported.begin(), facts.exported.end());
 #ifdef ZUNDER_SANITIZED
 	// AddressSanitizer's marker of an instrumented global (zu_params).
