@@ -11,10 +11,10 @@ source "$ZT_SOURCE/tree_checks.sh"
 work=$(mktemp -d "$ZT_BUILD/package-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 root=$work/root
+cd "$work"
 
 for config in CPackConfig.cmake CPackStandinsConfig.cmake; do
-	(cd "$work" && "$ZT_CPACK" --config "$ZT_BUILD/$config" -B "$work/out" >>"$work/cpack.log" 2>&1) ||
-		{ cat "$work/cpack.log" >&2; fail "cpack --config $config failed"; }
+	logged cpack "cpack --config $config failed" "$ZT_CPACK" --config "$ZT_BUILD/$config" -B "$work/out"
 done
 # Any platform package of the same name wins over a stand-in.
 dpkg --compare-versions "$ZT_STANDIN_VERSION" lt 0 ||
@@ -41,12 +41,11 @@ for component in "${components[@]}"; do
 	[[ -f "$deb" ]] || fail "no package $(basename "$deb"); made: $(cd "$work/out" && echo *.deb)"
 	debs+=("$deb")
 
-	for field in Package="$package" Version="$version" Architecture="$ZT_ARCH" Section="$section" \
-		'Maintainer=?*' 'Description=?*'; do
-		value=$(dpkg-deb -f "$deb" "${field%%=*}")
-		# shellcheck disable=SC2053
-		[[ "$value" == ${field#*=} ]] || fail "$package: ${field%%=*}: '$value'"
+	for field in Package="$package" Version="$version" Architecture="$ZT_ARCH" Section="$section"; do
+		same "$package's ${field%%=*}" "$(dpkg-deb -f "$deb" "${field%%=*}")" "${field#*=}"
 	done
+	[[ -n "$(dpkg-deb -f "$deb" Maintainer)" && -n "$(dpkg-deb -f "$deb" Description)" ]] ||
+		fail "$package: Maintainer or Description missing"
 	depends=$(dpkg-deb -f "$deb" Depends)
 	names=" $(echo "$depends" | sed -e 's/([^)]*)//g' -e 's/[ ,]\+/ /g') "
 	for name in $wanted; do
@@ -60,27 +59,23 @@ for component in "${components[@]}"; do
 		fail "$package: Depends lacks libzunder10 (= $ZT_STANDIN_VERSION): $depends"
 	[[ "$depends" != *libc6* || "$depends" == *'libc6 (>= '* ]] || fail "$package: libc6 without a version: $depends"
 
-	control_files=$(dpkg-deb --ctrl-tarfile "$deb" | tar -tf - | sed 's|^\./||' | grep . | LC_ALL=C sort)
-	expected=$(printf '%s\n' control md5sums $extra | LC_ALL=C sort)
-	[[ "$control_files" == "$expected" ]] || fail "$package: control files" $control_files", expected" $expected
+	same "$package's control files" "$(dpkg-deb --ctrl-tarfile "$deb" | tar -tf - | sed 's|^\./||' | grep . | LC_ALL=C sort)" \
+		"$(printf '%s\n' control md5sums $extra | LC_ALL=C sort)"
 	control_file() { dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - "./$1"; }
-	control_is() { [[ "$(control_file "$1")" == "$2" ]] || fail "$package: $1: $(control_file "$1")"; }
-	[[ $extra != conffiles ]] || control_is conffiles "$ZT_SYSCONFDIR/connlabel.conf"
+	[[ $extra != conffiles ]] || same "$package's conffiles" "$(control_file conffiles)" "$ZT_SYSCONFDIR/connlabel.conf"
 	if [[ -n $shlibs ]]; then
-		control_is shlibs "$shlibs"
-		control_is triggers "activate-noawait ldconfig"
+		same "$package's shlibs" "$(control_file shlibs)" "$shlibs"
+		same "$package's triggers" "$(control_file triggers)" "activate-noawait ldconfig"
 		# The exports are exactly the tree's list (checked as for the next
 		# version, since dpkg-gensymbols forgives a symbol missing in the
 		# version that lists it) and the package ships that list, expanded.
 		unpacked=$work/symbols/$package
-		mkdir -p "$unpacked/debian"
+		mkdir -p "$unpacked/debian" && touch "$unpacked/debian/control"
 		dpkg-deb -x "$deb" "$unpacked"
 		library=$(find "$unpacked" -name 'lib*.so.*.*' -type f)
-		(cd "$unpacked" && touch debian/control &&
-			dpkg-gensymbols -c4 -p"$package" -v"$ZT_STANDIN_VERSION+next" -a"$ZT_ARCH" -e"$library" \
-				-I"$ZT_SYMBOLS/$package.symbols" -O"$unpacked/expected.symbols" </dev/null \
-				>"$unpacked/gensymbols.log" 2>&1) ||
-			{ cat "$unpacked/gensymbols.log" >&2; fail "$package: the exports of ${library##*/} differ from $ZT_SYMBOLS/$package.symbols (+ new, - missing)"; }
+		logged gensymbols "$package: the exports differ from $ZT_SYMBOLS/$package.symbols (+ new, - missing)" \
+			env -C "$unpacked" dpkg-gensymbols -c4 -p"$package" -v"$ZT_STANDIN_VERSION+next" -a"$ZT_ARCH" \
+			-e"$library" -I"$ZT_SYMBOLS/$package.symbols" -O"$unpacked/expected.symbols" </dev/null
 		diff "$unpacked/expected.symbols" <(control_file symbols) >&2 ||
 			fail "$package: the shipped symbols file differs from the list (< list, > shipped)"
 	fi
@@ -95,29 +90,24 @@ done
 # lintian judges system packages only; not even a pedantic tag may show.
 lintian_note="lintian not run"
 if [[ "$ZT_PREFIX" == /usr ]] && command -v lintian >/dev/null; then
-	lintian --pedantic -I "${debs[@]}" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log" >&2; fail "lintian failed"; }
+	logged lintian "lintian failed" lintian --pedantic -I "${debs[@]}"
 	! grep -q '^[EWIPX]: ' "$work/lintian.log" || { cat "$work/lintian.log" >&2; fail "lintian --pedantic -I reports tags"; }
 	lintian_note="lintian --pedantic -I clean"
 fi
 
-machine=$(readelf -h "$root$ZT_PREFIX/bin/zunder" | sed -n 's/^ *Machine: *//p')
-[[ "$machine" == "$ZT_ELF_MACHINE" ]] || fail "zunder is built for $machine, not $ZT_ELF_MACHINE"
+same "zunder's machine" "$(readelf -h "$root$ZT_PREFIX/bin/zunder" | sed -n 's/^ *Machine: *//p')" "$ZT_ELF_MACHINE"
 mapfile -t elf < <(elf_files "$root")
 # Stripped as Debian strips: no symbols, no debugging data, no tool records.
 for file in "${elf[@]}"; do
-	sections=$(readelf -SW "$file" | sed -n 's/^ *\[ *[0-9]*\] \([^ ]*\).*/\1/p')
-	for section in .symtab .debug_info .comment .note; do
-		! grep -qxF -- "$section" <<<"$sections" || fail "${file#"$root"} keeps its $section section"
-	done
+	kept=$(readelf -SW "$file" | grep -oE '^ *\[ *[0-9]+\] (\.symtab|\.debug_info|\.comment|\.note) ' || true)
+	[[ -z $kept ]] || fail "$file keeps its section" $kept
 done
 
 # Debian's hardening on every ELF file (control-flow protection is x86's).
-# hardening-check infers two checks from the libc calls a file makes, and a
-# file built with the flags may make none: __stack_chk_fail guards only
-# functions with a local array or a local whose address is taken (none in
-# the unguarded files), and __*_chk replaces only calls of a size known when
-# compiling (the unfortified file's memcpy and memmove are the C++ library's
-# string copies, sized at run time).
+# Two checks are inferred from libc calls a hardened file need not make:
+# __stack_chk_fail guards only functions with a local array or a local whose
+# address is taken (none in `unguarded`), __*_chk only calls of a size known
+# when compiling (`unfortified` copies C++ strings, sized at run time).
 unguarded=" libqeb_ah.so libzu_connlabel.so rdconnect "
 unfortified=" libpavane_conntrack.so.1.0.0 "
 hardening_note="hardening-check not run (not a hardened build)"
@@ -128,7 +118,7 @@ if [[ "${ZT_HARDENING:-}" == ON ]]; then
 		waived=(--nocfprotection)
 		[[ $unguarded == *" ${file##*/} "* ]] && waived+=(--nostackprotector)
 		[[ $unfortified == *" ${file##*/} "* ]] && waived+=(--nofortify)
-		hardening-check "${waived[@]}" "$file" >/dev/null 2>&1 || fail "hardening-check ${file#"$root"}:"$'\n'"$report"
+		hardening-check "${waived[@]}" "$file" >/dev/null 2>&1 || fail "hardening-check $file:"$'\n'"$report"
 	done
 	hardening_note="hardening-check passed on ${#elf[@]} ELF files"
 fi
@@ -136,7 +126,7 @@ check_tree
 
 # The example, built against zunder-dev alone, loaded ahead of the packaged plug-ins.
 dpkg -x "$work/out/zunder-dev_${ZT_VERSION}_$ZT_ARCH.deb" "$work/sysroot"
-build_example "$work/sysroot" "$work/hello" "$work/hello-dest"
+build_example "$work/sysroot"
 zenv=("ZUNDER_PLUGIN_DIR=$work/hello-dest$ZT_PREFIX/$ZT_LIBDIR/zunder:$root$ZT_PREFIX/$ZT_LIBDIR/zunder")
 expect_zunder "$hello" -m hello --greeting 7
 expect_zunder "$ah" -6 -m ah --ahspi 500

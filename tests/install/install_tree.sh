@@ -12,14 +12,12 @@ trap 'rm -rf "$work"' EXIT
 root=$work/root p=$work/root$ZT_PREFIX
 l=$p/$ZT_LIBDIR
 
-DESTDIR=$root "$ZT_CMAKE" --install "$ZT_BUILD" >"$work/install.log" ||
-	{ cat "$work/install.log" >&2; fail "cmake --install failed"; }
+logged install "cmake --install failed" env DESTDIR="$root" "$ZT_CMAKE" --install "$ZT_BUILD"
 (cd "$root" && find . -type f -o -type l) | check_file_list "installed tree" \
 	"$(for c in "${components[@]}"; do component_files "$c"; done | LC_ALL=C sort)"
-[[ "$(readlink "$l/libzunder.so")" == libzunder.so.10 ]] ||
-	fail "$ZT_LIBDIR/libzunder.so does not point to libzunder.so.10"
+same "libzunder.so's target" "$(readlink "$l/libzunder.so")" libzunder.so.10
 for page in "$p"/share/man/man*/*.gz; do
-	gzip -t "$page" || fail "${page#"$root"} is not a whole gzip file"
+	gzip -t "$page" || fail "$page is not a whole gzip file"
 done
 check_tree
 if grep -rlF -e "$ZT_BUILD" -e "$(dirname "$(dirname "$ZT_SOURCE")")/" "$l/cmake" "$l/pkgconfig"; then
@@ -28,8 +26,9 @@ fi
 
 # The example, built against the dev component staged as a sysroot: found in
 # the prefix's plug-in folder, then through a list of folders, its own first.
-DESTDIR=$work/sysroot "$ZT_CMAKE" --install "$ZT_BUILD" --component dev >>"$work/install.log"
-build_example "$work/sysroot" "$work/hello" "$work/hello-dest"
+logged install "cmake --install --component dev failed" \
+	env DESTDIR="$work/sysroot" "$ZT_CMAKE" --install "$ZT_BUILD" --component dev
+build_example "$work/sysroot"
 cp "$work/hello-dest$ZT_PREFIX/$ZT_LIBDIR/zunder/libzu_hello.so" "$l/zunder/"
 expect_zunder "$hello" -m hello --greeting 7
 rm "$l/zunder/libzu_hello.so"
@@ -40,9 +39,8 @@ expect_zunder "$ah" -6 -m ah --ahspi 500
 # pkg-config's flags name the installed tree and build the example.
 export PKG_CONFIG_LIBDIR=$l/pkgconfig PKG_CONFIG_PATH=
 flags=$(PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs zunder) || fail "pkg-config does not resolve zunder"
-[[ "$(echo $flags)" == "-I$p/include -L$l -lzunder" ]] || fail "pkg-config gives: $flags"
-[[ "$(pkg-config --variable=plugindir zunder)" == "$ZT_PREFIX/$ZT_LIBDIR/zunder" ]] ||
-	fail "pkg-config plugindir is $(pkg-config --variable=plugindir zunder)"
+same "pkg-config's flags" "$(echo $flags)" "-I$p/include -L$l -lzunder"
+same "pkg-config's plugindir" "$(pkg-config --variable=plugindir zunder)" "$ZT_PREFIX/$ZT_LIBDIR/zunder"
 [[ "$(pkg-config --modversion zunder)" == 1.* ]] || fail "pkg-config version"
 mkdir -p "$work/pc"
 # shellcheck disable=SC2086
@@ -55,8 +53,7 @@ expect_zunder "$hello" -m hello --greeting 7
 # that file is /etc, outside the prefix: not tried).
 if labels_under_prefix && [[ ":$ZT_PLUGINS:" == *:libzu_connlabel.so:* ]]; then
 	moved=$work/moved
-	DESTDIR= "$ZT_CMAKE" --install "$ZT_BUILD" --prefix "$moved" >"$work/moved.log" ||
-		{ cat "$work/moved.log" >&2; fail "cmake --install --prefix failed"; }
+	logged moved "cmake --install --prefix failed" env DESTDIR= "$ZT_CMAKE" --install "$ZT_BUILD" --prefix "$moved"
 	[[ -f "$moved/${ZT_SYSCONFDIR#"$ZT_PREFIX"/}/connlabel.conf" ]] || fail "no label file under $moved"
 	actual=$("${clean_env[@]}" $ZT_EMULATOR "$moved/bin/zunder" -m connlabel --label bulk-traffic 2>&1) &&
 		[[ "$actual" == $'block 0400000000000000\nlist connlabel \'bulk-traffic\'\nsave --label "bulk-traffic"' ]] ||

@@ -1,11 +1,18 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Checks shared by install_tree.sh and deb_package.sh; sourced.  Needs the
-# ZT_* settings of tests/install/CMakeLists.txt and `root`, the folder the
-# tree was installed or unpacked into.
+# ZT_* settings of tests/install/CMakeLists.txt, `work` (a scratch folder)
+# and `root`, the folder the tree was installed or unpacked into.
 
 fail() {
 	echo "FAIL: $*" >&2
 	exit 1
+}
+same() {
+	[[ "$2" == "$3" ]] || fail "$1 is '$2', not '$3'"
+}
+# logged LOG MESSAGE COMMAND...: runs COMMAND, showing its output only if it fails.
+logged() {
+	"${@:3}" >"$work/$1.log" 2>&1 || { cat "$work/$1.log" >&2; fail "$2"; }
 }
 
 components=(plugins rdconnect dev standin_host standin_labelmap standin_command)
@@ -64,20 +71,18 @@ labels_under_prefix() {
 check_no_host_version_need() {
 	local file
 	for file in "$@"; do
-		readelf -dW "$file" | grep -q 'NEEDED.*\[libzunder\.so\.10\]' ||
-			fail "${file#"$root"} does not need libzunder.so.10"
+		readelf -dW "$file" | grep -q 'NEEDED.*\[libzunder\.so\.10\]' || fail "$file does not need libzunder.so.10"
 		! readelf -VW "$file" | grep -q 'File: libzunder\.so\.10' ||
-			fail "${file#"$root"} needs a symbol version of libzunder.so.10:"$'\n'"$(readelf -VW "$file")"
+			fail "$file needs a symbol version of libzunder.so.10:"$'\n'"$(readelf -VW "$file")"
 	done
 }
 
-# Runs the tree's zunder and compares its output with $1.
+# expect_zunder EXPECTED ARGS...: the tree's zunder prints EXPECTED.
 expect_zunder() {
-	local expected=$1 actual
-	shift
-	actual=$("${clean_env[@]}" "${zenv[@]}" $ZT_EMULATOR "$root$ZT_PREFIX/bin/zunder" "$@") ||
-		fail "zunder $* failed"
-	[[ "$actual" == "$expected" ]] || fail "zunder $*: expected"$'\n'"$expected"$'\n'"got"$'\n'"$actual"
+	local actual
+	actual=$("${clean_env[@]}" "${zenv[@]}" $ZT_EMULATOR "$root$ZT_PREFIX/bin/zunder" "${@:2}") ||
+		fail "zunder ${*:2} failed"
+	same "zunder ${*:2}'s output" "$actual" "$1"
 }
 
 # The checks both trees pass: relocatable RUNPATHs, the label file's place,
@@ -88,8 +93,7 @@ check_tree() {
 	while IFS= read -r file; do
 		runpath=$(readelf -d "$file" | sed -n 's/.*(\(RUNPATH\|RPATH\)).*\[\(.*\)\]/\2/p')
 		for entry in ${runpath//:/ }; do
-			[[ "$entry" == '$ORIGIN'* ]] ||
-				fail "${file#"$root"}: RUNPATH entry $entry is not relative to \$ORIGIN"
+			[[ "$entry" == '$ORIGIN'* ]] || fail "$file: RUNPATH entry $entry is not relative to \$ORIGIN"
 		done
 		for needed in $(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
 			[[ -e "$l/$needed" ]] || continue # a system library
@@ -97,8 +101,7 @@ check_tree() {
 			for entry in ${runpath//:/ }; do
 				[[ -e "${entry/\$ORIGIN/$(dirname "$file")}/$needed" ]] && found=yes
 			done
-			[[ $found == yes ]] ||
-				fail "${file#"$root"}: needs $needed, which its RUNPATH '$runpath' does not reach"
+			[[ $found == yes ]] || fail "$file: needs $needed, which its RUNPATH '$runpath' does not reach"
 		done
 	done < <(elf_files "$root$ZT_PREFIX/bin" "$root$ZT_PREFIX/lib")
 
@@ -121,25 +124,21 @@ check_tree() {
 	check_no_host_version_need "$l"/zunder/*.so
 }
 
-# build_example SYSROOT BUILD DEST: builds the example plug-in against the
+# build_example SYSROOT: builds the example plug-in in $work/hello against the
 # development files under SYSROOT alone (a cross build's toolchain file
-# included) and installs it under DEST: only into the plug-in folder.
+# included) and installs it under $work/hello-dest: only into the plug-in folder.
 build_example() {
-	local installed
-	mkdir -p "$2"
-	{
-		[[ -z "${ZT_TOOLCHAIN:-}" ]] || echo "include(\"$ZT_TOOLCHAIN\")"
-		echo "set(CMAKE_FIND_ROOT_PATH \"$1\")"
-		echo "set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)"
-	} >"$2/sysroot.cmake"
-	{ "$ZT_CMAKE" -S "$ZT_EXAMPLE" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$2/sysroot.cmake" \
-		-DCMAKE_C_COMPILER="$ZT_CC" -DCMAKE_CXX_COMPILER="$ZT_CXX" -DCMAKE_INSTALL_PREFIX="$ZT_PREFIX" \
-		-DCMAKE_PREFIX_PATH="$ZT_PREFIX" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
-		-DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
-		"$ZT_CMAKE" --build "$2" && DESTDIR=$3 "$ZT_CMAKE" --install "$2"; } >"$2.log" 2>&1 ||
-		{ cat "$2.log" >&2; fail "the example plug-in does not build against $1"; }
-	installed=$(cd "$3" && find . -type f -o -type l)
-	[[ "$installed" == "./${ZT_PREFIX#/}/$ZT_LIBDIR/zunder/libzu_hello.so" ]] ||
-		fail "the example installs" $installed "under DESTDIR, not .$ZT_PREFIX/$ZT_LIBDIR/zunder/libzu_hello.so"
-	check_no_host_version_need "$2/libzu_hello.so"
+	local b=$work/hello
+	mkdir -p "$b"
+	printf '%s\n' ${ZT_TOOLCHAIN:+"include(\"$ZT_TOOLCHAIN\")"} "set(CMAKE_FIND_ROOT_PATH \"$1\")" \
+		"set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)" >"$b/sysroot.cmake"
+	logged hello "the example plug-in does not build against $1" "$ZT_CMAKE" -S "$ZT_EXAMPLE" -B "$b" \
+		-DCMAKE_TOOLCHAIN_FILE="$b/sysroot.cmake" -DCMAKE_C_COMPILER="$ZT_CC" -DCMAKE_CXX_COMPILER="$ZT_CXX" \
+		-DCMAKE_INSTALL_PREFIX="$ZT_PREFIX" -DCMAKE_PREFIX_PATH="$ZT_PREFIX" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
+		-DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+	logged hello "the example plug-in does not build against $1" "$ZT_CMAKE" --build "$b"
+	logged hello "the example plug-in does not install" env DESTDIR="$b-dest" "$ZT_CMAKE" --install "$b"
+	same "the example's install" "$(cd "$b-dest" && find . -type f -o -type l)" \
+		"./${ZT_PREFIX#/}/$ZT_LIBDIR/zunder/libzu_hello.so"
+	check_no_host_version_need "$b/libzu_hello.so"
 }
