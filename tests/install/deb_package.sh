@@ -59,8 +59,8 @@ for component in "${components[@]}"; do
 		fail "$package: Depends lacks libzunder10 (= $ZT_STANDIN_VERSION): $depends"
 	[[ "$depends" != *libc6* || "$depends" == *'libc6 (>= '* ]] || fail "$package: libc6 without a version: $depends"
 
-	same "$package's control files" "$(dpkg-deb --ctrl-tarfile "$deb" | tar -tf - | sed 's|^\./||' | grep . | LC_ALL=C sort)" \
-		"$(printf '%s\n' control md5sums $extra | LC_ALL=C sort)"
+	control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -tf - | sed 's|^\./||' | grep . | LC_ALL=C sort)
+	same "$package's control files" "$control" "$(printf '%s\n' control md5sums $extra | LC_ALL=C sort)"
 	control_file() { dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - "./$1"; }
 	[[ $extra != conffiles ]] || same "$package's conffiles" "$(control_file conffiles)" "$ZT_SYSCONFDIR/connlabel.conf"
 	if [[ -n $shlibs ]]; then
