@@ -1,21 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# docs/platform.md names, per clause, the kernel module the armhf kernel
-# check loads: its table of clauses must match scripts/armhf-kernel.sh's
-# (clause, module, kind, families), name every plug-in of the build, and
-# name the filter tables' modules the check loads.
-#   platform_page.sh <source tree> <plug-in files, ":"-separated>
-#   platform_page.sh --kernel <source tree>
-# With --kernel it checks the modules each clause's module depends on, as
-# the page names them, against the armhf kernel the check keeps in its cache
-# (modinfo, with the check's own additions such as crc32c_generic); without
-# that cache it exits 77, skipped.
+# docs/platform.md's table of clauses matches scripts/armhf-kernel.sh's
+# (clause, module, kind, families), names every plug-in of the build and the
+# filter tables' modules.  With --kernel: each clause's module dependencies
+# as the page names them match the armhf kernel the check caches (modinfo,
+# plus the check's own additions); exit 77 (skipped) without that cache.
+#   platform_page.sh [--kernel] <source tree> [<plug-in files, ":"-separated>]
 set -euo pipefail
 kernel=no
-if [[ $1 == --kernel ]]; then
-	kernel=yes
-	shift
-fi
+[[ $1 != --kernel ]] || { kernel=yes && shift; }
 source=$1 plugins=${2:-}
 page=$source/docs/platform.md
 script=$source/scripts/armhf-kernel.sh
@@ -24,13 +17,11 @@ fail() {
 	echo "FAIL: $*" >&2
 	exit 1
 }
-# The words in backquotes of a text, one a line.
 quoted() {
 	grep -o '`[^`]*`' <<<"$1" | tr -d '`'
 }
 
-# The page's table: the rows under "## The kernel, per clause", each
-# "| `clause` | kind, families | option | `module` | dependencies | ... |".
+# Page rows: "| `clause` | kind, families | option | `module` | dependencies | ... |".
 declare -A page_row=() page_deps=()
 while IFS='|' read -r _ clause kind option module deps _; do
 	clause=$(quoted "$clause")
@@ -40,7 +31,7 @@ while IFS='|' read -r _ clause kind option module deps _; do
 done < <(sed -n '/^## The kernel, per clause/,/^## /p' "$page" | grep '^| `')
 [[ ${#page_row[@]} -gt 0 ]] || fail "docs/platform.md has no table of clauses under \"The kernel, per clause\""
 
-# The script's table: "clause module matches|targets families...".
+# Script rows: "clause module matches|targets families...".
 rows=$(sed -n '/^clauses=(/,/^)/p' "$script" | grep '^[[:space:]]*"' | tr -d '"')
 [[ -n $rows ]] || fail "no table of clauses in scripts/armhf-kernel.sh"
 declare -A script_module=()
@@ -58,8 +49,7 @@ done <<<"$rows"
 if [[ $kernel == no ]]; then
 	for plugin in ${plugins//:/ }; do
 		clause=${plugin#lib*_}
-		clause=${clause%.so}
-		[[ -n ${page_row[$clause]:-} ]] || fail "docs/platform.md has no kernel row for the plug-in $plugin"
+		[[ -n ${page_row[${clause%.so}]:-} ]] || fail "docs/platform.md has no kernel row for the plug-in $plugin"
 	done
 	for module in $(sed -n 's/^table_modules=(\(.*\))$/\1/p' "$script"); do
 		grep -qF "\`$module\`" "$page" || fail "docs/platform.md does not name the table module $module"
@@ -68,7 +58,6 @@ if [[ $kernel == no ]]; then
 	exit 0
 fi
 
-# --- The dependencies, against the cached armhf kernel ----------------------
 cache=${ZUNDER_ARMHF_KERNEL_CACHE:-/var/cache/zunder-armhf-kernel}
 tree=""
 [[ ! -d $cache ]] ||
@@ -76,7 +65,7 @@ tree=""
 [[ -n $tree ]] || { echo "no armhf kernel in $cache (scripts/armhf-kernel.sh fetches it)"; exit 77; }
 command -v modinfo >/dev/null || { echo "no modinfo (package kmod)"; exit 77; }
 eval "$(grep '^declare -A loaded_before=' "$script")"
-# depends_of MODULE: every module MODULE needs loaded first, one a line.
+# Every module $1 needs loaded first, one a line.
 depends_of() {
 	local file dep
 	file=$(find "$tree" -name "${1//_/[-_]}.ko*" -print -quit)
