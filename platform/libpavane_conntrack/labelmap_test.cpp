@@ -13,7 +13,34 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <new>
 #include <sstream>
+
+// An allocation of this many bytes fails as it would when memory runs out;
+// 0 lets every allocation through.  new and delete both come from here, on
+// malloc and free, so that they pair under the sanitizers too.
+static size_t failing_size = 0;
+
+void *operator new(size_t size)
+{
+	if (size != 0 && size == failing_size)
+		throw std::bad_alloc();
+	if (void *p = std::malloc(size != 0 ? size : 1))
+		return p;
+	throw std::bad_alloc();
+}
+// GCC does not see that the operator new above uses malloc.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void *p) noexcept
+{
+	std::free(p);
+}
+void operator delete(void *p, size_t) noexcept
+{
+	std::free(p);
+}
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -137,6 +164,20 @@ TEST_F(LabelFile, LookUps)
 	EXPECT_EQ(mokt_labelmap_get_name(map.get(), MOKT_LABEL_BITS), nullptr);
 	EXPECT_EQ(mokt_labelmap_get_name(map.get(), 65541), nullptr);
 	EXPECT_EQ(mokt_labelmap_get_name(nullptr, 5), nullptr);
+}
+
+// Running out of memory while reading gives no map, never a partial one.
+TEST_F(LabelFile, OutOfMemoryGivesNoMap)
+{
+	const std::string path = write("1 " + std::string(200, 'n') + "\n");
+	failing_size = 201; // the map's copy of the name
+	errno = 0;
+	mokt_labelmap *map = mokt_labelmap_new(path.c_str());
+	const int error = errno;
+	failing_size = 0;
+	EXPECT_EQ(map, nullptr);
+	EXPECT_EQ(error, ENOMEM);
+	mokt_labelmap_free(map);
 }
 
 TEST_F(LabelFile, EmptyFileGivesAnEmptyMap)

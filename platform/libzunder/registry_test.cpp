@@ -89,6 +89,26 @@ TEST(Registration, RefusesBitsNamingNoRow)
 			<< r.name;
 }
 
+// A stored value may fill the block up to its last byte, but not one past it.
+TEST(Registration, TakesStoresUpToTheBlocksEnd)
+{
+	constexpr auto stored = [](unsigned offset) {
+		return zu_option_entry{.name = "n",
+				       .type = ZU_TYPE_UINT32,
+				       .flags = ZU_FLAG_STORE,
+				       .store_offset = offset,
+				       .store_size = 4};
+	};
+	static constexpr zu_option_entry at_end[] = {stored(4), {}};
+	static constexpr zu_option_entry past_end[] = {stored(5), {}};
+	static zunder_match records[] = {record("store_at_end", at_end), record("store_past_end", past_end)};
+	testing::internal::CaptureStderr();
+	zunder_register_matches(records, 2);
+	EXPECT_EQ(testing::internal::GetCapturedStderr(),
+		  "zunder: match \"store_past_end\" not registered: an option stores outside the block\n");
+	EXPECT_NE(zunder::find_record(zunder::clause_kind::match, "store_at_end", ZU_FAMILY_IPV4), nullptr);
+}
+
 // No record at all is refused like a faulty one, never followed.
 TEST(Registration, RefusesNoRecord)
 {
