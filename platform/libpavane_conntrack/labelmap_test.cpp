@@ -17,8 +17,8 @@
 #include <sstream>
 
 // An allocation of this many bytes fails as it would when memory runs out;
-// 0 lets every allocation through.  new and delete both come from here, on
-// malloc and free, so that they pair under the sanitizers too.
+// 0 lets every allocation through.  new (also nothrow) and delete come from
+// here, on malloc and free, so that they pair under the sanitizers too.
 static size_t failing_size = 0;
 
 void *operator new(size_t size)
@@ -28,6 +28,10 @@ void *operator new(size_t size)
 	if (void *p = std::malloc(size != 0 ? size : 1))
 		return p;
 	throw std::bad_alloc();
+}
+void *operator new(size_t size, const std::nothrow_t &) noexcept
+{
+	return size != 0 && size == failing_size ? nullptr : std::malloc(size != 0 ? size : 1);
 }
 // GCC does not see that the operator new above uses malloc.
 #pragma GCC diagnostic push
