@@ -5,8 +5,8 @@
 //
 //   packet_judge [--disagree] ZUNDER TABLE...
 //
-// A table (tests/support/table.h) holds "let NAME WORDS" rows, after which
-// NAME as a whole word stands for WORDS, and cases:
+// A table (tests/support/table.h, whose "let" lines name repeated words)
+// holds cases:
 //   FAMILY CHAIN | IPSEC | RULE ; RULE ... | PACKET ... | COUNT ...
 // FAMILY is 4 or 6, CHAIN in or out: the filter table's chain for the rules
 // that do not start with "in" or "out".  IPSEC is "-" or the transforms an
@@ -284,15 +284,10 @@ void add_clause(test_case &c, kernel::rule &r, const char *zunder, std::vector<s
 			     name.c_str(), 0, c.e.code(), block});
 }
 
-// The case of a table row, its blocks made by zunder; `names` are the
-// table's "let" rows.
-void read_case(test_case &c, const ztest::table_line &row, const char *zunder,
-	       const std::map<std::string, std::string> &names)
+// The case of a table row, its blocks made by zunder.
+void read_case(test_case &c, const ztest::table_line &row, const char *zunder)
 {
-	std::string text;
-	for (const std::string &word : ztest::words(row.rest))
-		text += " " + (names.count(word) ? names.at(word) : word);
-	const std::vector<std::string> f = ztest::fields(text);
+	const std::vector<std::string> f = ztest::fields(row.rest);
 	const std::map<std::string, unsigned> hooks = {{"in", NF_INET_LOCAL_IN}, {"out", NF_INET_LOCAL_OUT}};
 	need(f.size() == 5 && (row.word == "4" || row.word == "6") && hooks.count(f[0]),
 	     "a case is 4 or 6, in or out, and four more fields apart by |");
@@ -502,15 +497,10 @@ int main(int argc, char **argv)
 		where = argv[t];
 		const auto rows = ztest::read_table(argv[t]);
 		need(rows.has_value(), "cannot read it");
-		std::map<std::string, std::string> names; // of "let" rows
 		for (const ztest::table_line &row : *rows) {
 			where = std::string(argv[t]) + ":" + std::to_string(row.at);
-			if (const size_t blank = row.rest.find(' '); row.word == "let") {
-				names[row.rest.substr(0, blank)] = row.rest.substr(blank + 1);
-				continue;
-			}
 			test_case c{};
-			read_case(c, row, argv[1 + disagree], names);
+			read_case(c, row, argv[1 + disagree]);
 			++cases;
 			std::string result = "error: " + c.failed; // not the kernel's refusal
 			if (c.failed.empty()) {

@@ -68,10 +68,25 @@ std::optional<std::vector<table_line>> read_table(const std::string &path)
 	}
 	std::vector<table_line> rows;
 	std::map<std::string, std::string> forms; // by the kind of row they serve
+	std::map<std::string, std::string> names; // of let lines
 	for (table_line &line : lines) {
 		const size_t space = line.text.find(' ');
 		line.word = line.text.substr(0, space);
 		line.rest = space == std::string::npos ? "" : trimmed(line.text.substr(space));
+		if (line.word == "let") {
+			const size_t blank = line.rest.find(' ');
+			names[line.rest.substr(0, blank)] =
+				blank == std::string::npos ? "" : trimmed(line.rest.substr(blank));
+			continue;
+		}
+		if (!names.empty()) {
+			std::istringstream stream(line.rest);
+			line.rest.clear();
+			for (std::string word; stream >> word;)
+				line.rest += (line.rest.empty() ? "" : " ") +
+					     (names.contains(word) ? names[word] : word);
+			line.text = line.word + " " + line.rest;
+		}
 		if (line.word == "form") {
 			const size_t blank = line.rest.find(' ');
 			forms[line.rest.substr(0, blank)] =

@@ -15,6 +15,9 @@
 //   form no --ahspi {1} | ah: option "--ahspi": "{1}" is not a number
 //   no abc
 // is the row "no --ahspi abc | ah: option "--ahspi": "abc" is not a number".
+//
+// "let NAME WORDS" makes NAME, as a whole word after the line's first, stand
+// for WORDS in the lines that follow ("let OUT out -m policy --dir out").
 #pragma once
 
 #include <optional>
